@@ -1,0 +1,35 @@
+# The two commands of the README are the contract: `make run` and `make test`
+# set everything up on a fresh Debian 12 machine first.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build run test bench clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+# Without a camera on the machine the virtual one is listed, so the program
+# always has a live picture to show.
+run: build
+	@if ls /dev/video* >/dev/null 2>&1; then \
+	  exec $(BUILD)/snapix; \
+	else \
+	  SNAPIX_VIRTUAL_CAMERA=1 exec $(BUILD)/snapix; \
+	fi
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; $$b || exit 1; done
+
+clean:
+	rm -rf $(BUILD)
