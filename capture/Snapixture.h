@@ -1,0 +1,139 @@
+// TSnapixture: the one component through which the program reaches the camera:
+// live preview into a video window, and photographs through the output pipeline.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include "capture/SysDevEnum.h"
+
+class TFilterGraph;
+class TFilter;
+class TSampleGrabber;
+class TVideoWindow;
+
+enum TCapStatus : uint8_t { csNone, csPrev, csReco, csStop, csCapt };
+
+// The caption lines drawn on the next photograph; an empty line draws nothing.
+struct TRecTitle {
+    QString Line1, Line2, Line3, Line4, Line5;
+};
+
+// Notification events carry only the sender and run only when assigned.
+using TNotifyEvent = std::function<void(QObject* sender)>;
+
+class TSnapixture : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TSnapixture(QObject* owner = nullptr);
+    ~TSnapixture() override;
+
+    // The four operations; each returns 0 on success and 1 on failure.
+    virtual int Connect();
+    // A run the device refuses escapes as EDirectShowException.
+    virtual int Preview();
+    virtual int Capture();
+    virtual int Stop();
+
+    // --- Properties with setters or read-only access -------------------------
+    const TMoniker& Moniker() const { return FMoniker; }
+    void SetMoniker(const TMoniker& moniker) { FMoniker = moniker; }
+
+    TFilter* Filter() const { return FFilter; }
+    TSampleGrabber* SampleGrabber() const { return FSampleGrabber; }
+    TFilterGraph* FilterGraph() const { return FFilterGraph; }
+
+    TVideoWindow* VideoWindow() const { return FVideoWindow; }
+    // Attaches the window to this component's graph; the previous window is
+    // not detached here (the owner does that after Stop).
+    void SetVideoWindow(TVideoWindow* window);
+
+    // The photograph: 24 bits per pixel, bytes B G R, row 0 on top
+    // (QImage::Format_BGR888). Empty until the first frame is grabbed.
+    const QImage& ABitmap() const { return FBitmap; }
+    // The last JPEG encoding of ABitmap; empty when there is none.
+    const QByteArray& AJpeg() const { return FJpeg; }
+    const QString& FileName() const { return FFileName; }
+
+    int32_t InputResolution() const { return FInputResolution; }
+    void SetInputResolution(int32_t value);
+    int32_t OutputResolution() const { return FOutputResolution; }
+    void SetOutputResolution(int32_t value);
+    int32_t InputWidth() const { return FInputWidth; }
+    int32_t InputHeight() const { return FInputHeight; }
+    int32_t OutputWidth() const { return FOutputWidth; }
+    int32_t OutputHeight() const { return FOutputHeight; }
+
+    // Why the last failed operation failed, in words a user can act on (the
+    // file name and the system's error text where a file was involved).
+    // Cleared at the start of each Capture.
+    const QString& LastError() const { return FLastError; }
+
+    // --- Plain properties: the owner sets them before Capture, at the latest
+    // in OnBeforeCapture; the pipeline reads them as they stand. ------------
+    TCapStatus CaptureStatus = csNone;
+    bool SaveAsFile = true;
+    bool Delay = false;
+    uint32_t DelayTime = 5000;
+    uint8_t CompressionQuality = 80;
+    QString SavePath;  // ends with "/"; the component adds no separator
+    QString FileHeader;
+    uint8_t FileNameType = 0;  // 0 date-time, 1 serial number, other: prefix only
+    uint32_t MaxNo = 0;        // last serial number used
+    uint32_t FontColor = 0;    // 0x00BBGGRR
+    TRecTitle Title;
+    bool PrintDate = false;
+    bool PrintTime = false;
+    uint8_t PhotoStyle = 0;  // 1: black and white
+    uint8_t PhotoSize = 0;   // 1: size-limited photograph
+    uint16_t PhotoSize2 = 0;  // size limit in kilobytes
+    uint8_t FileFormat = 0;   // 0 JPEG, 1 BMP, other: nothing stored
+    bool UseOutputResolution = false;
+    int32_t SampleWidth = 0;
+    int32_t SampleHeight = 0;
+
+    TNotifyEvent OnConnecting;
+    TNotifyEvent Onconnected;
+    TNotifyEvent OnBeforePreview;
+    TNotifyEvent OnBeforeCapture;
+    TNotifyEvent OnCapturing;
+    TNotifyEvent OnCaptured;
+
+private:
+    void Fire(const TNotifyEvent& event);
+    // Waits `ms` milliseconds while the GUI thread keeps dispatching events.
+    void DelayWait(uint32_t ms);
+    void Fail(const QString& reason);
+
+    // Steps 4 to 10 of a photograph, on ABitmap: size rule, caption, scaling,
+    // OnCapturing, black and white, encoding, naming and writing. Returns 0
+    // when the photograph is complete (stored when SaveAsFile), 1 otherwise
+    // with LastError set.
+    int RunOutputPipeline();
+
+    TMoniker FMoniker;
+    TFilterGraph* FFilterGraph = nullptr;    // owned (Qt child)
+    TFilter* FFilter = nullptr;              // owned (Qt child)
+    TSampleGrabber* FSampleGrabber = nullptr;  // owned (Qt child)
+    TVideoWindow* FVideoWindow = nullptr;    // borrowed
+
+    QImage FBitmap;
+    QByteArray FJpeg;
+    QString FFileName;
+    QString FLastError;
+
+    int32_t FInputResolution = 4;
+    int32_t FOutputResolution = 4;
+    int32_t FInputWidth = 0;
+    int32_t FInputHeight = 0;
+    int32_t FOutputWidth = 0;
+    int32_t FOutputHeight = 0;
+};
