@@ -1,40 +1,25 @@
-// Entry point of the Snapix program.
+// Entry point of the Snapix program: one running copy per user, then the main
+// window until it closes.
 #include <QApplication>
-#include <QMessageBox>
+#include <QIcon>
 
-#include "app/AppInfo.h"
 #include "app/SingleInstance.h"
-#include "capture/DirectShowException.h"
-#include "capture/Snapixture.h"
-#include "capture/SysDevEnum.h"
-#include "capture/VideoWindow.h"
+#include "app/uMainForm.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SingleInstance instance;
     if (!instance.TryStart()) {
+        // The running copy has been asked to show its window.
         return 0;
     }
-    TVideoWindow window;
-    window.setWindowTitle(AppInfo::Title());
-    window.resize(640, 480);
-    TSnapixture camera;
-    camera.SetVideoWindow(&window);
-    TSysDevEnum devices;
-    window.show();
-    QObject::connect(&instance, &SingleInstance::ShowRequested, &window, [&window] {
-        window.showNormal();
-        window.raise();
-        window.activateWindow();
-    });
-    camera.Stop();
-    camera.SetMoniker(devices.DeviceMoniker(0));
-    try {
-        camera.Preview();
-    } catch (const EDirectShowException& e) {
-        QMessageBox::critical(&window, AppInfo::Title(), e.Message());
-    }
-    const int code = app.exec();
-    camera.Stop();
-    return code;
+    app.setWindowIcon(QIcon(QStringLiteral(":/resources/snapix.png")));
+
+    // Destroyed only after the event loop has ended, so a photograph call still
+    // waiting when the window closed returns into a live window.
+    TfrmMainForm frmMainForm;
+    frmMainForm.Create();
+    QObject::connect(&instance, &SingleInstance::ShowRequested, &frmMainForm, &TfrmMainForm::ShowWindowNormal);
+    frmMainForm.show();
+    return app.exec();
 }

@@ -12,7 +12,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libbenchmark-dev xvfb xauth
   # fonts for the Chinese interface and the photo captions
-  fontconfig fonts-arphic-uming fonts-dejavu-core
+  fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )
 
 missing=()
