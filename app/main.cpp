@@ -1,14 +1,30 @@
 // Entry point of the Snapix program.
 #include <QApplication>
-#include <QWidget>
+#include <QMessageBox>
 
 #include "app/AppInfo.h"
+#include "capture/DirectShowException.h"
+#include "capture/Snapixture.h"
+#include "capture/SysDevEnum.h"
+#include "capture/VideoWindow.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QWidget window;
+    TVideoWindow window;
     window.setWindowTitle(AppInfo::Title());
-    window.resize(776, 632);
+    window.resize(640, 480);
+    TSnapixture camera;
+    camera.SetVideoWindow(&window);
+    TSysDevEnum devices;
     window.show();
-    return app.exec();
+    camera.Stop();
+    camera.SetMoniker(devices.DeviceMoniker(0));
+    try {
+        camera.Preview();
+    } catch (const EDirectShowException& e) {
+        QMessageBox::critical(&window, AppInfo::Title(), e.Message());
+    }
+    const int code = app.exec();
+    camera.Stop();
+    return code;
 }

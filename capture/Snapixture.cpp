@@ -1,0 +1,209 @@
+// TSnapixture: preview and photograph operations over the capture graph.
+#include "capture/Snapixture.h"
+
+#include <exception>
+
+#include <linux/videodev2.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "capture/DirectShowException.h"
+#include "capture/FilterGraph.h"
+#include "capture/VideoWindow.h"
+
+namespace {
+
+struct Size {
+    int32_t width, height;
+};
+constexpr Size kInputSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 1024}};
+constexpr Size kOutputSizes[] = {{1600, 1200}, {2048, 1536}, {2580, 1936},
+                                 {2816, 2112}, {3264, 2448}, {3876, 2584}};
+
+QString ExceptionText(const std::exception& e) {
+    if (const auto* ds = dynamic_cast<const EDirectShowException*>(&e)) {
+        return ds->Message();
+    }
+    return QString::fromLocal8Bit(e.what());
+}
+
+}  // namespace
+
+TSnapixture::TSnapixture(QObject* owner) : QObject(owner) {
+    SetInputResolution(4);
+    SetOutputResolution(4);
+    FFilterGraph = new TFilterGraph(this);
+    FFilterGraph->Mode = gmCapture;
+    FFilter = new TFilter(this);
+    FSampleGrabber = new TSampleGrabber(this);
+    FFilter->SetFilterGraph(FFilterGraph);
+    FSampleGrabber->SetFilterGraph(FFilterGraph);
+}
+
+TSnapixture::~TSnapixture() {
+    // Stop streaming before any member goes; the video window is its owner's.
+    try {
+        FFilterGraph->StopGraph();
+        FFilterGraph->ClearInsertedFilters();
+    } catch (const EDirectShowException&) {
+        // Everything is released even when the device complains.
+    }
+    FFilterGraph->SetActive(false);
+    FSampleGrabber->SetFilterGraph(nullptr);
+    FFilter->SetFilterGraph(nullptr);
+    delete FSampleGrabber;
+    delete FFilter;
+    delete FFilterGraph;
+}
+
+void TSnapixture::SetVideoWindow(TVideoWindow* window) {
+    FVideoWindow = window;
+    if (window) {
+        window->SetFilterGraph(FFilterGraph);
+    }
+}
+
+void TSnapixture::SetInputResolution(int32_t value) {
+    FInputResolution = value;
+    if (value >= 0 && value < 4) {
+        FInputWidth = kInputSizes[value].width;
+        FInputHeight = kInputSizes[value].height;
+    }
+}
+
+void TSnapixture::SetOutputResolution(int32_t value) {
+    FOutputResolution = value;
+    if (static_cast<uint32_t>(value) < 6) {
+        FOutputWidth = kOutputSizes[value].width;
+        FOutputHeight = kOutputSizes[value].height;
+    }
+}
+
+void TSnapixture::Fire(const TNotifyEvent& event) {
+    if (event) {
+        event(this);
+    }
+}
+
+void TSnapixture::Fail(const QString& reason) { FLastError = reason; }
+
+int TSnapixture::Connect() {
+    try {
+        Fire(OnConnecting);
+        FFilterGraph->ClearInsertedFilters();
+        FFilterGraph->SetActive(false);
+        FFilter->SetBaseFilter(FMoniker);
+        FFilterGraph->SetActive(true);
+        Fire(Onconnected);
+        return 0;
+    } catch (const std::exception& e) {
+        Fail(ExceptionText(e));
+        return 1;
+    }
+}
+
+int TSnapixture::Preview() {
+    int result = 1;
+    if (!FFilterGraph->Active()) {
+        Connect();
+    }
+    if (!FFilterGraph->Active()) {
+        return result;
+    }
+    Fire(OnBeforePreview);
+    if (FInputResolution != 4) {
+        // Only the size changes; a size the device refuses leaves its format.
+        v4l2_format format;
+        if (FFilter->GetFormat(format) == 0) {
+            format.fmt.pix.width = static_cast<uint32_t>(FInputWidth);
+            format.fmt.pix.height = static_cast<uint32_t>(FInputHeight);
+            FFilter->SetFormat(format);
+        }
+    }
+    v4l2_format current;
+    if (FFilter->GetFormat(current) == 0) {
+        SampleWidth = static_cast<int32_t>(current.fmt.pix.width);
+        SampleHeight = static_cast<int32_t>(current.fmt.pix.height);
+    }
+    if (FVideoWindow) {
+        FFilterGraph->RenderStream();
+        // A refused run escapes to the caller as EDirectShowException.
+        if (FFilterGraph->RunGraph()) {
+            CaptureStatus = csPrev;
+            result = 0;
+        }
+    }
+    return result;
+}
+
+void TSnapixture::DelayWait(uint32_t ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < static_cast<qint64>(ms)) {
+        // A nested event loop: timers, painting and input keep running, and
+        // the grab happens no earlier than ms after the wait began.
+        QEventLoop loop;
+        bool timedOut = false;
+        QTimer::singleShot(static_cast<int>(ms - clock.elapsed()), Qt::PreciseTimer, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        loop.exec();
+        if (!timedOut) {
+            // The application is quitting (its window closed during the wait):
+            // stop waiting so the program can end.
+            return;
+        }
+    }
+}
+
+int TSnapixture::Capture() {
+    FLastError.clear();
+    try {
+        Fire(OnBeforeCapture);
+        if (Delay) {
+            DelayWait(DelayTime);
+        }
+        bool grabbed = false;
+        try {
+            grabbed = FSampleGrabber->GrabBitmap(FBitmap);
+        } catch (const EDirectShowException&) {
+            Fail(QStringLiteral("摄像头没有在预览, 未拍照."));
+            return 1;
+        }
+        if (RunOutputPipeline() != 0) {
+            if (!grabbed && FBitmap.isNull()) {
+                // The actionable reason is the missing picture, not the
+                // encoder's complaint about an empty one.
+                Fail(QStringLiteral("摄像头没有送来画面, 未保存照片."));
+            }
+            return 1;
+        }
+        Fire(OnCaptured);
+        return 0;
+    } catch (const std::exception& e) {
+        Fail(ExceptionText(e));
+        return 1;
+    }
+}
+
+int TSnapixture::Stop() {
+    const TCapStatus previous = CaptureStatus;
+    try {
+        FFilterGraph->ClearInsertedFilters();
+        FFilterGraph->SetActive(false);
+        CaptureStatus = csStop;
+        return 0;
+    } catch (const EDirectShowException& e) {
+        // The stream is released all the same; do not keep the device open.
+        FFilterGraph->SetActive(false);
+        CaptureStatus = previous;
+        Fail(e.Message());
+        QMessageBox::critical(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"),
+                              QMessageBox::Ok);
+        return 1;
+    }
+}

@@ -1,0 +1,242 @@
+// The capture spine against the virtual camera: device list, component
+// properties, preview, grab, events and the device failure modes.
+#include <cerrno>
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+#include "capture/DirectShowException.h"
+#include "capture/SysDevEnum.h"
+#include "support/VirtualCameraFixture.h"
+
+TEST(DeviceList, VirtualCameraListedLastOnlyWhenEnabled) {
+    qputenv("SNAPIX_VIRTUAL_CAMERA", "0");
+    const int real = TSysDevEnum().DeviceCount();
+    qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
+    TSysDevEnum devices;
+    ASSERT_EQ(devices.DeviceCount(), real + 1);
+    EXPECT_EQ(devices.DeviceName(real), QString(VirtualCamera::kName));
+    EXPECT_FALSE(devices.DeviceMoniker(real).IsNone());
+    EXPECT_TRUE(devices.DeviceMoniker(real + 1).IsNone());
+    EXPECT_TRUE(devices.DeviceMoniker(-1).IsNone());
+}
+
+TEST(DirectShowException, MessageIsSystemTextWithHexCode) {
+    EXPECT_EQ(EDirectShowException(EBUSY).Message(), QStringLiteral("Device or resource busy ($10)."));
+    EXPECT_EQ(EDirectShowException(ENODEV).Code(), ENODEV);
+}
+
+TEST(Snapixture, NewInstanceDefaults) {
+    TSnapixture c;
+    EXPECT_EQ(c.CaptureStatus, csNone);
+    EXPECT_EQ(c.InputResolution(), 4);
+    EXPECT_EQ(c.OutputResolution(), 4);
+    EXPECT_EQ(c.InputWidth(), 0);
+    EXPECT_EQ(c.InputHeight(), 0);
+    EXPECT_EQ(c.OutputWidth(), 3264);
+    EXPECT_EQ(c.OutputHeight(), 2448);
+    EXPECT_TRUE(c.SaveAsFile);
+    EXPECT_EQ(c.DelayTime, 5000u);
+    EXPECT_EQ(c.CompressionQuality, 80);
+    EXPECT_TRUE(c.ABitmap().isNull());
+    EXPECT_TRUE(c.Moniker().IsNone());
+}
+
+TEST(Snapixture, ResolutionSettersFollowTheirTables) {
+    struct Case {
+        int32_t index, width, height;
+    };
+    // An index outside the table is stored but leaves the size as it was.
+    const Case input[] = {{0, 160, 120}, {1, 320, 240}, {2, 640, 480}, {3, 1280, 1024},
+                          {4, 1280, 1024}, {-1, 1280, 1024}, {9, 1280, 1024}};
+    const Case output[] = {{0, 1600, 1200}, {1, 2048, 1536}, {2, 2580, 1936}, {3, 2816, 2112},
+                           {4, 3264, 2448}, {5, 3876, 2584}, {7, 3876, 2584}, {-1, 3876, 2584}};
+    TSnapixture c;
+    for (const Case& k : input) {
+        c.SetInputResolution(k.index);
+        EXPECT_EQ(c.InputResolution(), k.index);
+        EXPECT_EQ(c.InputWidth(), k.width) << k.index;
+        EXPECT_EQ(c.InputHeight(), k.height) << k.index;
+    }
+    for (const Case& k : output) {
+        c.SetOutputResolution(k.index);
+        EXPECT_EQ(c.OutputResolution(), k.index);
+        EXPECT_EQ(c.OutputWidth(), k.width) << k.index;
+        EXPECT_EQ(c.OutputHeight(), k.height) << k.index;
+    }
+}
+
+TEST(Snapixture, StopOnNeverPreviewedComponentSucceeds) {
+    TSnapixture c;
+    EXPECT_EQ(c.Stop(), 0);
+    EXPECT_EQ(c.CaptureStatus, csStop);
+}
+
+TEST_F(VirtualCameraTest, PreviewFiresEventsInOrderAndShowsMovingPicture) {
+    QStringList events;
+    camera->OnConnecting = [&](QObject*) { events << "connecting"; };
+    camera->Onconnected = [&](QObject*) { events << "connected"; };
+    camera->OnBeforePreview = [&](QObject*) { events << "beforePreview"; };
+    camera->Stop();
+    ASSERT_EQ(camera->Preview(), 0);
+    EXPECT_EQ(events, QStringList({"connecting", "connected", "beforePreview"}));
+    EXPECT_EQ(camera->CaptureStatus, csPrev);
+    // No size requested: the device's own format is reported.
+    EXPECT_EQ(camera->SampleWidth, 640);
+    EXPECT_EQ(camera->SampleHeight, 480);
+
+    ASSERT_TRUE(WaitForFrame());
+    QImage first, later;
+    ASSERT_TRUE(camera->SampleGrabber()->GrabBitmap(first));
+    EXPECT_EQ(first.format(), QImage::Format_BGR888);
+    EXPECT_EQ(first.size(), QSize(640, 480));
+    QTest::qWait(150);
+    ASSERT_TRUE(camera->SampleGrabber()->GrabBitmap(later));
+    EXPECT_NE(first, later) << "the picture should move";
+    EXPECT_TRUE(QTest::qWaitFor([this] { return window->FramesPainted() > 0; }, 2000));
+}
+
+TEST_F(VirtualCameraTest, InputResolutionAppliesAtTheNextPreview) {
+    ASSERT_EQ(camera->Preview(), 0);
+    camera->SetInputResolution(0);
+    EXPECT_EQ(camera->SampleWidth, 640) << "no effect on a running preview";
+    camera->Stop();
+    ASSERT_EQ(camera->Preview(), 0);
+    EXPECT_EQ(camera->SampleWidth, 160);
+    EXPECT_EQ(camera->SampleHeight, 120);
+    ASSERT_TRUE(WaitForFrame());
+    QImage frame;
+    camera->SampleGrabber()->GrabBitmap(frame);
+    EXPECT_EQ(frame.size(), QSize(160, 120));
+}
+
+TEST_F(VirtualCameraTest, RefusedSizeKeepsTheDeviceFormat) {
+    VirtualCamera::Instance().SetFaults({.refuseSizes = true});
+    camera->SetInputResolution(3);
+    ASSERT_EQ(camera->Preview(), 0);
+    EXPECT_EQ(camera->SampleWidth, 640);
+    EXPECT_EQ(camera->SampleHeight, 480);
+}
+
+TEST_F(VirtualCameraTest, PreviewWithoutVideoWindowRendersNothing) {
+    TSnapixture c;
+    c.SetMoniker(VirtualMoniker());
+    EXPECT_EQ(c.Preview(), 1);
+    EXPECT_NE(c.CaptureStatus, csPrev);
+    EXPECT_FALSE(VirtualCamera::Instance().Streaming());
+}
+
+TEST_F(VirtualCameraTest, DeviceFailuresReachTheCallerOnceWithTheirReason) {
+    struct Case {
+        const char* name;
+        VirtualCamera::Faults faults;
+        int code;
+    };
+    const Case cases[] = {{"busy", {.busyOnOpen = true}, EBUSY}, {"stream on", {.streamOnFails = true}, EIO}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        camera->Stop();
+        VirtualCamera::Instance().SetFaults(k.faults);
+        try {
+            camera->Preview();
+            ADD_FAILURE() << "the refused run should escape";
+        } catch (const EDirectShowException& e) {
+            EXPECT_EQ(e.Code(), k.code);
+        }
+        EXPECT_EQ(camera->CaptureStatus, csStop);
+        EXPECT_EQ(VirtualCamera::Instance().LiveMappings(), 0);
+        EXPECT_FALSE(VirtualCamera::Instance().Streaming());
+    }
+    VirtualCamera::Instance().SetFaults({});
+    camera->Stop();
+    EXPECT_EQ(VirtualCamera::Instance().OpenDescriptors(), 0);
+    EXPECT_EQ(camera->Preview(), 0);
+}
+
+TEST_F(VirtualCameraTest, UnplugStopsTheStreamAndReleasesTheDevice) {
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    VirtualCamera& vc = VirtualCamera::Instance();
+    vc.Unplug();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return vc.OpenDescriptors() == 0 && vc.LiveMappings() == 0; }, 3000));
+    EXPECT_FALSE(camera->FilterGraph()->Running());
+    EXPECT_EQ(vc.BuffersQueuedAfterUnplug(), 0);
+    const uint64_t delivered = vc.FramesDelivered();
+    QTest::qWait(100);
+    EXPECT_EQ(vc.FramesDelivered(), delivered);
+
+    vc.PlugIn();
+    camera->Stop();
+    ASSERT_EQ(camera->Preview(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return vc.FramesDelivered() > delivered; }, 2000));
+}
+
+TEST_F(VirtualCameraTest, StopReleasesEverything) {
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    EXPECT_EQ(camera->Stop(), 0);
+    EXPECT_EQ(camera->CaptureStatus, csStop);
+    EXPECT_EQ(VirtualCamera::Instance().OpenDescriptors(), 0);
+    EXPECT_EQ(VirtualCamera::Instance().LiveMappings(), 0);
+    EXPECT_FALSE(camera->FilterGraph()->Active());
+}
+
+TEST_F(VirtualCameraTest, CaptureAfterStopWaitsThenFailsWithoutCapturedEvent) {
+    ASSERT_EQ(camera->Preview(), 0);
+    camera->Stop();
+    QStringList events;
+    camera->OnBeforeCapture = [&](QObject*) { events << "before"; };
+    camera->OnCaptured = [&](QObject*) { events << "captured"; };
+    camera->Delay = true;
+    camera->DelayTime = 200;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(camera->Capture(), 1);
+    EXPECT_GE(clock.elapsed(), 200);
+    EXPECT_EQ(events, QStringList({"before"}));
+    EXPECT_FALSE(camera->LastError().isEmpty());
+}
+
+TEST_F(VirtualCameraTest, DelayWaitKeepsDispatchingEvents) {
+    ASSERT_EQ(camera->Preview(), 0);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(20);
+    camera->Delay = true;
+    camera->DelayTime = 250;
+    QElapsedTimer clock;
+    clock.start();
+    camera->Capture();
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_GE(ticks, 5);
+}
+
+TEST_F(VirtualCameraTest, NoFramesMeansNoPhotograph) {
+    VirtualCamera::Instance().SetFaults({.noFrames = true});
+    ASSERT_EQ(camera->Preview(), 0);
+    bool captured = false;
+    camera->OnCaptured = [&](QObject*) { captured = true; };
+    EXPECT_EQ(camera->Capture(), 1);
+    EXPECT_FALSE(captured);
+    EXPECT_FALSE(camera->LastError().isEmpty());
+}
+
+TEST_F(VirtualCameraTest, RepaintsAreCoalesced) {
+    QImage frame(64, 48, QImage::Format_BGR888);
+    frame.fill(Qt::red);
+    QThread* producer = QThread::create([&] {
+        for (int i = 0; i < 200; ++i) {
+            window->PresentFrame(frame);
+        }
+    });
+    producer->start();
+    producer->wait();
+    delete producer;
+    QTest::qWait(50);
+    // 200 frames arrived while the GUI thread was busy: one repaint paints
+    // the latest, nothing queues up behind it.
+    EXPECT_LE(window->FramesPainted(), 2u);
+    EXPECT_GE(window->FramesPainted(), 1u);
+}

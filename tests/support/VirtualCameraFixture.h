@@ -1,0 +1,50 @@
+// A test fixture around the virtual camera: a fresh camera for every test, a
+// capture component with a shown video window, and small waiting helpers.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "capture/FilterGraph.h"
+#include "capture/Snapixture.h"
+#include "capture/VideoWindow.h"
+#include "capture/VirtualCamera.h"
+
+class VirtualCameraTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
+        VirtualCamera::Instance().Reset();
+        window = std::make_unique<TVideoWindow>();
+        window->resize(320, 240);
+        window->show();
+        camera = std::make_unique<TSnapixture>();
+        camera->SetVideoWindow(window.get());
+        camera->SetMoniker(VirtualMoniker());
+    }
+
+    void TearDown() override {
+        camera.reset();
+        window.reset();
+        VirtualCamera::Instance().Reset();
+    }
+
+    static TMoniker VirtualMoniker() { return TMoniker{VirtualCamera::kPath, &VirtualCamera::Instance()}; }
+
+    // Waits (dispatching events) until the grabber holds a frame.
+    bool WaitForFrame(int timeoutMs = 3000) {
+        return QTest::qWaitFor(
+            [this] {
+                QImage frame;
+                return camera->FilterGraph()->Active() && camera->SampleGrabber()->GrabBitmap(frame);
+            },
+            timeoutMs);
+    }
+
+    std::unique_ptr<TVideoWindow> window;
+    std::unique_ptr<TSnapixture> camera;
+};
