@@ -68,6 +68,11 @@ int TSnapixture::RunOutputPipeline() {
     if (FileFormat != 0 && FileFormat != 1) {
         return 0;  // no file format chosen: nothing is stored
     }
+    if (FBitmap.isNull()) {
+        // A file without a picture is no photograph; JPEG refuses it in encoding.
+        Fail(QStringLiteral("没有取到画面, 未保存照片 \"%1\".").arg(FFileName));
+        return 1;
+    }
 
     // A name that is taken is never replaced: a serial name moves on to the next number
     // (MaxNo ends as the number used), any other name gets "_1", "_2", ...
