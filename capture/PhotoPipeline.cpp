@@ -12,6 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <jpeglib.h>
 #include <jerror.h>
 #include <libyuv/scale.h>
@@ -37,9 +41,9 @@ TSizeLimitChoice SizeLimitChoice(uint16_t kilobytes) {
     };
     // Upper bounds in kilobytes, in increasing order; 0 stands apart (no limit given).
     static constexpr TRow Rows[] = {
-        {5, {0, 80}},    {10, {0, 90}},   {50, {1, 90}},   {80, {2, 80}},
-        {120, {2, 90}},  {200, {2, 100}}, {260, {3, 80}},  {300, {3, 85}},
-        {360, {3, 90}},  {400, {3, 95}},  {500, {3, 100}}, {65535, {3, 100}},
+        {5, {0, 80}},   {10, {0, 90}},   {50, {1, 90}},   {80, {2, 80}},
+        {120, {2, 90}}, {200, {2, 100}}, {260, {3, 80}},  {300, {3, 85}},
+        {360, {3, 90}}, {400, {3, 95}},  {500, {3, 100}}, {65535, {3, 100}},
     };
     if (kilobytes == 0) {
         return {3, 100};
@@ -90,11 +94,11 @@ QString FirstInstalled(const QStringList& wanted, const QStringList& installed) 
 
 QString FindSongFamily() {
     const QStringList installed = QFontDatabase::families();
-    QString family = FirstInstalled({QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"),
-                                     QStringLiteral("AR PL UMing HK"),
-                                     QStringLiteral("Noto Serif CJK SC"),
-                                     QStringLiteral("Source Han Serif SC")},
-                                    installed);
+    QString family =
+        FirstInstalled({QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"),
+                        QStringLiteral("AR PL UMing HK"), QStringLiteral("Noto Serif CJK SC"),
+                        QStringLiteral("Source Han Serif SC")},
+                       installed);
     if (!family.isEmpty()) {
         return family;
     }
@@ -114,9 +118,10 @@ QString FindSongFamily() {
 }
 
 QString FindSmallSansFamily() {
-    const QString family = FirstInstalled(
-        {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"), QStringLiteral("Noto Sans")},
-        QFontDatabase::families());
+    const QString family =
+        FirstInstalled({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                        QStringLiteral("Noto Sans")},
+                       QFontDatabase::families());
     return family.isEmpty() ? QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()
                             : family;
 }
@@ -260,23 +265,54 @@ void InkThroughMask(QImage& photo, const QImage& mask) {
 
 // --- Scaling, black and white -------------------------------------------------------
 
-bool ScalePhoto(QImage& photo, int width, int height) {
-    if (photo.isNull() || width <= 0 || height <= 0 || photo.format() != QImage::Format_BGR888) {
-        return false;
-    }
-    if (photo.width() == width && photo.height() == height) {
-        return true;
-    }
-    QImage scaled(width, height, QImage::Format_BGR888);
-    if (scaled.isNull()) {
-        return false;
-    }
-    // Each colour is scaled as a plane of its own: libyuv's plane scaler keeps flat areas
-    // exact, where its interleaved (ARGB/RGB24) path loses one level on every pixel. The
-    // box filter averages every source pixel a target pixel covers when shrinking and
-    // interpolates bilinearly when enlarging.
+namespace {
+
+// Enlarging in both directions, bilinear with centred samples: the few source rows are
+// first widened (plane by plane, then interleaved again), and each target row is then
+// a blend of two widened rows. Needs a little more than a tenth of the target's size
+// in temporaries, where scaling the whole picture plane by plane needs its full size.
+bool Enlarge(const QImage& photo, QImage& scaled) {
     const int sw = photo.width(), sh = photo.height();
-    const size_t sourcePlane = size_t(sw) * size_t(sh), targetPlane = size_t(width) * size_t(height);
+    const int width = scaled.width(), height = scaled.height();
+    const size_t sourcePlane = size_t(sw) * size_t(sh), widePlane = size_t(width) * size_t(sh);
+    std::unique_ptr<uint8_t[]> planes(new (std::nothrow) uint8_t[3 * (sourcePlane + widePlane)]);
+    std::unique_ptr<uint8_t[]> wide(new (std::nothrow) uint8_t[3 * widePlane]);
+    if (!planes || !wide) {
+        return false;
+    }
+    uint8_t* const s[3] = {&planes[0], &planes[sourcePlane], &planes[2 * sourcePlane]};
+    uint8_t* const w[3] = {&planes[3 * sourcePlane], &planes[3 * sourcePlane + widePlane],
+                           &planes[3 * sourcePlane + 2 * widePlane]};
+    libyuv::SplitRGBPlane(photo.constBits(), int(photo.bytesPerLine()), s[0], sw, s[1], sw, s[2],
+                          sw, sw, sh);
+    for (int c = 0; c < 3; ++c) {
+        libyuv::ScalePlane(s[c], sw, sw, sh, w[c], width, width, sh, libyuv::kFilterBilinear);
+    }
+    const int wideStride = 3 * width;
+    libyuv::MergeRGBPlane(w[0], width, w[1], width, w[2], width, wide.get(), wideStride, width, sh);
+    planes.reset();
+
+    for (int y = 0; y < height; ++y) {
+        // Centre of target row y in source rows, in 1/256 steps, clamped to the picture.
+        const int64_t at =
+            qBound<int64_t>(0, ((2 * int64_t(y) + 1) * sh * 256) / (2 * int64_t(height)) - 128,
+                            int64_t(sh - 1) * 256);
+        const int row = int(at >> 8), fraction = int(at & 255);
+        const uint8_t* top = wide.get() + size_t(row) * wideStride;
+        const uint8_t* below = row + 1 < sh ? top + wideStride : top;
+        libyuv::InterpolatePlane(top, wideStride, below, wideStride, scaled.scanLine(y),
+                                 int(scaled.bytesPerLine()), wideStride, 1, fraction);
+    }
+    return true;
+}
+
+// Any other change of size: each colour is scaled as a plane of its own with the box
+// filter, which averages every source pixel a target pixel covers when shrinking.
+bool ScaleByPlanes(const QImage& photo, QImage& scaled) {
+    const int sw = photo.width(), sh = photo.height();
+    const int width = scaled.width(), height = scaled.height();
+    const size_t sourcePlane = size_t(sw) * size_t(sh),
+                 targetPlane = size_t(width) * size_t(height);
     std::unique_ptr<uint8_t[]> source(new (std::nothrow) uint8_t[3 * sourcePlane]);
     std::unique_ptr<uint8_t[]> target(new (std::nothrow) uint8_t[3 * targetPlane]);
     if (!source || !target) {
@@ -292,24 +328,132 @@ bool ScalePhoto(QImage& photo, int width, int height) {
     source.reset();
     libyuv::MergeRGBPlane(t[0], width, t[1], width, t[2], width, scaled.bits(),
                           int(scaled.bytesPerLine()), width, height);
+    return true;
+}
+
+}  // namespace
+
+bool ScalePhoto(QImage& photo, int width, int height) {
+    if (photo.isNull() || width <= 0 || height <= 0 || photo.format() != QImage::Format_BGR888) {
+        return false;
+    }
+    if (photo.width() == width && photo.height() == height) {
+        return true;
+    }
+    QImage scaled(width, height, QImage::Format_BGR888);
+    if (scaled.isNull()) {
+        return false;
+    }
+    // libyuv's plane functions are used rather than its interleaved (ARGB/RGB24) scaler,
+    // which was measured to darken every pixel by one level.
+    const bool enlarging = width >= photo.width() && height >= photo.height();
+    if (!(enlarging ? Enlarge(photo, scaled) : ScaleByPlanes(photo, scaled))) {
+        return false;
+    }
     photo = std::move(scaled);
     return true;
 }
 
 void ToGrey(QImage& photo) {
+    GreyRows(photo, 0, photo.height());
+}
+
+namespace {
+
+// sum * 21846 >> 16 equals sum / 3 (truncated) for every sum up to 765.
+inline uint8_t GreyOf(const uint8_t* p) {
+    return uint8_t(((uint32_t(p[0]) + p[1] + p[2]) * 21846u) >> 16);
+}
+
+void GreyRowPlain(uint8_t* p, int width) {
+    for (int x = 0; x < width; ++x, p += 3) {
+        p[0] = p[1] = p[2] = GreyOf(p);
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Sixteen pixels (48 bytes) at a time: byte shuffles gather each component, 16-bit lanes
+// add them and multiply by 21846 keeping the high half, and shuffles spread the result.
+struct TGreyMasks {
+    __m128i Gather[3][3];  // [component][which 16-byte load]
+    __m128i Spread[3];     // [which 16-byte store]
+};
+
+TGreyMasks MakeGreyMasks() {
+    TGreyMasks m;
+    alignas(16) int8_t bytes[16];
+    for (int c = 0; c < 3; ++c) {
+        for (int part = 0; part < 3; ++part) {
+            for (int k = 0; k < 16; ++k) {
+                const int index = 3 * k + c - 16 * part;
+                bytes[k] = index >= 0 && index < 16 ? int8_t(index) : int8_t(-1);
+            }
+            m.Gather[c][part] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+        }
+    }
+    for (int part = 0; part < 3; ++part) {
+        for (int t = 0; t < 16; ++t) {
+            bytes[t] = int8_t((16 * part + t) / 3);
+        }
+        m.Spread[part] = _mm_load_si128(reinterpret_cast<const __m128i*>(bytes));
+    }
+    return m;
+}
+
+__attribute__((target("ssse3"))) void GreyRowSsse3(uint8_t* p, int width) {
+    static const TGreyMasks m = MakeGreyMasks();
+    const __m128i zero = _mm_setzero_si128(), third = _mm_set1_epi16(21846);
+    int x = 0;
+    for (; x + 16 <= width; x += 16, p += 48) {
+        const __m128i in[3] = {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32))};
+        __m128i c[3];
+        for (int i = 0; i < 3; ++i) {
+            c[i] = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(in[0], m.Gather[i][0]),
+                                             _mm_shuffle_epi8(in[1], m.Gather[i][1])),
+                                _mm_shuffle_epi8(in[2], m.Gather[i][2]));
+        }
+        const __m128i low = _mm_add_epi16(
+            _mm_add_epi16(_mm_unpacklo_epi8(c[0], zero), _mm_unpacklo_epi8(c[1], zero)),
+            _mm_unpacklo_epi8(c[2], zero));
+        const __m128i high = _mm_add_epi16(
+            _mm_add_epi16(_mm_unpackhi_epi8(c[0], zero), _mm_unpackhi_epi8(c[1], zero)),
+            _mm_unpackhi_epi8(c[2], zero));
+        const __m128i grey =
+            _mm_packus_epi16(_mm_mulhi_epu16(low, third), _mm_mulhi_epu16(high, third));
+        for (int part = 0; part < 3; ++part) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * part),
+                             _mm_shuffle_epi8(grey, m.Spread[part]));
+        }
+    }
+    GreyRowPlain(p, width - x);
+}
+
+using TGreyRow = void (*)(uint8_t*, int);
+
+TGreyRow PickGreyRow() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") ? GreyRowSsse3 : GreyRowPlain;
+}
+#else
+using TGreyRow = void (*)(uint8_t*, int);
+
+TGreyRow PickGreyRow() {
+    return GreyRowPlain;
+}
+#endif
+
+}  // namespace
+
+void GreyRows(QImage& photo, int first, int count) {
     if (photo.isNull() || photo.format() != QImage::Format_BGR888) {
         return;
     }
-    const int width = photo.width();
-    for (int y = 0; y < photo.height(); ++y) {
-        uint8_t* p = photo.scanLine(y);
-        for (int x = 0; x < width; ++x, p += 3) {
-            // sum * 21846 >> 16 equals sum / 3 (truncated) for every sum up to 765, and
-            // vectorises where a division does not.
-            const uint32_t sum = uint32_t(p[0]) + p[1] + p[2];
-            const uint8_t grey = uint8_t((sum * 21846u) >> 16);
-            p[0] = p[1] = p[2] = grey;
-        }
+    static const TGreyRow GreyRow = PickGreyRow();
+    const int end = qMin(photo.height(), first + qMax(count, 0));
+    for (int y = qMax(first, 0); y < end; ++y) {
+        GreyRow(photo.scanLine(y), photo.width());
     }
 }
 
@@ -325,11 +469,17 @@ struct TJpegErrors {
     char Message[JMSG_LENGTH_MAX];
 };
 
-// Compressed bytes go straight into a QByteArray that grows by doubling.
+// Compressed bytes go straight into a QByteArray. With an Output hook, libjpeg is
+// handed at most one window at a time, so that each finished window can be passed on
+// while the rest is still being compressed.
 struct TJpegDestination {
     jpeg_destination_mgr Pub;
     QByteArray* Data;
+    const TJpegHooks* Hooks;
+    qsizetype Passed;  // bytes already handed to Hooks->Output
 };
+
+constexpr qsizetype OutputWindow = 1 << 20;
 
 struct TJpegJob {
     jpeg_compress_struct Info;
@@ -338,6 +488,7 @@ struct TJpegJob {
     QByteArray Data;
     const QImage* Photo;
     int Quality;
+    const TJpegHooks* Hooks;
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -360,33 +511,67 @@ bool TryResize(QByteArray& data, qsizetype size) {
     }
 }
 
+// Hands [Passed, end) to the Output hook; a hook must not throw into libjpeg.
+void PassOn(TJpegDestination& dest, qsizetype end) {
+    if (dest.Hooks->Output && end > dest.Passed) {
+        try {
+            dest.Hooks->Output(dest.Data->constData() + dest.Passed, size_t(end - dest.Passed));
+        } catch (...) {
+        }
+    }
+    dest.Passed = end;
+}
+
+// Makes room after `used` bytes and exposes the next part of it to libjpeg.
+bool Expose(TJpegDestination& dest, qsizetype used) {
+    const qsizetype want = dest.Hooks->Output ? OutputWindow : qMax<qsizetype>(used, 64 * 1024);
+    if (dest.Data->size() - used < want &&
+        !TryResize(*dest.Data, qMax(dest.Data->size() * 2, used + want))) {
+        return false;
+    }
+    char* base = dest.Data->data();
+    dest.Pub.next_output_byte = reinterpret_cast<JOCTET*>(base + used);
+    dest.Pub.free_in_buffer = size_t(dest.Hooks->Output ? want : dest.Data->size() - used);
+    return true;
+}
+
 void DestinationInit(j_compress_ptr info) {
     auto* dest = reinterpret_cast<TJpegDestination*>(info->dest);
     // Room for a typical encoding at once: pages never written are never touched.
     const qsizetype initial =
         qMax<qsizetype>(64 * 1024, qsizetype(info->image_width) * info->image_height / 2);
-    if (!TryResize(*dest->Data, initial)) {
+    if (!TryResize(*dest->Data, initial) || !Expose(*dest, 0)) {
         ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
     }
-    dest->Pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->Data->data());
-    dest->Pub.free_in_buffer = size_t(dest->Data->size());
 }
 
 boolean DestinationEmpty(j_compress_ptr info) {
     auto* dest = reinterpret_cast<TJpegDestination*>(info->dest);
-    // Called only when the buffer is full: free_in_buffer is 0.
-    const qsizetype used = dest->Data->size();
-    if (!TryResize(*dest->Data, used * 2)) {
+    // Called only when what was exposed is full.
+    const qsizetype used =
+        reinterpret_cast<const char*>(dest->Pub.next_output_byte) - dest->Data->constData();
+    PassOn(*dest, used);
+    if (!Expose(*dest, used)) {
         ERREXIT1(info, JERR_OUT_OF_MEMORY, 1);
     }
-    dest->Pub.next_output_byte = reinterpret_cast<JOCTET*>(dest->Data->data()) + used;
-    dest->Pub.free_in_buffer = size_t(dest->Data->size() - used);
     return TRUE;
 }
 
 void DestinationTerm(j_compress_ptr info) {
     auto* dest = reinterpret_cast<TJpegDestination*>(info->dest);
-    dest->Data->resize(dest->Data->size() - qsizetype(dest->Pub.free_in_buffer));
+    const qsizetype used =
+        reinterpret_cast<const char*>(dest->Pub.next_output_byte) - dest->Data->constData();
+    PassOn(*dest, used);
+    dest->Data->resize(used);
+}
+
+void PrepareRows(const TJpegHooks& hooks, int first, int count) noexcept {
+    if (hooks.PrepareRows) {
+        try {
+            hooks.PrepareRows(first, count);
+        } catch (...) {
+        }
+    }
 }
 
 bool RunCompress(TJpegJob& job) {
@@ -401,13 +586,14 @@ bool RunCompress(TJpegJob& job) {
     info.image_height = JDIMENSION(job.Photo->height());
     info.input_components = 3;
     info.in_color_space = JCS_EXT_BGR;  // the photo's own byte order: no conversion copy
-    jpeg_set_defaults(&info);          // JFIF, YCbCr 4:2:0, standard tables, integer DCT
+    jpeg_set_defaults(&info);           // JFIF, YCbCr 4:2:0, standard tables, integer DCT
     jpeg_set_quality(&info, job.Quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     JSAMPROW rows[16];
     while (info.next_scanline < info.image_height) {
         const JDIMENSION first = info.next_scanline;
         const JDIMENSION count = qMin<JDIMENSION>(16, info.image_height - first);
+        PrepareRows(*job.Hooks, int(first), int(count));
         for (JDIMENSION i = 0; i < count; ++i) {
             // libjpeg only reads the rows it is given.
             rows[i] = const_cast<JSAMPROW>(job.Photo->constScanLine(int(first + i)));
@@ -420,7 +606,8 @@ bool RunCompress(TJpegJob& job) {
 
 }  // namespace
 
-bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error) {
+bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error,
+                const TJpegHooks& hooks) {
     if (!photo.isNull() && photo.format() != QImage::Format_BGR888) {
         error = QStringLiteral("照片不是 24 位 BGR 格式");
         return false;
@@ -435,6 +622,9 @@ bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& erro
     job->Destination.Pub.empty_output_buffer = DestinationEmpty;
     job->Destination.Pub.term_destination = DestinationTerm;
     job->Destination.Data = &job->Data;
+    job->Destination.Hooks = &hooks;
+    job->Destination.Passed = 0;
+    job->Hooks = &hooks;
     job->Photo = &photo;
     job->Quality = quality;
 
@@ -558,7 +748,8 @@ QString Failure(const QString& fileName, const QString& why) {
 // Places `temp` under `final` unless something already has that name. Returns 0, or the
 // errno of the refusal (EEXIST when the name is taken).
 int PlaceNoReplace(const QByteArray& temp, const QByteArray& final) {
-    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, final.constData(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, final.constData(), RENAME_NOREPLACE) ==
+        0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
@@ -575,65 +766,122 @@ int PlaceNoReplace(const QByteArray& temp, const QByteArray& final) {
 
 }  // namespace
 
-TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write) {
-    TPlaceResult result;
-    result.FileName = nameFor(0);
+TPhotoFile::~TPhotoFile() {
+    Discard();
+}
 
+void TPhotoFile::Discard() {
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+    if (!FTempPath.isEmpty()) {
+        ::unlink(FTempPath.constData());
+        FTempPath.clear();
+    }
+}
+
+bool TPhotoFile::Open(const QString& finalName, QString& error) {
+    Discard();
+    FWriteError.clear();
+    FWritten = 0;
     // The temporary file lives beside the final one, so that placing it is a rename
     // within one file system, and starts with a dot so that file browsers hide it.
-    const qsizetype slash = result.FileName.lastIndexOf(QLatin1Char('/'));
-    const QString folder = result.FileName.left(slash + 1);
-    QByteArray tempPath;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-        tempPath = QFile::encodeName(
+    const QString folder = finalName.left(finalName.lastIndexOf(QLatin1Char('/')) + 1);
+    for (int tries = 0; tries < 100; ++tries) {
+        const QByteArray path = QFile::encodeName(
             folder + QStringLiteral(".snapix-%1.tmp")
                          .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
-        fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) {
-            result.Error = Failure(result.FileName, qt_error_string(errno));
-            return result;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            FFd = fd;
+            FTempPath = path;
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
         }
     }
-    if (fd < 0) {
-        result.Error = Failure(result.FileName, qt_error_string(EEXIST));
+    error = Failure(finalName, qt_error_string(errno));
+    return false;
+}
+
+bool TPhotoFile::Append(const char* data, size_t size) {
+    if (FFd < 0 || !FWriteError.isEmpty()) {
+        return false;
+    }
+    if (!WriteAll(FFd, data, size, FWriteError)) {
+        return false;
+    }
+    // Start writing this piece to disk now, so that the flush before placing the file
+    // finds little left to do.
+    ::sync_file_range(FFd, FWritten, off64_t(size), SYNC_FILE_RANGE_WRITE);
+    FWritten += int64_t(size);
+    return true;
+}
+
+void TPhotoFile::SetWriteError(const QString& error) {
+    if (FWriteError.isEmpty()) {
+        FWriteError = error.isEmpty() ? qt_error_string(EIO) : error;
+    }
+}
+
+TPlaceResult TPhotoFile::Place(const TNameFor& nameFor) {
+    TPlaceResult result;
+    result.FileName = nameFor(0);
+    if (FFd < 0) {
+        result.Error = Failure(result.FileName, qt_error_string(EBADF));
         return result;
     }
-
-    QString why;
-    bool ok = write(fd, why);
-    if (ok && ::fdatasync(fd) != 0) {
-        ok = false;
+    QString why = FWriteError;
+    if (why.isEmpty() && ::fdatasync(FFd) != 0) {
         why = qt_error_string(errno);
     }
-    if (::close(fd) != 0 && ok) {
-        ok = false;
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0 && why.isEmpty()) {
         why = qt_error_string(errno);
     }
-    if (!ok) {
-        ::unlink(tempPath.constData());
+    if (!why.isEmpty()) {
+        Discard();
         result.Error = Failure(result.FileName, why);
         return result;
     }
 
     for (unsigned attempt = 0; attempt < MaxNameAttempts; ++attempt) {
         const QString name = attempt == 0 ? result.FileName : nameFor(attempt);
-        const int refusal = PlaceNoReplace(tempPath, QFile::encodeName(name));
+        const int refusal = PlaceNoReplace(FTempPath, QFile::encodeName(name));
         if (refusal == 0) {
+            FTempPath.clear();  // it is the photograph now
             result.Ok = true;
             result.FileName = name;
             return result;
         }
         if (refusal != EEXIST) {
-            ::unlink(tempPath.constData());
+            Discard();
             result.Error = Failure(name, qt_error_string(refusal));
             return result;
         }
     }
-    ::unlink(tempPath.constData());
-    result.Error = Failure(result.FileName,
-                           QStringLiteral("已有 %1 个同名照片, 没有空闲的文件名").arg(MaxNameAttempts));
+    Discard();
+    result.Error =
+        Failure(result.FileName,
+                QStringLiteral("已有 %1 个同名照片, 没有空闲的文件名").arg(MaxNameAttempts));
     return result;
+}
+
+TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write) {
+    TPhotoFile file;
+    TPlaceResult result;
+    if (!file.Open(nameFor(0), result.Error)) {
+        result.FileName = nameFor(0);
+        return result;
+    }
+    QString why;
+    if (!write(file.Descriptor(), why)) {
+        file.SetWriteError(why);
+    }
+    return file.Place(nameFor);
 }
 
 }  // namespace PhotoPipeline

@@ -71,13 +71,24 @@ bool ScalePhoto(QImage& photo, int width, int height);
 
 // grey := (red + green + blue) div 3, in all three components.
 void ToGrey(QImage& photo);
+// The same for `count` rows from `first` (clipped to the photo).
+void GreyRows(QImage& photo, int first, int count);
 
 // --- Encoding ------------------------------------------------------------------------
+
+// Optional work done alongside an encoding, while the data is hot in the cache.
+struct TJpegHooks {
+    // Called with each band of rows just before libjpeg reads them; it may change them.
+    std::function<void(int first, int count)> PrepareRows;
+    // Called with each finished piece of the stream, in order, about 1 MB at a time.
+    std::function<void(const char* data, size_t size)> Output;
+};
 
 // Baseline JFIF: library defaults, the given quality (0 acts as 1, above 100 as 100),
 // 4:2:0, sequential, three components, accurate integer DCT; rows fed top to bottom
 // straight from the photo. On failure `out` is untouched and `error` holds libjpeg's text.
-bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error);
+bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error,
+                const TJpegHooks& hooks = {});
 
 // An uncompressed 24-bit BMP file: file header, 40-byte information header, rows
 // bottom-up, each padded to a multiple of 4 bytes.
@@ -104,13 +115,46 @@ struct TPlaceResult {
     QString Error;     // why it failed, naming the file and the system's error text
 };
 
+// The candidate names of a photograph, attempt 0 first.
+using TNameFor = std::function<QString(unsigned attempt)>;
+
+// A photograph file being written: a temporary file beside its final name, flushed to
+// disk and then placed under the first free name without replacing anything. A file
+// that is never placed is removed when this object goes.
+class TPhotoFile {
+  public:
+    TPhotoFile() = default;
+    TPhotoFile(const TPhotoFile&) = delete;
+    TPhotoFile& operator=(const TPhotoFile&) = delete;
+    ~TPhotoFile();
+
+    // Creates the temporary file in the folder `finalName` will be placed in.
+    bool Open(const QString& finalName, QString& error);
+    int Descriptor() const { return FFd; }
+    // Appends and asks the system to start writing it to disk. After a failure further
+    // data is dropped and the failure is what Place reports.
+    bool Append(const char* data, size_t size);
+    // Remembers a failure of whoever writes through Descriptor().
+    void SetWriteError(const QString& error);
+    // Flushes the data to disk and places the file under the first free name of
+    // nameFor(0), nameFor(1), ...
+    TPlaceResult Place(const TNameFor& nameFor);
+
+  private:
+    void Discard();
+
+    int FFd = -1;
+    QByteArray FTempPath;
+    QString FWriteError;
+    int64_t FWritten = 0;
+};
+
 // Writes a photograph under the first free name of `nameFor(0)`, `nameFor(1)`, ...
 // without ever replacing an existing file and without a half-written file under a final
 // name: the content goes to a temporary file in the target folder, is flushed to disk,
 // and is then placed by an operation that refuses to replace. When it refuses, the next
 // name is tried. On any failure the temporary file is removed. `write` gets the open
 // temporary file descriptor and returns false with `error` set when it cannot write.
-using TNameFor = std::function<QString(unsigned attempt)>;
 using TWriteContent = std::function<bool(int fd, QString& error)>;
 TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write);
 

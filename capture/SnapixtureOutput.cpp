@@ -2,6 +2,8 @@
 // stored file, run on the GUI thread inside Capture.
 #include "capture/Snapixture.h"
 
+#include <optional>
+
 #include <QDateTime>
 
 #include "capture/PhotoPipeline.h"
@@ -35,21 +37,49 @@ int TSnapixture::RunOutputPipeline() {
 
     Fire(OnCapturing);
 
-    if (PhotoStyle == 1) {
-        ToGrey(FBitmap);
-    }
-
+    // With JPEG the photo is turned grey band by band just before the encoder reads each
+    // band, and the stream goes to its file while the rest is still being compressed:
+    // each byte of the big picture then passes through the cache once, not three times.
+    const bool grey = PhotoStyle == 1;
+    std::optional<TPhotoFile> file;
     if (FileFormat == 0) {
+        if (SaveAsFile) {
+            // The folder is that of every name this photograph can get. A folder that
+            // cannot take the file fails the capture below, where the name is known.
+            file.emplace();
+            QString ignored;
+            if (!file->Open(SavePath + FileHeader, ignored)) {
+                file.reset();
+            }
+        }
+        int greyedTo = 0;
+        TJpegHooks hooks;
+        if (grey) {
+            FBitmap.bits();  // unshare now: rows must not move while the encoder reads them
+            hooks.PrepareRows = [this, &greyedTo](int first, int count) {
+                GreyRows(FBitmap, first, count);
+                greyedTo = first + count;
+            };
+        }
+        if (file) {
+            hooks.Output = [&file](const char* data, size_t size) { file->Append(data, size); };
+        }
         // AJpeg keeps the previous photograph's encoding unless this one succeeds.
         QByteArray jpeg;
         QString why;
-        if (!EncodeJpeg(FBitmap, CompressionQuality, jpeg, why)) {
+        const bool encoded = EncodeJpeg(FBitmap, CompressionQuality, jpeg, why, hooks);
+        if (grey) {
+            GreyRows(FBitmap, greyedTo, FBitmap.height() - greyedTo);  // rows not reached
+        }
+        if (!encoded) {
             Fail(FBitmap.isNull()
                      ? QStringLiteral("没有取到画面, 无法生成 JPEG 照片 (%1).").arg(why)
                      : QStringLiteral("JPEG 编码失败: %1.").arg(why));
             return 1;
         }
         FJpeg = std::move(jpeg);
+    } else if (grey) {
+        ToGrey(FBitmap);
     }
 
     if (!SaveAsFile) {
@@ -86,15 +116,20 @@ int TSnapixture::RunOutputPipeline() {
         }
         return SavePath + base + QStringLiteral("_%1").arg(attempt) + extension;
     };
-    const TWriteContent write = [this](int fd, QString& why) {
-        if (FileFormat == 0) {
-            return WriteAll(fd, FJpeg.constData(), size_t(FJpeg.size()), why);
-        }
-        return WriteBmp(FBitmap, [fd, &why](const char* data, size_t size) {
-            return WriteAll(fd, data, size, why);
-        });
-    };
-    const TPlaceResult placed = PlacePhotoFile(nameFor, write);
+    TPlaceResult placed;
+    if (file) {
+        placed = file->Place(nameFor);
+    } else {
+        const TWriteContent write = [this](int fd, QString& why) {
+            if (FileFormat == 0) {
+                return WriteAll(fd, FJpeg.constData(), size_t(FJpeg.size()), why);
+            }
+            return WriteBmp(FBitmap, [fd, &why](const char* data, size_t size) {
+                return WriteAll(fd, data, size, why);
+            });
+        };
+        placed = PlacePhotoFile(nameFor, write);
+    }
     if (!placed.Ok) {
         Fail(placed.Error + QLatin1Char('.'));
         return 1;

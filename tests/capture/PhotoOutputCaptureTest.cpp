@@ -1,5 +1,8 @@
 // Photographs end to end: TSnapixture::Capture from the virtual camera to the placed file.
+#include <cerrno>
 #include <cstring>
+
+#include <sys/mount.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -41,7 +44,7 @@ bool IsGrey(const QImage& image) {
 }  // namespace
 
 class PhotoOutputTest : public VirtualCameraTest {
-protected:
+  protected:
     void SetUp() override {
         VirtualCameraTest::SetUp();
         ASSERT_EQ(camera->Preview(), 0);
@@ -172,7 +175,12 @@ TEST_F(PhotoOutputTest, ATakenNameIsNeverReplaced) {
     }
     const Case cases[] = {
         {"prefix only", 2, 0, {"p.jpg", "p_1.jpg"}, "p_2.jpg", 0},
-        {"serial number that was reset", 1, 0, {"p00000001.jpg", "p00000002.jpg"}, "p00000003.jpg", 3},
+        {"serial number that was reset",
+         1,
+         0,
+         {"p00000001.jpg", "p00000002.jpg"},
+         "p00000003.jpg",
+         3},
         {"serial number wrapping", 1, 4294967295u, {"p00000000.jpg"}, "p00000001.jpg", 1},
         {"date-time in the same second", 0, 0, sameSecond, "", 0},
     };
@@ -225,10 +233,38 @@ TEST_F(PhotoOutputTest, UnwritableFolderFailsWithTheReasonAndLeavesNothing) {
         camera->MaxNo = 9;
         EXPECT_EQ(camera->Capture(), 1);
         EXPECT_EQ(events, QStringList({"before", "capturing"}));
-        EXPECT_TRUE(camera->LastError().contains(c.SavePath + "00000010")) << camera->LastError().toStdString();
+        EXPECT_TRUE(camera->LastError().contains(c.SavePath + "00000010"))
+            << camera->LastError().toStdString();
         EXPECT_EQ(camera->MaxNo, 10u) << "the number was used up when the name was formed";
     }
     EXPECT_EQ(Entries(folder), QStringList{"plain-file"});
+}
+
+TEST_F(PhotoOutputTest, AFullDiskFailsTheCaptureAndLeavesNothing) {
+    QTemporaryDir small;
+    const QByteArray target = QFile::encodeName(small.path());
+    if (::mount("snapix-test", target.constData(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qt_error_string(errno).toStdString()
+                     << "); PhotoFile.AWriteThatFailsRemovesTheTemporaryFileAndKeepsTheOldPhoto "
+                        "covers the failing write";
+    }
+    struct Unmount {
+        QByteArray Path;
+        ~Unmount() { ::umount2(Path.constData(), MNT_DETACH); }
+    } unmount{target};
+    camera->SavePath = small.path() + "/";
+    camera->FileNameType = 1;
+    camera->UseOutputResolution = true;
+    camera->SetOutputResolution(5);
+    camera->CompressionQuality = 100;
+
+    EXPECT_EQ(camera->Capture(), 1);
+    EXPECT_EQ(events, QStringList({"before", "capturing"}));
+    EXPECT_TRUE(camera->LastError().contains(qt_error_string(ENOSPC)))
+        << camera->LastError().toStdString();
+    EXPECT_TRUE(camera->LastError().contains(small.path() + "/00000001.jpg"));
+    EXPECT_GT(camera->AJpeg().size(), 256 * 1024) << "the encoding itself succeeded";
+    EXPECT_TRUE(Entries(small.path()).isEmpty());
 }
 
 TEST_F(PhotoOutputTest, EmptySavePathWritesInTheWorkingFolder) {

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -150,7 +151,8 @@ TEST(PhotoFile, AFullDiskFailsAndLeavesNothingBehind) {
         ~Unmount() { ::umount2(Path.constData(), MNT_DETACH); }
     } unmount{target};
 
-    const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), Content(QByteArray(256 * 1024, 'x')));
+    const TPlaceResult r =
+        PlacePhotoFile(Suffixed(dir.path()), Content(QByteArray(256 * 1024, 'x')));
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
     EXPECT_TRUE(Entries(dir.path()).isEmpty()) << Entries(dir.path()).join(' ').toStdString();

@@ -55,11 +55,11 @@ TEST(PhotoSizeLimit, ChoosesOutputSizeAndQualityByKilobytes) {
         int Quality;
     };
     const Case cases[] = {
-        {0, 3, 100},   {1, 0, 80},    {5, 0, 80},    {6, 0, 90},    {10, 0, 90},   {11, 1, 90},
-        {50, 1, 90},   {51, 2, 80},   {80, 2, 80},   {81, 2, 90},   {120, 2, 90},  {121, 2, 100},
-        {200, 2, 100}, {201, 3, 80},  {260, 3, 80},  {261, 3, 85},  {300, 3, 85},  {301, 3, 90},
-        {360, 3, 90},  {361, 3, 95},  {400, 3, 95},  {401, 3, 100}, {500, 3, 100}, {501, 3, 100},
-        {65535, 3, 100},
+        {0, 3, 100},  {1, 0, 80},    {5, 0, 80},    {6, 0, 90},    {10, 0, 90},
+        {11, 1, 90},  {50, 1, 90},   {51, 2, 80},   {80, 2, 80},   {81, 2, 90},
+        {120, 2, 90}, {121, 2, 100}, {200, 2, 100}, {201, 3, 80},  {260, 3, 80},
+        {261, 3, 85}, {300, 3, 85},  {301, 3, 90},  {360, 3, 90},  {361, 3, 95},
+        {400, 3, 95}, {401, 3, 100}, {500, 3, 100}, {501, 3, 100}, {65535, 3, 100},
     };
     for (const Case& c : cases) {
         const TSizeLimitChoice choice = SizeLimitChoice(c.Kb);
@@ -217,10 +217,25 @@ TEST(PhotoScale, AveragesWhenShrinkingAndIgnoresAspect) {
         }
     }
 
+    // Enlarging interpolates between the centres of the source pixels.
+    QImage column(1, 2, QImage::Format_BGR888);
+    std::memset(column.scanLine(0), 0, 3);
+    std::memset(column.scanLine(1), 200, 3);
+    ASSERT_TRUE(ScalePhoto(column, 3, 4));
+    const int expected[4] = {0, 50, 150, 200};
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            EXPECT_NEAR(Pixel(column, x, y)[1], expected[y], 1) << x << "," << y;
+        }
+    }
+
     QImage wide = Filled(640, 480, 1, 2, 3);
     ASSERT_TRUE(ScalePhoto(wide, 3876, 2584));
     EXPECT_EQ(wide.size(), QSize(3876, 2584));
-    EXPECT_EQ(std::memcmp(Pixel(wide, 3875, 2583), "\x01\x02\x03", 3), 0);
+    for (const QPoint at : {QPoint(0, 0), QPoint(1937, 1291), QPoint(3875, 2583)}) {
+        EXPECT_EQ(std::memcmp(Pixel(wide, at.x(), at.y()), "\x01\x02\x03", 3), 0)
+            << "flat stays flat";
+    }
 }
 
 TEST(PhotoScale, FailureKeepsThePhotoAsItWas) {
@@ -359,6 +374,44 @@ TEST(PhotoJpeg, PicturesLibjpegRefusesFailCleanlyAndLeaveTheOutputAlone) {
     }
 }
 
+TEST(PhotoJpeg, HooksSeeEveryBandBeforeItIsReadAndTheWholeStreamInOrder) {
+    // Noise at quality 100 makes a stream of several output windows.
+    QImage photo(1024, 1024, QImage::Format_BGR888);
+    uint32_t seed = 1;
+    for (int y = 0; y < photo.height(); ++y) {
+        uint8_t* p = photo.scanLine(y);
+        for (int x = 0; x < 3 * photo.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            p[x] = uint8_t(seed >> 24);
+        }
+    }
+    QByteArray streamed;
+    int chunks = 0, nextRow = 0;
+    bool inOrder = true;
+    TJpegHooks hooks;
+    hooks.PrepareRows = [&](int first, int count) {
+        inOrder = inOrder && first == nextRow;
+        nextRow = first + count;
+        GreyRows(photo, first, count);
+    };
+    hooks.Output = [&](const char* data, size_t size) {
+        streamed.append(data, qsizetype(size));
+        ++chunks;
+    };
+    QByteArray jpeg;
+    QString why;
+    ASSERT_TRUE(EncodeJpeg(photo, 100, jpeg, why, hooks)) << why.toStdString();
+    EXPECT_TRUE(inOrder);
+    EXPECT_EQ(nextRow, photo.height());
+    EXPECT_GE(chunks, 2);
+    EXPECT_EQ(streamed, jpeg);
+    // What libjpeg read was the prepared (grey) picture.
+    const QImage decoded = QImage::fromData(jpeg, "JPG");
+    const QRgb sample = decoded.pixel(500, 500);
+    EXPECT_NEAR(qRed(sample), qBlue(sample), 3);
+    EXPECT_NEAR(qGreen(sample), qBlue(sample), 3);
+}
+
 TEST(PhotoBmp, TwentyFourBitBottomUpRowsPaddedToFourBytes) {
     QImage photo(3, 2, QImage::Format_BGR888);
     for (int y = 0; y < 2; ++y) {
@@ -388,19 +441,21 @@ TEST(PhotoBmp, TwentyFourBitBottomUpRowsPaddedToFourBytes) {
     EXPECT_EQ(le32(10), 54u);  // pixel data offset
     EXPECT_EQ(le32(14), 40u);  // information header size
     EXPECT_EQ(le32(18), 3u);
-    EXPECT_EQ(le32(22), 2u);   // positive: bottom-up
+    EXPECT_EQ(le32(22), 2u);  // positive: bottom-up
     EXPECT_EQ(le16(26), 1);
     EXPECT_EQ(le16(28), 24);
-    EXPECT_EQ(le32(30), 0u);   // uncompressed
+    EXPECT_EQ(le32(30), 0u);  // uncompressed
     const char firstRow[12] = {10, 100, char(200), 11, 100, char(200), 12, 100, char(200), 0, 0, 0};
     EXPECT_EQ(file.mid(54, 12), QByteArray(firstRow, 12)) << "the bottom row comes first";
     EXPECT_EQ(QImage::fromData(file, "BMP").convertToFormat(QImage::Format_BGR888), photo);
 }
 
 TEST(PhotoNames, SerialDateTimeAndExtension) {
-    const std::pair<uint32_t, const char*> serials[] = {
-        {0, "00000000"}, {1, "00000001"}, {99999999, "99999999"},
-        {100000000, "100000000"}, {4294967295u, "4294967295"}};
+    const std::pair<uint32_t, const char*> serials[] = {{0, "00000000"},
+                                                        {1, "00000001"},
+                                                        {99999999, "99999999"},
+                                                        {100000000, "100000000"},
+                                                        {4294967295u, "4294967295"}};
     for (const auto& [number, text] : serials) {
         EXPECT_EQ(SerialName(number), QLatin1String(text));
     }
