@@ -398,6 +398,11 @@ void TFilterGraph::ClearInsertedFilters() {
 }
 
 bool TFilterGraph::RenderStream() {
+    if (FWorker) {
+        // Already running on a rendered path: the format is fixed while the
+        // device streams.
+        return true;
+    }
     FRendered = false;
     if (!FActive || !FFilter || !FFilter->HasDevice() || !FGrabber || !FRenderer) {
         return false;
@@ -435,11 +440,11 @@ bool TFilterGraph::RunGraph() {
         }
         return false;
     }
-    if (!FRendered) {
-        return false;
-    }
     if (FWorker) {
         return true;
+    }
+    if (!FRendered) {
+        return false;
     }
     const uint64_t generation = ++FGeneration;
     auto worker = std::make_unique<StreamWorker>(

@@ -240,3 +240,12 @@ TEST_F(VirtualCameraTest, RepaintsAreCoalesced) {
     EXPECT_LE(window->FramesPainted(), 2u);
     EXPECT_GE(window->FramesPainted(), 1u);
 }
+
+TEST_F(VirtualCameraTest, PreviewOnARunningGraphKeepsItRunning) {
+    ASSERT_EQ(camera->Preview(), 0);
+    camera->SetInputResolution(1);
+    EXPECT_EQ(camera->Preview(), 0);
+    EXPECT_EQ(camera->CaptureStatus, csPrev);
+    EXPECT_EQ(camera->SampleWidth, 640) << "the size waits for the next stop";
+    EXPECT_TRUE(WaitForFrame());
+}
