@@ -233,16 +233,7 @@ TFilter::~TFilter() {
 }
 
 void TFilter::SetFilterGraph(TFilterGraph* graph) {
-    if (FGraph == graph) {
-        return;
-    }
-    if (FGraph) {
-        FGraph->Leave(this);
-    }
-    FGraph = graph;
-    if (FGraph) {
-        FGraph->Join(this);
-    }
+    TFilterGraph::Move(this, FGraph, graph);
 }
 
 void TFilter::Bind() {
@@ -290,16 +281,7 @@ TSampleGrabber::TSampleGrabber(QObject* owner) : QObject(owner) {}
 TSampleGrabber::~TSampleGrabber() { SetFilterGraph(nullptr); }
 
 void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
-    if (FGraph == graph) {
-        return;
-    }
-    if (FGraph) {
-        FGraph->Leave(this);
-    }
-    FGraph = graph;
-    if (FGraph) {
-        FGraph->Join(this);
-    }
+    TFilterGraph::Move(this, FGraph, graph);
 }
 
 bool TSampleGrabber::GrabBitmap(QImage& bitmap) const {
@@ -341,6 +323,13 @@ TFilterGraph::~TFilterGraph() {
     if (FRenderer) {
         FRenderer->SetFilterGraph(nullptr);
     }
+}
+
+void TFilterGraph::Join(TVideoWindow* w) {
+    if (FRenderer && FRenderer != w) {
+        FRenderer->SetFilterGraph(nullptr);
+    }
+    FRenderer = w;
 }
 
 void TFilterGraph::Leave(QObject* member) {
