@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "app/AppInfo.h"
+#include "app/SingleInstance.h"
 #include "capture/DirectShowException.h"
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
@@ -10,6 +11,10 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    SingleInstance instance;
+    if (!instance.TryStart()) {
+        return 0;
+    }
     TVideoWindow window;
     window.setWindowTitle(AppInfo::Title());
     window.resize(640, 480);
@@ -17,6 +22,11 @@ int main(int argc, char** argv) {
     camera.SetVideoWindow(&window);
     TSysDevEnum devices;
     window.show();
+    QObject::connect(&instance, &SingleInstance::ShowRequested, &window, [&window] {
+        window.showNormal();
+        window.raise();
+        window.activateWindow();
+    });
     camera.Stop();
     camera.SetMoniker(devices.DeviceMoniker(0));
     try {

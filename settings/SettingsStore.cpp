@@ -1,0 +1,85 @@
+// The two values that outlive a run: the photo folder and the last serial number.
+#include "settings/SettingsStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "settings/AppPaths.h"
+#include "settings/IniFile.h"
+
+namespace {
+
+// A photo name is the folder text followed directly by the file name, so a folder without its
+// trailing "/" would put photographs into the parent folder under mangled names.
+QString AsFolder(const QString& path) {
+    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+}
+
+QString ReadStoredSavePath() {
+    return ReadIniValue(IniFileName, kSettingsSection, kSavePathKey, AppPath);
+}
+
+}  // namespace
+
+void LoadSavePathAtShow() {
+    const QString stored = ReadStoredSavePath();
+    if (stored.isEmpty()) {
+        SavePath = AppPath;
+        return;
+    }
+    if (QFileInfo(stored).isDir() || QDir().mkdir(stored)) {
+        SavePath = AsFolder(stored);
+        return;
+    }
+    // Neither a folder nor creatable (missing parent, or a file of that name).
+    SavePath = AppPath;
+    WriteIniValue(IniFileName, kSettingsSection, kSavePathKey, AppPath);
+}
+
+void ReadSavePathSetting() {
+    const QString stored = ReadStoredSavePath();
+    if (stored.isEmpty()) {
+        SavePath = AppPath;
+    } else if (QFileInfo(stored).isDir()) {
+        SavePath = AsFolder(stored);
+    } else {
+        SavePath = stored;
+    }
+}
+
+void WriteSavePathSetting(const QString& path) {
+    WriteIniValue(IniFileName, kSettingsSection, kSavePathKey, path);
+}
+
+quint32 FileNoFromText(const QString& text) {
+    bool ok = false;
+    const qlonglong number = text.toLongLong(&ok, 10);
+    // Both spellings of a 32-bit value are accepted: the signed one this program writes, and
+    // the unsigned one a hand edit may give.
+    if (!ok || number < -2147483648LL || number > 4294967295LL) {
+        return 0;
+    }
+    return static_cast<quint32>(number);
+}
+
+QString FileNoToText(quint32 counter) {
+    return QString::number(static_cast<qint32>(counter));
+}
+
+quint32 LoadFileNo(quint32 current) {
+    try {
+        const std::optional<QString> text =
+            TryReadIniValue(IniFileName, kSettingsSection, kMaxFileNoKey, QStringLiteral("0"));
+        return text ? FileNoFromText(*text) : current;
+    } catch (...) {
+        return current;
+    }
+}
+
+void StoreFileNo(quint32 counter) {
+    try {
+        WriteIniValue(IniFileName, kSettingsSection, kMaxFileNoKey, FileNoToText(counter));
+    } catch (...) {
+        // The counter stays in memory; the next photograph tries again.
+    }
+}

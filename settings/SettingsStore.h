@@ -1,0 +1,35 @@
+// The two values that outlive a run: the photo folder and the last serial number.
+#pragma once
+
+#include <QString>
+
+inline const QString kSettingsSection = QStringLiteral("Snapix");
+inline const QString kSavePathKey = QStringLiteral("SavePath");
+inline const QString kMaxFileNoKey = QStringLiteral("MaxFileNo");
+
+// Photo folder at window show: the global SavePath becomes the stored folder (default AppPath).
+// An empty value means AppPath. A folder that does not exist is created, one level only; when
+// that fails SavePath becomes AppPath and AppPath is stored (which may throw EIniWriteError, after
+// SavePath has been set). A stored value that names a folder is used with "/" appended when it
+// lacks one; the file itself is not changed.
+void LoadSavePathAtShow();
+
+// The base step of committing the photo folder: the global SavePath := the stored folder (default
+// AppPath, also for an empty value), with "/" appended when the value names a folder without it.
+void ReadSavePathSetting();
+
+// Stores a photo folder under "SavePath". Throws EIniWriteError.
+void WriteSavePathSetting(const QString& path);
+
+// The counter is 32-bit unsigned in the program and signed decimal text in the file, so the same
+// 32 bits are kept both ways: "-1" reads as 4294967295 and 2147483648 is written as
+// "-2147483648". Text that is not a whole number within 32 bits reads as 0.
+quint32 FileNoFromText(const QString& text);
+QString FileNoToText(quint32 counter);
+
+// The stored "MaxFileNo" (default "0"). When the settings file exists but cannot be read, returns
+// `current` unchanged rather than restarting the series.
+quint32 LoadFileNo(quint32 current);
+
+// Stores the counter under "MaxFileNo"; a failure is swallowed and the file keeps its old value.
+void StoreFileNo(quint32 counter);

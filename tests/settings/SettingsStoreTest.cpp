@@ -1,0 +1,184 @@
+// The photo folder at window show and on commit, and the serial counter kept in snapix.ini.
+#include "settings/SettingsStore.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "TestFiles.h"
+#include "settings/AppPaths.h"
+#include "settings/IniFile.h"
+
+namespace {
+
+// Points the program folder at a fresh temporary folder and restores the globals afterwards.
+class SettingsStoreTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir(tmp_.path()).mkdir("app"));
+        saved_ = {AppPath, IniFileName, SavePath};
+        AppPath = tmp_.path() + "/app/";
+        IniFileName = AppPath + "snapix.ini";
+        SavePath.clear();
+    }
+    void TearDown() override {
+        AppPath = saved_[0];
+        IniFileName = saved_[1];
+        SavePath = saved_[2];
+    }
+    QString tmp(const QString& name) const { return tmp_.path() + "/" + name; }
+    void writeIni(const QByteArray& bytes) const { WriteBytes(IniFileName, bytes); }
+    QString storedSavePath() const {
+        return ReadIniValue(IniFileName, kSettingsSection, kSavePathKey, "<none>");
+    }
+
+    QTemporaryDir tmp_;
+    QStringList saved_;
+};
+
+TEST_F(SettingsStoreTest, WithoutSettingsFilePhotosGoToProgramFolderAndCounterStartsAtZero) {
+    LoadSavePathAtShow();
+    EXPECT_EQ(SavePath, AppPath);
+    EXPECT_EQ(LoadFileNo(41), 0u);
+    EXPECT_FALSE(QFile::exists(IniFileName));
+
+    StoreFileNo(1);
+    EXPECT_EQ(ReadBytes(IniFileName), "[Snapix]\nMaxFileNo=1\n");
+}
+
+// The stored folder is used with "/" appended when it lacks one; the file is only rewritten when
+// the folder can neither be found nor created.
+TEST_F(SettingsStoreTest, PhotoFolderAtShow) {
+    ASSERT_TRUE(QDir(tmp_.path()).mkdir("photos"));
+    WriteBytes(tmp("plainfile"), "x");
+    const struct {
+        const char* name;
+        QString stored;
+        QString expected;          // SavePath afterwards
+        QString storedAfterwards;  // "SavePath" in the file afterwards
+        bool created;              // the folder exists afterwards
+    } cases[] = {
+        {"empty value", "", AppPath, "", false},
+        {"existing folder", tmp("photos/"), tmp("photos/"), tmp("photos/"), true},
+        {"existing folder without /", tmp("photos"), tmp("photos/"), tmp("photos"), true},
+        {"new folder, parent exists", tmp("new1/"), tmp("new1/"), tmp("new1/"), true},
+        {"new folder without /", tmp("new2"), tmp("new2/"), tmp("new2"), true},
+        {"parent missing", tmp("none/deeper/"), AppPath, AppPath, false},
+        {"a file of that name", tmp("plainfile"), AppPath, AppPath, false},
+        {"under a file", tmp("plainfile/sub/"), AppPath, AppPath, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeIni("[Snapix]\r\nSavePath=" + c.stored.toUtf8() + "\r\nMaxFileNo=5\r\n");
+        SavePath.clear();
+        LoadSavePathAtShow();
+        EXPECT_EQ(SavePath, c.expected);
+        EXPECT_EQ(storedSavePath(), c.storedAfterwards);
+        EXPECT_EQ(ReadIniValue(IniFileName, kSettingsSection, kMaxFileNoKey, ""), "5");
+        if (c.created) {
+            EXPECT_TRUE(QFileInfo(c.stored).isDir());
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(tmp("none")));  // one level only
+}
+
+TEST_F(SettingsStoreTest, FailedFallbackWriteRaisesWithFallbackInEffect) {
+    writeIni("[Snapix]\nSavePath=" + tmp("none/deeper/").toUtf8() + "\n");
+    {
+        FileSizeLimit full(0);
+        EXPECT_THROW(LoadSavePathAtShow(), EIniWriteError);
+    }
+    EXPECT_EQ(SavePath, AppPath);
+    EXPECT_EQ(storedSavePath(), tmp("none/deeper/"));
+}
+
+TEST_F(SettingsStoreTest, CommittedPhotoFolderIsReadBack) {
+    ASSERT_TRUE(QDir(tmp_.path()).mkdir("photos"));
+    const struct {
+        const char* name;
+        QString written;
+        QString expected;
+    } cases[] = {
+        {"folder with /", tmp("photos/"), tmp("photos/")},
+        {"folder without /", tmp("photos"), tmp("photos/")},
+        {"not a folder: kept as written", tmp("nowhere/pre"), tmp("nowhere/pre")},
+        {"empty", "", AppPath},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteSavePathSetting(c.written);
+        ReadSavePathSetting();
+        EXPECT_EQ(SavePath, c.expected);
+        EXPECT_EQ(storedSavePath(), c.written);
+    }
+    QFile::remove(IniFileName);
+    ReadSavePathSetting();
+    EXPECT_EQ(SavePath, AppPath);
+}
+
+TEST_F(SettingsStoreTest, PhotoFolderWriteFailureIsRaised) {
+    WriteBytes(tmp("plainfile"), "x");
+    IniFileName = tmp("plainfile/snapix.ini");
+    try {
+        WriteSavePathSetting("/x/");
+        ADD_FAILURE() << "no error raised";
+    } catch (const EIniWriteError& e) {
+        EXPECT_EQ(e.message(), "Unable to write to " + IniFileName);
+    }
+}
+
+TEST(FileNoText, SameThirtyTwoBitsBothWays) {
+    const struct {
+        const char* text;
+        quint32 counter;
+        const char* written;  // the text the counter is stored as
+    } cases[] = {
+        {"0", 0u, "0"},
+        {"7", 7u, "7"},
+        {"2147483647", 2147483647u, "2147483647"},
+        {"-2147483648", 2147483648u, "-2147483648"},
+        {"-1", 4294967295u, "-1"},
+        {"4294967295", 4294967295u, "-1"},  // the unsigned spelling of a hand edit
+        {"+12", 12u, "12"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(FileNoFromText(c.text), c.counter);
+        EXPECT_EQ(FileNoToText(c.counter), c.written);
+        EXPECT_EQ(FileNoFromText(FileNoToText(c.counter)), c.counter);
+    }
+}
+
+TEST(FileNoText, NonNumbersReadAsZero) {
+    for (const char* text :
+         {"", "abc", "12abc", "1.5", "0x10", "4294967296", "-2147483649", "99999999999999999999"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(FileNoFromText(text), 0u);
+    }
+}
+
+TEST_F(SettingsStoreTest, CounterRoundTripsThroughTheFile) {
+    writeIni("; mine\n[SNAPIX]\nSAVEPATH=/p/\nMAXFILENO=12\n");
+    EXPECT_EQ(LoadFileNo(0), 12u);
+
+    StoreFileNo(4294967295u);
+    EXPECT_EQ(ReadBytes(IniFileName), "; mine\n[SNAPIX]\nSAVEPATH=/p/\nMAXFILENO=-1\n");
+    EXPECT_EQ(LoadFileNo(0), 4294967295u);
+
+    writeIni("[Snapix]\nMaxFileNo=letters\n");
+    EXPECT_EQ(LoadFileNo(33), 0u);
+}
+
+TEST_F(SettingsStoreTest, CounterErrorsAreSilentAndKeepTheCounter) {
+    QDir().mkdir(IniFileName);  // a settings "file" that cannot be read or replaced
+    EXPECT_EQ(LoadFileNo(77), 77u);
+    EXPECT_NO_THROW(StoreFileNo(78));
+    EXPECT_TRUE(QFileInfo(IniFileName).isDir());
+
+    WriteBytes(tmp("plainfile"), "x");
+    IniFileName = tmp("plainfile/snapix.ini");
+    EXPECT_NO_THROW(StoreFileNo(79));
+    EXPECT_EQ(LoadFileNo(80), 0u);  // missing file: the default, not an error
+}
+
+}  // namespace
