@@ -233,16 +233,7 @@ TFilter::~TFilter() {
 }
 
 void TFilter::SetFilterGraph(TFilterGraph* graph) {
-    if (FGraph == graph) {
-        return;
-    }
-    if (FGraph) {
-        FGraph->Leave(this);
-    }
-    FGraph = graph;
-    if (FGraph) {
-        FGraph->Join(this);
-    }
+    TFilterGraph::Move(this, FGraph, graph);
 }
 
 void TFilter::Bind() {
@@ -290,16 +281,7 @@ TSampleGrabber::TSampleGrabber(QObject* owner) : QObject(owner) {}
 TSampleGrabber::~TSampleGrabber() { SetFilterGraph(nullptr); }
 
 void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
-    if (FGraph == graph) {
-        return;
-    }
-    if (FGraph) {
-        FGraph->Leave(this);
-    }
-    FGraph = graph;
-    if (FGraph) {
-        FGraph->Join(this);
-    }
+    TFilterGraph::Move(this, FGraph, graph);
 }
 
 bool TSampleGrabber::GrabBitmap(QImage& bitmap) const {
@@ -341,6 +323,13 @@ TFilterGraph::~TFilterGraph() {
     if (FRenderer) {
         FRenderer->SetFilterGraph(nullptr);
     }
+}
+
+void TFilterGraph::Join(TVideoWindow* w) {
+    if (FRenderer && FRenderer != w) {
+        FRenderer->SetFilterGraph(nullptr);
+    }
+    FRenderer = w;
 }
 
 void TFilterGraph::Leave(QObject* member) {
@@ -398,6 +387,11 @@ void TFilterGraph::ClearInsertedFilters() {
 }
 
 bool TFilterGraph::RenderStream() {
+    if (FWorker) {
+        // Already running on a rendered path: the format is fixed while the
+        // device streams.
+        return true;
+    }
     FRendered = false;
     if (!FActive || !FFilter || !FFilter->HasDevice() || !FGrabber || !FRenderer) {
         return false;
@@ -435,11 +429,11 @@ bool TFilterGraph::RunGraph() {
         }
         return false;
     }
-    if (!FRendered) {
-        return false;
-    }
     if (FWorker) {
         return true;
+    }
+    if (!FRendered) {
+        return false;
     }
     const uint64_t generation = ++FGeneration;
     auto worker = std::make_unique<StreamWorker>(

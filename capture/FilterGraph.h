@@ -136,8 +136,23 @@ private:
     friend class TVideoWindow;
     void Join(TFilter* f) { FFilter = f; }
     void Join(TSampleGrabber* g) { FGrabber = g; }
-    void Join(TVideoWindow* w) { FRenderer = w; }
+    // A graph renders into one window: a new one replaces the old.
+    void Join(TVideoWindow* w);
     void Leave(QObject* member);
+    // Moves a member from the graph it is in (current) to graph.
+    template <class Member>
+    static void Move(Member* member, TFilterGraph*& current, TFilterGraph* graph) {
+        if (current == graph) {
+            return;
+        }
+        if (current) {
+            current->Leave(member);
+        }
+        current = graph;
+        if (current) {
+            current->Join(member);
+        }
+    }
     // GUI thread: the streaming thread met a final error (camera unplugged).
     void StreamLost(uint64_t generation);
 

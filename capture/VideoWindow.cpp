@@ -14,21 +14,7 @@ TVideoWindow::TVideoWindow(QWidget* parent) : QWidget(parent) {
 
 TVideoWindow::~TVideoWindow() { SetFilterGraph(nullptr); }
 
-void TVideoWindow::SetFilterGraph(TFilterGraph* graph) {
-    if (FGraph == graph) {
-        return;
-    }
-    if (FGraph) {
-        FGraph->Leave(this);
-    }
-    FGraph = graph;
-    if (FGraph) {
-        if (FGraph->FRenderer && FGraph->FRenderer != this) {
-            FGraph->FRenderer->SetFilterGraph(nullptr);
-        }
-        FGraph->Join(this);
-    }
-}
+void TVideoWindow::SetFilterGraph(TFilterGraph* graph) { TFilterGraph::Move(this, FGraph, graph); }
 
 void TVideoWindow::PresentFrame(const QImage& frame) {
     {

@@ -2,6 +2,8 @@
 // properties, preview, grab, events and the device failure modes.
 #include <cerrno>
 
+#include <linux/videodev2.h>
+
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -239,4 +241,50 @@ TEST_F(VirtualCameraTest, RepaintsAreCoalesced) {
     // the latest, nothing queues up behind it.
     EXPECT_LE(window->FramesPainted(), 2u);
     EXPECT_GE(window->FramesPainted(), 1u);
+}
+
+TEST_F(VirtualCameraTest, PreviewOnARunningGraphKeepsItRunning) {
+    ASSERT_EQ(camera->Preview(), 0);
+    camera->SetInputResolution(1);
+    EXPECT_EQ(camera->Preview(), 0);
+    EXPECT_EQ(camera->CaptureStatus, csPrev);
+    EXPECT_EQ(camera->SampleWidth, 640) << "the size waits for the next stop";
+    EXPECT_TRUE(WaitForFrame());
+}
+
+namespace {
+QImage GrabAfterNextFrames(TSnapixture& camera) {
+    const uint64_t seen = VirtualCamera::Instance().FramesDelivered();
+    QTest::qWaitFor([&] { return VirtualCamera::Instance().FramesDelivered() >= seen + 2; }, 2000);
+    QImage frame;
+    camera.SampleGrabber()->GrabBitmap(frame);
+    return frame;
+}
+}  // namespace
+
+TEST_F(VirtualCameraTest, PictureControlsChangeThePictureAtOnce) {
+    ASSERT_EQ(camera->Preview(), 0);
+    v4l2_queryctrl query{};
+    query.id = V4L2_CID_BRIGHTNESS;
+    ASSERT_EQ(camera->Filter()->Ioctl(VIDIOC_QUERYCTRL, &query), 0);
+    EXPECT_EQ(query.minimum, -64);
+    EXPECT_EQ(query.maximum, 64);
+    EXPECT_EQ(query.default_value, 0);
+
+    // A pixel of the red bar, away from the moving square and the counter.
+    const QPoint red(5 * 640 / 8 + 10, 100);
+    const QColor before = GrabAfterNextFrames(*camera).pixelColor(red);
+    v4l2_control brighter{V4L2_CID_BRIGHTNESS, 40};
+    ASSERT_EQ(camera->Filter()->Ioctl(VIDIOC_S_CTRL, &brighter), 0);
+    const QColor after = GrabAfterNextFrames(*camera).pixelColor(red);
+    EXPECT_GT(after.green(), before.green() + 40);
+
+    v4l2_control colourOff{V4L2_CID_COLOR_KILLER, 1};
+    ASSERT_EQ(camera->Filter()->Ioctl(VIDIOC_S_CTRL, &colourOff), 0);
+    const QColor grey = GrabAfterNextFrames(*camera).pixelColor(red);
+    EXPECT_EQ(grey.red(), grey.green());
+    EXPECT_EQ(grey.green(), grey.blue());
+
+    VirtualCamera::Instance().SetFaults({.noControls = true});
+    EXPECT_EQ(camera->Filter()->Ioctl(VIDIOC_QUERYCTRL, &query), -EINVAL);
 }

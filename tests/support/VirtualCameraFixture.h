@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -25,6 +26,8 @@ protected:
         camera = std::make_unique<TSnapixture>();
         camera->SetVideoWindow(window.get());
         camera->SetMoniker(VirtualMoniker());
+        // A capture that succeeds stores a photograph: never in the working folder.
+        camera->SavePath = photoDir.path() + QLatin1Char('/');
     }
 
     void TearDown() override {
@@ -45,6 +48,7 @@ protected:
             timeoutMs);
     }
 
+    QTemporaryDir photoDir;
     std::unique_ptr<TVideoWindow> window;
     std::unique_ptr<TSnapixture> camera;
 };

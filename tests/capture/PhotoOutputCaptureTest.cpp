@@ -1,0 +1,311 @@
+// Photographs end to end: TSnapixture::Capture from the virtual camera to the placed file.
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "support/VirtualCameraFixture.h"
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(data);
+}
+
+QStringList Entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool IsGrey(const QImage& image) {
+    for (int y = 0; y < image.height(); y += 7) {
+        const uint8_t* p = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x, p += 3) {
+            if (p[0] != p[1] || p[1] != p[2]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+class PhotoOutputTest : public VirtualCameraTest {
+  protected:
+    void SetUp() override {
+        VirtualCameraTest::SetUp();
+        ASSERT_EQ(camera->Preview(), 0);
+        ASSERT_TRUE(WaitForFrame());
+        camera->OnBeforeCapture = [this](QObject*) { events << "before"; };
+        camera->OnCapturing = [this](QObject*) {
+            events << "capturing";
+            atCapturing = camera->ABitmap();
+        };
+        camera->OnCaptured = [this](QObject*) { events << "captured"; };
+    }
+
+    QString Folder() const { return camera->SavePath; }
+
+    QStringList events;
+    QImage atCapturing;
+    const QStringList all{"before", "capturing", "captured"};
+};
+
+TEST_F(PhotoOutputTest, ScaledBlackAndWhiteJpegUnderTheNextSerialName) {
+    camera->FileHeader = "snap";
+    camera->FileNameType = 1;
+    camera->MaxNo = 41;
+    camera->UseOutputResolution = true;
+    camera->SetOutputResolution(0);
+    camera->PhotoStyle = 1;
+    camera->CompressionQuality = 90;
+
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+    EXPECT_EQ(events, all);
+    EXPECT_EQ(camera->MaxNo, 42u);
+    EXPECT_EQ(camera->FileName(), Folder() + "snap00000042.jpg");
+    EXPECT_EQ(Entries(Folder()), QStringList{"snap00000042.jpg"});
+    EXPECT_EQ(ReadAll(camera->FileName()), camera->AJpeg());
+    // Scaled before OnCapturing, turned grey after it.
+    EXPECT_EQ(atCapturing.size(), QSize(1600, 1200));
+    EXPECT_FALSE(IsGrey(atCapturing));
+    EXPECT_EQ(camera->ABitmap().size(), QSize(1600, 1200));
+    EXPECT_TRUE(IsGrey(camera->ABitmap()));
+    const QImage stored = QImage::fromData(camera->AJpeg(), "JPG");
+    EXPECT_EQ(stored.size(), QSize(1600, 1200));
+}
+
+TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
+    camera->FileNameType = 2;
+    camera->FileHeader = "limited";
+    camera->FileFormat = 1;
+    camera->PhotoSize = 1;
+    camera->PhotoSize2 = 51;
+    camera->UseOutputResolution = true;
+
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+    EXPECT_EQ(camera->FileFormat, 0);
+    EXPECT_EQ(camera->OutputResolution(), 2);
+    EXPECT_EQ(camera->CompressionQuality, 80);
+    EXPECT_EQ(camera->FileName(), Folder() + "limited.jpg");
+    EXPECT_EQ(QImage::fromData(ReadAll(camera->FileName()), "JPG").size(), QSize(2580, 1936));
+}
+
+TEST_F(PhotoOutputTest, BmpStoresThePhotoExactlyAndKeepsThePreviousJpeg) {
+    camera->FileNameType = 2;
+    camera->FileHeader = "first";
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+    const QByteArray firstJpeg = camera->AJpeg();
+    ASSERT_FALSE(firstJpeg.isEmpty());
+
+    camera->FileHeader = "second";
+    camera->FileFormat = 1;
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+    EXPECT_EQ(camera->FileName(), Folder() + "second.bmp");
+    EXPECT_EQ(camera->AJpeg(), firstJpeg);
+    const QImage stored = QImage(camera->FileName(), "BMP").convertToFormat(QImage::Format_BGR888);
+    EXPECT_EQ(stored, camera->ABitmap());
+    EXPECT_EQ(stored.size(), QSize(640, 480));
+}
+
+TEST_F(PhotoOutputTest, CaptionIsInkedOnlyWhereTheStampGoes) {
+    // The virtual camera's lower third is a grey ramp with no pure black right of x = 100;
+    // the 640-wide stamp with date and time starts at (480, 450).
+    camera->FileFormat = 1;
+    camera->FileNameType = 2;
+    camera->PrintDate = true;
+    camera->PrintTime = true;
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+    const QImage photo = QImage(camera->FileName(), "BMP").convertToFormat(QImage::Format_BGR888);
+    ASSERT_EQ(photo.size(), QSize(640, 480));
+    int insideStamp = 0, outside = 0;
+    for (int y = 330; y < 480; ++y) {
+        for (int x = 100; x < 640; ++x) {
+            const uint8_t* p = photo.constScanLine(y) + 3 * x;
+            if (p[0] == 0 && p[1] == 0 && p[2] == 0) {
+                (x >= 480 && y >= 450 ? insideStamp : outside)++;
+            }
+        }
+    }
+    EXPECT_GT(insideStamp, 20);
+    EXPECT_EQ(outside, 0);
+}
+
+TEST_F(PhotoOutputTest, WithoutSavingEverythingButTheFileHappens) {
+    camera->SaveAsFile = false;
+    camera->FileNameType = 1;
+    camera->MaxNo = 7;
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+    EXPECT_EQ(events, all);
+    EXPECT_FALSE(camera->AJpeg().isEmpty());
+    EXPECT_TRUE(camera->FileName().isEmpty());
+    EXPECT_EQ(camera->MaxNo, 7u);
+    EXPECT_TRUE(Entries(Folder()).isEmpty());
+}
+
+// A photograph never replaces an existing file, whatever the naming rule.
+TEST_F(PhotoOutputTest, ATakenNameIsNeverReplaced) {
+    const QDateTime now = QDateTime::currentDateTime();
+    struct Case {
+        const char* What;
+        uint8_t NameType;
+        uint32_t MaxNo;
+        QStringList Existing;
+        QString Expected;
+        uint32_t MaxNoAfter;
+    };
+    QStringList sameSecond;  // every second the capture may land in
+    for (int s = -1; s <= 5; ++s) {
+        sameSecond << "p" + now.addSecs(s).toString("yyyyMMddHHmmss") + ".jpg";
+    }
+    const Case cases[] = {
+        {"prefix only", 2, 0, {"p.jpg", "p_1.jpg"}, "p_2.jpg", 0},
+        {"serial number that was reset",
+         1,
+         0,
+         {"p00000001.jpg", "p00000002.jpg"},
+         "p00000003.jpg",
+         3},
+        {"serial number wrapping", 1, 4294967295u, {"p00000000.jpg"}, "p00000001.jpg", 1},
+        {"date-time in the same second", 0, 0, sameSecond, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        QTemporaryDir dir;
+        camera->SavePath = dir.path() + "/";
+        camera->FileHeader = "p";
+        camera->FileNameType = c.NameType;
+        camera->MaxNo = c.MaxNo;
+        for (const QString& name : c.Existing) {
+            WriteFile(camera->SavePath + name, "earlier " + name.toUtf8());
+        }
+
+        ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+        for (const QString& name : c.Existing) {
+            EXPECT_EQ(ReadAll(camera->SavePath + name), "earlier " + name.toUtf8());
+        }
+        if (c.NameType == 0) {
+            EXPECT_TRUE(camera->FileName().endsWith("_1.jpg")) << camera->FileName().toStdString();
+        } else {
+            EXPECT_EQ(camera->FileName(), camera->SavePath + c.Expected);
+            EXPECT_EQ(camera->MaxNo, c.MaxNoAfter);
+        }
+        EXPECT_EQ(ReadAll(camera->FileName()), camera->AJpeg());
+        EXPECT_EQ(Entries(dir.path()).size(), c.Existing.size() + 1);
+    }
+}
+
+// A photograph that cannot be stored fails the capture, says why and leaves nothing.
+TEST_F(PhotoOutputTest, UnwritableFolderFailsWithTheReasonAndLeavesNothing) {
+    const QString folder = Folder();
+    WriteFile(folder + "plain-file", "not a folder");
+    struct Case {
+        const char* What;
+        QString SavePath;
+        uint8_t Format;
+    };
+    const Case cases[] = {
+        {"missing folder, JPEG", folder + "gone/", 0},
+        {"folder under a regular file, BMP", folder + "plain-file/", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        events.clear();
+        camera->SavePath = c.SavePath;
+        camera->FileFormat = c.Format;
+        camera->FileNameType = 1;
+        camera->MaxNo = 9;
+        EXPECT_EQ(camera->Capture(), 1);
+        EXPECT_EQ(events, QStringList({"before", "capturing"}));
+        EXPECT_TRUE(camera->LastError().contains(c.SavePath + "00000010"))
+            << camera->LastError().toStdString();
+        EXPECT_EQ(camera->MaxNo, 10u) << "the number was used up when the name was formed";
+    }
+    EXPECT_EQ(Entries(folder), QStringList{"plain-file"});
+}
+
+TEST_F(PhotoOutputTest, AFullDiskFailsTheCaptureAndLeavesNothing) {
+    QTemporaryDir small;
+    const QByteArray target = QFile::encodeName(small.path());
+    if (::mount("snapix-test", target.constData(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qt_error_string(errno).toStdString()
+                     << "); PhotoFile.AWriteThatFailsRemovesTheTemporaryFileAndKeepsTheOldPhoto "
+                        "covers the failing write";
+    }
+    struct Unmount {
+        QByteArray Path;
+        ~Unmount() { ::umount2(Path.constData(), MNT_DETACH); }
+    } unmount{target};
+    camera->SavePath = small.path() + "/";
+    camera->FileNameType = 1;
+    camera->UseOutputResolution = true;
+    camera->SetOutputResolution(5);
+    camera->CompressionQuality = 100;
+
+    EXPECT_EQ(camera->Capture(), 1);
+    EXPECT_EQ(events, QStringList({"before", "capturing"}));
+    EXPECT_TRUE(camera->LastError().contains(qt_error_string(ENOSPC)))
+        << camera->LastError().toStdString();
+    EXPECT_TRUE(camera->LastError().contains(small.path() + "/00000001.jpg"));
+    EXPECT_GT(camera->AJpeg().size(), 256 * 1024) << "the encoding itself succeeded";
+    EXPECT_TRUE(Entries(small.path()).isEmpty());
+}
+
+TEST_F(PhotoOutputTest, EmptySavePathWritesInTheWorkingFolder) {
+    QTemporaryDir dir;
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    camera->SavePath.clear();
+    camera->FileNameType = 2;
+    camera->FileHeader = "here";
+    const int result = camera->Capture();
+    QDir::setCurrent(previous);
+    ASSERT_EQ(result, 0) << camera->LastError().toStdString();
+    EXPECT_EQ(camera->FileName(), "here.jpg");
+    EXPECT_EQ(Entries(dir.path()), QStringList{"here.jpg"});
+}
+
+TEST(PhotoOutputNoFrame, EmptyPictureFailsCleanlyInEitherFormat) {
+    // A component that never grabbed a frame: the picture is 0 x 0 all the way through.
+    for (const uint8_t format : {uint8_t(0), uint8_t(1)}) {
+        QTemporaryDir dir;
+        VirtualCamera::Instance().Reset();
+        VirtualCamera::Instance().SetFaults({.noFrames = true});
+        TVideoWindow window;
+        window.show();
+        TSnapixture camera;
+        camera.SetVideoWindow(&window);
+        camera.SetMoniker(TMoniker{VirtualCamera::kPath, &VirtualCamera::Instance()});
+        camera.SavePath = dir.path() + "/";
+        camera.FileFormat = format;
+        camera.PrintDate = true;
+        camera.UseOutputResolution = true;
+        camera.PhotoStyle = 1;
+        bool captured = false;
+        camera.OnCaptured = [&](QObject*) { captured = true; };
+        ASSERT_EQ(camera.Preview(), 0);
+        EXPECT_EQ(camera.Capture(), 1) << "format " << int(format);
+        EXPECT_FALSE(captured);
+        EXPECT_FALSE(camera.LastError().isEmpty());
+        EXPECT_TRUE(camera.AJpeg().isEmpty());
+        EXPECT_TRUE(Entries(dir.path()).isEmpty());
+        camera.Stop();
+    }
+    VirtualCamera::Instance().Reset();
+}

@@ -1,0 +1,159 @@
+// Placing a photograph file: never over an existing file, never half-written, nothing
+// left behind on failure.
+#include "capture/PhotoPipeline.h"
+
+#include <atomic>
+#include <cerrno>
+#include <thread>
+#include <vector>
+
+#include <sys/mount.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace PhotoPipeline;
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QStringList Entries(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// "<dir>/photo.jpg", then "<dir>/photo_1.jpg", "<dir>/photo_2.jpg", ...
+TNameFor Suffixed(const QString& dir) {
+    return [dir](unsigned attempt) {
+        return attempt == 0 ? dir + QStringLiteral("/photo.jpg")
+                            : dir + QStringLiteral("/photo_%1.jpg").arg(attempt);
+    };
+}
+
+TWriteContent Content(const QByteArray& data) {
+    return [data](int fd, QString& why) {
+        return WriteAll(fd, data.constData(), size_t(data.size()), why);
+    };
+}
+
+}  // namespace
+
+TEST(PhotoFile, PlacesTheContentUnderTheNameAndLeavesNoTemporaryFile) {
+    QTemporaryDir dir;
+    const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), Content("JPEG bytes"));
+    ASSERT_TRUE(r.Ok) << r.Error.toStdString();
+    EXPECT_EQ(r.FileName, dir.path() + "/photo.jpg");
+    EXPECT_EQ(ReadAll(r.FileName), QByteArray("JPEG bytes"));
+    EXPECT_EQ(Entries(dir.path()), QStringList{"photo.jpg"});
+}
+
+TEST(PhotoFile, ATakenNameIsNeverReplacedTheFirstFreeOneIsUsed) {
+    QTemporaryDir dir;
+    WriteFile(dir.path() + "/photo.jpg", "first");
+    WriteFile(dir.path() + "/photo_1.jpg", "second");
+    const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), Content("third"));
+    ASSERT_TRUE(r.Ok) << r.Error.toStdString();
+    EXPECT_EQ(r.FileName, dir.path() + "/photo_2.jpg");
+    EXPECT_EQ(ReadAll(dir.path() + "/photo.jpg"), QByteArray("first"));
+    EXPECT_EQ(ReadAll(dir.path() + "/photo_1.jpg"), QByteArray("second"));
+    EXPECT_EQ(ReadAll(r.FileName), QByteArray("third"));
+    EXPECT_EQ(Entries(dir.path()).size(), 3);
+}
+
+TEST(PhotoFile, ConcurrentPhotosUnderOneNameAllSurviveIntact) {
+    // No window between finding a free name and taking it: writers racing for the same
+    // names each end up with a file of their own, holding exactly their content.
+    QTemporaryDir dir;
+    constexpr int Writers = 6, PhotosEach = 15;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < Writers; ++w) {
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < PhotosEach; ++i) {
+                const QByteArray content = QByteArray::number(w * 1000 + i).repeated(500);
+                if (!PlacePhotoFile(Suffixed(dir.path()), Content(content)).Ok) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    const QStringList files = Entries(dir.path());
+    ASSERT_EQ(files.size(), Writers * PhotosEach);
+    QSet<QByteArray> contents;
+    for (const QString& f : files) {
+        contents.insert(ReadAll(dir.path() + "/" + f));
+    }
+    EXPECT_EQ(contents.size(), Writers * PhotosEach) << "a photograph was overwritten";
+}
+
+TEST(PhotoFile, FolderThatCannotHoldFilesFailsWithTheNameAndTheSystemReason) {
+    QTemporaryDir dir;
+    WriteFile(dir.path() + "/plain-file", "not a folder");
+    struct Case {
+        const char* What;
+        QString Folder;
+        QString Reason;
+    };
+    const Case cases[] = {
+        {"missing folder", dir.path() + "/gone", qt_error_string(ENOENT)},
+        {"folder under a regular file", dir.path() + "/plain-file/sub", qt_error_string(ENOTDIR)},
+    };
+    for (const Case& c : cases) {
+        const TPlaceResult r = PlacePhotoFile(Suffixed(c.Folder), Content("bytes"));
+        EXPECT_FALSE(r.Ok) << c.What;
+        EXPECT_TRUE(r.Error.contains(c.Folder + "/photo.jpg")) << r.Error.toStdString();
+        EXPECT_TRUE(r.Error.contains(c.Reason)) << r.Error.toStdString();
+    }
+    EXPECT_EQ(Entries(dir.path()), QStringList{"plain-file"});
+}
+
+TEST(PhotoFile, AWriteThatFailsRemovesTheTemporaryFileAndKeepsTheOldPhoto) {
+    QTemporaryDir dir;
+    WriteFile(dir.path() + "/photo.jpg", "earlier photograph");
+    const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), [](int fd, QString& why) {
+        QString ignored;
+        WriteAll(fd, "partial", 7, ignored);
+        why = qt_error_string(ENOSPC);
+        return false;
+    });
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
+    EXPECT_EQ(Entries(dir.path()), QStringList{"photo.jpg"});
+    EXPECT_EQ(ReadAll(dir.path() + "/photo.jpg"), QByteArray("earlier photograph"));
+}
+
+TEST(PhotoFile, AFullDiskFailsAndLeavesNothingBehind) {
+    QTemporaryDir dir;
+    const QByteArray target = QFile::encodeName(dir.path());
+    if (::mount("snapix-test", target.constData(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qt_error_string(errno).toStdString()
+                     << "); the injected write failure above covers the same path";
+    }
+    struct Unmount {
+        QByteArray Path;
+        ~Unmount() { ::umount2(Path.constData(), MNT_DETACH); }
+    } unmount{target};
+
+    const TPlaceResult r =
+        PlacePhotoFile(Suffixed(dir.path()), Content(QByteArray(256 * 1024, 'x')));
+    EXPECT_FALSE(r.Ok);
+    EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
+    EXPECT_TRUE(Entries(dir.path()).isEmpty()) << Entries(dir.path()).join(' ').toStdString();
+}
