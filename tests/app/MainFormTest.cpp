@@ -3,6 +3,7 @@
 // language-file trigger, the photo folder request and the single-instance
 // hand-over.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QLabel>
@@ -179,6 +180,21 @@ TEST_F(MainWindowTest, TrayMenuHasItsItemsAndExitClosesTheWindowAndStopsTheCaptu
     EXPECT_EQ(form->Snapixture->CaptureStatus, csStop);
     EXPECT_FALSE(VirtualCamera::Instance().Streaming());
     EXPECT_TRUE(boxes.empty()) << "closing asks nothing";
+}
+
+TEST_F(MainWindowTest, TrayExitEndsTheRunAlsoWhileTheWindowIsInTheTray) {
+    TfrmCamBas::SetTrayAvailabilityOverride(true);
+    StartWithPicture();
+    form->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000));
+    // Should the run not end, this ends it with a code the test rejects.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(10000);
+    QTimer::singleShot(0, form->N3, &QAction::trigger);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_EQ(form->Snapixture->CaptureStatus, csStop);
 }
 
 TEST_F(MainWindowTest, AboutPanelIsMadeOnceAndDoesNotBlock) {

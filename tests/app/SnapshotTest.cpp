@@ -129,8 +129,15 @@ TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanw
     int photographs = 0;
     form->Snapixture->OnCapturing = [&](QObject*) { ++photographs; };
     StatusLog log(*form);
-    QTimer::singleShot(500, [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
-    QTimer::singleShot(600, [&] { QTest::keyClick(form.get(), Qt::Key_Return); });
+    int pressedDuringCountdown = 0;
+    QTimer::singleShot(500, [&] {
+        QTest::keyClick(form.get(), Qt::Key_F8);
+        ++pressedDuringCountdown;
+    });
+    QTimer::singleShot(600, [&] {
+        QTest::keyClick(form.get(), Qt::Key_Return);
+        ++pressedDuringCountdown;
+    });
 
     QElapsedTimer clock;
     clock.start();
@@ -139,13 +146,14 @@ TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanw
     log.Sample();
 
     EXPECT_GE(took, 2000) << "the photograph comes no earlier than the delay";
+    EXPECT_EQ(pressedDuringCountdown, 2);
     EXPECT_EQ(photographs, 1) << "keys during the countdown do nothing";
     EXPECT_FALSE(log.buttonEnabledDuringCountdown);
     ASSERT_GE(log.texts.size(), 3) << log.texts.join(" | ").toStdString();
     EXPECT_EQ(log.texts.first(), Countdown(2));
     EXPECT_TRUE(log.texts.contains(Countdown(1))) << log.texts.join(" | ").toStdString();
     EXPECT_GE(log.FirstSeen(Countdown(1)), 1000);
-    EXPECT_EQ(log.texts.last(), QStringLiteral("拍照完成."));
+    EXPECT_EQ(log.texts.last(), QStringLiteral("拍照完成.")) << log.texts.join(" | ").toStdString();
     EXPECT_FALSE(form->tmDelay->isActive());
     EXPECT_EQ(Photos().size(), 1);
 }
@@ -279,6 +287,12 @@ TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly)
         form->close();
         stoppedAtClose = form->Snapixture->CaptureStatus == csStop && !VirtualCamera::Instance().Streaming();
     });
+
+    // Should the run not end, this ends it with a code the test rejects.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    guard.start(20000);
 
     QElapsedTimer clock;
     clock.start();
