@@ -129,6 +129,7 @@ void TfrmCamBas::BuildFrame() {
     StatusBar->setFixedHeight(kStatusBarHeight);
     stbInfo = new QLabel(StatusBar);
     stbInfo->setObjectName(QStringLiteral("stbInfo"));
+    stbInfo->setContentsMargins(6, 0, 0, 0);
     stbStatus = new QLabel(StatusBar);
     stbStatus->setObjectName(QStringLiteral("stbStatus"));
     stbStatus->setFixedWidth(kStatusPanelWidth);
