@@ -9,7 +9,7 @@ class QLabel;
 class TAboutPanel : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // A window of its own; parent is the main window, which keeps it for the run.
     explicit TAboutPanel(QWidget* parent = nullptr);
 

@@ -18,8 +18,9 @@ void Show(QWidget* parent, TMessageBoxKind kind, const QString& caption, const Q
         Recorder()({kind, caption, text});
         return;
     }
-    QMessageBox box(kind == TMessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    caption, text, QMessageBox::Ok, parent);
+    QMessageBox box(
+        kind == TMessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
+        text, QMessageBox::Ok, parent);
     box.exec();
 }
 }  // namespace
@@ -32,7 +33,9 @@ void ShowErrorBox(QWidget* parent, const QString& text) {
     Show(parent, TMessageBoxKind::Error, AppInfo::Title(), text);
 }
 
-void ShowErrorBox(QWidget* parent, const std::exception& error) { ShowErrorBox(parent, ErrorText(error)); }
+void ShowErrorBox(QWidget* parent, const std::exception& error) {
+    ShowErrorBox(parent, ErrorText(error));
+}
 
 QString ErrorText(const std::exception& error) {
     if (const auto* device = dynamic_cast<const EDirectShowException*>(&error)) {
@@ -44,4 +47,6 @@ QString ErrorText(const std::exception& error) {
     return QString::fromUtf8(error.what());
 }
 
-void SetMessageBoxRecorder(TMessageBoxRecorder recorder) { Recorder() = std::move(recorder); }
+void SetMessageBoxRecorder(TMessageBoxRecorder recorder) {
+    Recorder() = std::move(recorder);
+}

@@ -28,6 +28,10 @@ qintptr SendMessage(QObject* target, uint msg, quintptr wParam, qintptr lParam) 
     return message.Result;
 }
 
-QWidget* ApplicationMainWindow() { return gMainWindow.data(); }
+QWidget* ApplicationMainWindow() {
+    return gMainWindow.data();
+}
 
-void SetApplicationMainWindow(QWidget* window) { gMainWindow = window; }
+void SetApplicationMainWindow(QWidget* window) {
+    gMainWindow = window;
+}

@@ -28,9 +28,9 @@ constexpr uint WM_PHOTOCUT_SAVE = WM_USER + 133;     // 0x485
 constexpr uint WM_PHOTOCUT_COPY = WM_USER + 136;     // 0x488
 
 // One window message. A receiver recognises it by Type(), handles what it
-// knows and leaves the rest (Handled false) to its base class.
+// knows and leaves the rest to its base class.
 class TWindowMessage : public QEvent {
-public:
+  public:
     TWindowMessage(uint msg, quintptr wParam, qintptr lParam);
 
     static QEvent::Type Type();
@@ -39,7 +39,6 @@ public:
     quintptr WParam;
     qintptr LParam;
     qintptr Result = 0;
-    bool Handled = false;
 };
 
 // Delivers the message to target at once, on the GUI thread, and returns the

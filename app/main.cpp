@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     // waiting when the window closed returns into a live window.
     TfrmMainForm frmMainForm;
     frmMainForm.Create();
-    QObject::connect(&instance, &SingleInstance::ShowRequested, &frmMainForm, &TfrmMainForm::ShowWindowNormal);
+    QObject::connect(&instance, &SingleInstance::ShowRequested, &frmMainForm,
+                     &TfrmMainForm::ShowWindowNormal);
     frmMainForm.show();
     return app.exec();
 }

@@ -80,24 +80,24 @@ void SetPaneSize(QSplitter* splitter, int fixedIndex, int fixedSize) {
 QString StatusKindText(quint16 kind, quint16 value) {
     const QString number = QString::number(value);
     switch (kind) {
-    case 0:
-        return QStringLiteral("预览中.");
-    case 1:
-        return QStringLiteral("拍照中.");
-    case 2:
-        return QStringLiteral("拍照完成.");
-    case 3:
-        return QStringLiteral("连续拍照中.");
-    case 4:
-        return QStringLiteral("照片品质最低值:0 最高值:100 当前值:") + number;
-    case 5:
-        return QStringLiteral("亮度最低值:0 最高值:40 当前值:") + number;
-    case 6:
-        return QStringLiteral("对比度最低值:0 最高值:40 当前值:") + number;
-    case 7:
-        return QStringLiteral("色调最低值:0 最高值:36 当前值:") + number;
-    default:
-        return QString();
+        case 0:
+            return QStringLiteral("预览中.");
+        case 1:
+            return QStringLiteral("拍照中.");
+        case 2:
+            return QStringLiteral("拍照完成.");
+        case 3:
+            return QStringLiteral("连续拍照中.");
+        case 4:
+            return QStringLiteral("照片品质最低值:0 最高值:100 当前值:") + number;
+        case 5:
+            return QStringLiteral("亮度最低值:0 最高值:40 当前值:") + number;
+        case 6:
+            return QStringLiteral("对比度最低值:0 最高值:40 当前值:") + number;
+        case 7:
+            return QStringLiteral("色调最低值:0 最高值:36 当前值:") + number;
+        default:
+            return QString();
     }
 }
 
@@ -242,11 +242,12 @@ void TfrmCamBas::BuildFrame() {
     connect(F81, &QAction::triggered, this, &TfrmCamBas::F81Click);
     connect(N1, &QAction::triggered, this, &TfrmCamBas::N1Click);
     connect(N3, &QAction::triggered, this, &TfrmCamBas::N3Click);
-    connect(CoolTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick) {
-            N1Click();
-        }
-    });
+    connect(CoolTrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick) {
+                    N1Click();
+                }
+            });
 }
 
 void TfrmCamBas::Create(const QString& executableFolder) {
@@ -255,7 +256,8 @@ void TfrmCamBas::Create(const QString& executableFolder) {
 }
 
 void TfrmCamBas::FormCreate() {
-    InitAppPaths(FExecutableFolder.isEmpty() ? QCoreApplication::applicationDirPath() : FExecutableFolder);
+    InitAppPaths(FExecutableFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                             : FExecutableFolder);
     FLanguage = LoadLangTable();
     FDeviceIndex = 0;
     FVideoDevices = std::make_unique<TSysDevEnum>();
@@ -285,33 +287,39 @@ void TfrmCamBas::FormShow() {
 
 void TfrmCamBas::FormKeyDown(int&, Qt::KeyboardModifiers) {}
 
-void TfrmCamBas::FormCloseQuery(bool& canClose) { canClose = true; }
+void TfrmCamBas::FormCloseQuery(bool& canClose) {
+    canClose = true;
+}
 
 void TfrmCamBas::WndProc(TWindowMessage& message) {
     switch (message.Msg) {
-    case WM_SAVEPATH_CHANGED:
-        message.Handled = true;
-        SavePathChanged();
-        break;
-    case WM_STATUS_TEXT:
-        message.Handled = true;
-        stbStatus->setText(StatusKindText(static_cast<quint16>(message.WParam & 0xFFFF),
-                                          static_cast<quint16>(message.LParam & 0xFFFF)));
-        break;
-    default:
-        break;
+        case WM_SAVEPATH_CHANGED:
+            SavePathChanged();
+            break;
+        case WM_STATUS_TEXT:
+            stbStatus->setText(StatusKindText(static_cast<quint16>(message.WParam & 0xFFFF),
+                                              static_cast<quint16>(message.LParam & 0xFFFF)));
+            break;
+        default:
+            break;
     }
 }
 
-void TfrmCamBas::SavePathChanged() { ReadSavePathSetting(); }
+void TfrmCamBas::SavePathChanged() {
+    ReadSavePathSetting();
+}
 
 QString TfrmCamBas::Lang(const char* key) const {
     return FLanguage ? LangText(*FLanguage, QString::fromLatin1(key)) : QString();
 }
 
-void TfrmCamBas::SetStatusText(const QString& text) { stbStatus->setText(text); }
+void TfrmCamBas::SetStatusText(const QString& text) {
+    stbStatus->setText(text);
+}
 
-void TfrmCamBas::SetInfoText(const QString& text) { stbInfo->setText(text); }
+void TfrmCamBas::SetInfoText(const QString& text) {
+    stbInfo->setText(text);
+}
 
 bool TfrmCamBas::event(QEvent* event) {
     if (event->type() == TWindowMessage::Type()) {
@@ -388,7 +396,9 @@ void TfrmCamBas::MinimiseToTray() {
     hide();
 }
 
-void TfrmCamBas::SetTrayAvailabilityOverride(std::optional<bool> available) { gTrayOverride = available; }
+void TfrmCamBas::SetTrayAvailabilityOverride(std::optional<bool> available) {
+    gTrayOverride = available;
+}
 
 bool TfrmCamBas::TrayAvailable() {
     return gTrayOverride ? *gTrayOverride : QSystemTrayIcon::isSystemTrayAvailable();
@@ -400,7 +410,9 @@ void TfrmCamBas::ShowWindowNormal() {
     activateWindow();
 }
 
-void TfrmCamBas::btnCloseClick() { close(); }
+void TfrmCamBas::btnCloseClick() {
+    close();
+}
 
 void TfrmCamBas::btnAboutClick() {
     if (!FAbout) {
@@ -444,9 +456,13 @@ void TfrmCamBas::N1Click() {
     activateWindow();
 }
 
-void TfrmCamBas::F81Click() { SendMessage(this, WM_CAPTURE_PRESS); }
+void TfrmCamBas::F81Click() {
+    SendMessage(this, WM_CAPTURE_PRESS);
+}
 
-void TfrmCamBas::N3Click() { close(); }
+void TfrmCamBas::N3Click() {
+    close();
+}
 
 void TfrmCamBas::bsSkinPanel4DblClick() {
     QString error;

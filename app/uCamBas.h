@@ -32,7 +32,7 @@ class TVideoWindow;
 class TfrmCamBas : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // Builds the controls; nothing else happens until Create().
     explicit TfrmCamBas(QWidget* parent = nullptr);
     ~TfrmCamBas() override;
@@ -57,8 +57,8 @@ public:
     TSkinPanel* bsSkinPanel3;  // left border strip
     TSkinPanel* bsSkinPanel2;  // right border strip
     QStatusBar* StatusBar;
-    QLabel* stbInfo;    // left panel: information texts
-    QLabel* stbStatus;  // right panel: status texts
+    QLabel* stbInfo;           // left panel: information texts
+    QLabel* stbStatus;         // right panel: status texts
     TSkinPanel* bsSkinPanel5;  // content
 
     QSplitter* bsSkinSplitter2;  // upper area | lower area
@@ -104,7 +104,7 @@ public:
     static constexpr int kMinWidth = 776;
     static constexpr int kMinHeight = 632;
 
-public slots:
+  public slots:
     void btnCloseClick();
     void btnAboutClick();
     void btnResetClick();
@@ -113,7 +113,7 @@ public slots:
     void N3Click();
     void bsSkinPanel4DblClick();
 
-protected:
+  protected:
     // Handler chain: a derived class redefines a handler and calls its base
     // explicitly, before or after its own work.
     virtual void FormCreate();
@@ -143,7 +143,7 @@ protected:
     uint8_t FDeviceIndex = 0;
     std::unique_ptr<TSysDevEnum> FVideoDevices;
 
-private:
+  private:
     void BuildFrame();
     void MinimiseToTray();
 

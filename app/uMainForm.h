@@ -6,14 +6,14 @@
 class TfrmMainForm : public TfrmSnapixBas {
     Q_OBJECT
 
-public:
+  public:
     // Becomes the application's main window.
     explicit TfrmMainForm(QWidget* parent = nullptr);
     ~TfrmMainForm() override;
 
     QPushButton* btnPhotoshop;
 
-protected:
+  protected:
     void FormShow() override;
     void SavePathChanged() override;
 };

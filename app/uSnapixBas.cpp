@@ -84,7 +84,6 @@ void TfrmSnapixBas::FormCloseQuery(bool& canClose) {
 
 void TfrmSnapixBas::WndProc(TWindowMessage& message) {
     if (message.Msg == WM_CAPTURE_PRESS) {
-        message.Handled = true;
         // Disabled while a photograph is under way, which keeps a second one
         // from starting inside the first one's delay.
         if (btnCapture->isEnabled()) {

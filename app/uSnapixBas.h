@@ -12,7 +12,7 @@ class QTimer;
 class TfrmSnapixBas : public TfrmSnapshotBas {
     Q_OBJECT
 
-public:
+  public:
     explicit TfrmSnapixBas(QWidget* parent = nullptr);
     ~TfrmSnapixBas() override;
 
@@ -22,13 +22,13 @@ public:
     QTimer* tmDelay;  // countdown display, one tick per second
     QSoundEffect* Shutter;
 
-public slots:
+  public slots:
     // The single photograph.
     virtual void btnCaptureClick();
     void btnBrowseClick();
     void tmDelayTimer();
 
-protected:
+  protected:
     void FormCreate() override;
     void FormShow() override;
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override;
@@ -47,6 +47,6 @@ protected:
 
     int FDelayCount = 0;
 
-private:
+  private:
     QString CountdownText(qint64 seconds) const;
 };

@@ -56,29 +56,26 @@ void TfrmSnapshotBas::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
 
 void TfrmSnapshotBas::WndProc(TWindowMessage& message) {
     switch (message.Msg) {
-    case WM_DEVICE_SELECT: {
-        message.Handled = true;
-        Snapixture->Stop();
-        TMoniker moniker;
-        if (FVideoDevices && message.WParam <= static_cast<quintptr>(INT_MAX)) {
-            moniker = FVideoDevices->DeviceMoniker(static_cast<int>(message.WParam));
+        case WM_DEVICE_SELECT: {
+            Snapixture->Stop();
+            TMoniker moniker;
+            if (FVideoDevices && message.WParam <= static_cast<quintptr>(INT_MAX)) {
+                moniker = FVideoDevices->DeviceMoniker(static_cast<int>(message.WParam));
+            }
+            Snapixture->SetMoniker(moniker);
+            Snapixture->Preview();
+            break;
         }
-        Snapixture->SetMoniker(moniker);
-        Snapixture->Preview();
-        break;
-    }
-    case WM_INPUT_RESOLUTION:
-        message.Handled = true;
-        Snapixture->Stop();
-        Snapixture->SetInputResolution(static_cast<int32_t>(message.LParam));
-        Snapixture->Preview();
-        break;
-    case WM_DEVICE_RECONNECT:
-        message.Handled = true;
-        Snapixture->Connect();
-        break;
-    default:
-        TfrmCamBas::WndProc(message);
-        break;
+        case WM_INPUT_RESOLUTION:
+            Snapixture->Stop();
+            Snapixture->SetInputResolution(static_cast<int32_t>(message.LParam));
+            Snapixture->Preview();
+            break;
+        case WM_DEVICE_RECONNECT:
+            Snapixture->Connect();
+            break;
+        default:
+            TfrmCamBas::WndProc(message);
+            break;
     }
 }

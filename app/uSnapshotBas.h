@@ -9,14 +9,14 @@ class TSnapixture;
 class TfrmSnapshotBas : public TfrmCamBas {
     Q_OBJECT
 
-public:
+  public:
     explicit TfrmSnapshotBas(QWidget* parent = nullptr);
     ~TfrmSnapshotBas() override;
 
-    TSnapixture* Snapixture;            // owned; lives as long as the window
+    TSnapixture* Snapixture;          // owned; lives as long as the window
     QToolButton* bsSkinSpeedButton1;  // full screen
 
-protected:
+  protected:
     void FormShow() override;
     void FormKeyDown(int& key, Qt::KeyboardModifiers shift) override;
     void WndProc(TWindowMessage& message) override;

@@ -3,7 +3,8 @@
 
 #include <QResizeEvent>
 
-TButtonBar::TButtonBar(QSize designSize, QWidget* parent) : QFrame(parent), FDesignSize(designSize) {
+TButtonBar::TButtonBar(QSize designSize, QWidget* parent)
+    : QFrame(parent), FDesignSize(designSize) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
 }
 

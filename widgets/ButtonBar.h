@@ -12,16 +12,16 @@
 class TButtonBar : public QFrame {
     Q_OBJECT
 
-public:
+  public:
     TButtonBar(QSize designSize, QWidget* parent = nullptr);
 
     // Takes the control as a child at its design rectangle.
     void AddControl(QWidget* control, const QRect& designRect);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     void Place(QWidget* control, const QRect& designRect);
 
     struct Entry {

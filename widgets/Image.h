@@ -8,15 +8,15 @@
 class TImage : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TImage(QWidget* parent = nullptr);
 
     const QImage& Picture() const { return FPicture; }
     void SetPicture(const QImage& picture);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QImage FPicture;
 };

@@ -6,12 +6,12 @@
 class TSkinPanel : public QFrame {
     Q_OBJECT
 
-public:
+  public:
     explicit TSkinPanel(QWidget* parent = nullptr, bool framed = false);
 
-signals:
+  signals:
     void DoubleClicked();
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };

@@ -268,7 +268,8 @@ TEST_F(MainWindowTest, ASecondStartShowsTheWindowInItsNormalState) {
         SingleInstance first;
         ASSERT_TRUE(first.TryStart());
         Start();
-        QObject::connect(&first, &SingleInstance::ShowRequested, form.get(), &TfrmMainForm::ShowWindowNormal);
+        QObject::connect(&first, &SingleInstance::ShowRequested, form.get(),
+                         &TfrmMainForm::ShowWindowNormal);
         form->showMinimized();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000)) << "in the tray";
 

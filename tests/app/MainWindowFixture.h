@@ -25,15 +25,15 @@
 class UrlRecorder : public QObject {
     Q_OBJECT
 
-public:
+  public:
     std::vector<QUrl> urls;
 
-public slots:
+  public slots:
     void Open(const QUrl& url) { urls.push_back(url); }
 };
 
 class MainWindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
         qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
@@ -78,8 +78,8 @@ protected:
 
     // Photographs in the photo folder.
     QStringList Photos() const {
-        return QDir(SavePath).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.bmp")}, QDir::Files,
-                                        QDir::Name);
+        return QDir(SavePath).entryList({QStringLiteral("*.jpg"), QStringLiteral("*.bmp")},
+                                        QDir::Files, QDir::Name);
     }
 
     QTemporaryDir folder;

@@ -20,7 +20,7 @@ namespace {
 // Records each new status text with the time it first appeared, and whether
 // the capture button was ever seen enabled while a photograph ran.
 class StatusLog {
-public:
+  public:
     StatusLog(TfrmMainForm& form) : form_(form) {
         clock_.start();
         timer_.setInterval(10);
@@ -48,13 +48,15 @@ public:
     std::vector<qint64> times;
     bool buttonEnabledDuringCountdown = false;
 
-private:
+  private:
     TfrmMainForm& form_;
     QElapsedTimer clock_;
     QTimer timer_;
 };
 
-QString Countdown(int seconds) { return QStringLiteral("延时拍照倒计时 %1 秒").arg(seconds); }
+QString Countdown(int seconds) {
+    return QStringLiteral("延时拍照倒计时 %1 秒").arg(seconds);
+}
 
 }  // namespace
 
@@ -89,10 +91,10 @@ TEST_F(MainWindowTest, CaptureKeysWorkWithAnyModifierAndOtherKeysDoNot) {
         bool captures;
     };
     const Case cases[] = {
-        {Qt::Key_F8, Qt::NoModifier, true},      {Qt::Key_Return, Qt::NoModifier, true},
+        {Qt::Key_F8, Qt::NoModifier, true},        {Qt::Key_Return, Qt::NoModifier, true},
         {Qt::Key_Enter, Qt::KeypadModifier, true}, {Qt::Key_F8, Qt::ControlModifier, true},
         {Qt::Key_Return, Qt::ShiftModifier, true}, {Qt::Key_Return, Qt::AltModifier, true},
-        {Qt::Key_F7, Qt::NoModifier, false},     {Qt::Key_Space, Qt::NoModifier, false},
+        {Qt::Key_F7, Qt::NoModifier, false},       {Qt::Key_Space, Qt::NoModifier, false},
         {Qt::Key_Escape, Qt::NoModifier, false},
     };
     int photographs = 0;
@@ -100,7 +102,8 @@ TEST_F(MainWindowTest, CaptureKeysWorkWithAnyModifierAndOtherKeysDoNot) {
     for (const Case& c : cases) {
         const int before = photographs;
         QTest::keyClick(form.get(), c.key, c.modifiers);
-        EXPECT_EQ(photographs - before, c.captures ? 1 : 0) << "key " << c.key << " modifiers " << c.modifiers;
+        EXPECT_EQ(photographs - before, c.captures ? 1 : 0)
+            << "key " << c.key << " modifiers " << c.modifiers;
     }
 }
 
@@ -285,7 +288,8 @@ TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly)
     QTimer::singleShot(0, [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
     QTimer::singleShot(300, [&] {
         form->close();
-        stoppedAtClose = form->Snapixture->CaptureStatus == csStop && !VirtualCamera::Instance().Streaming();
+        stoppedAtClose =
+            form->Snapixture->CaptureStatus == csStop && !VirtualCamera::Instance().Streaming();
     });
 
     // Should the run not end, this ends it with a code the test rejects.
