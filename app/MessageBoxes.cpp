@@ -18,15 +18,14 @@ void Show(QWidget* parent, TMessageBoxKind kind, const QString& caption, const Q
         Recorder()({kind, caption, text});
         return;
     }
-    QMessageBox box(
-        kind == TMessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::Information, caption,
-        text, QMessageBox::Ok, parent);
+    QMessageBox box(kind == TMessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
+                    caption, text, QMessageBox::Ok, parent);
     box.exec();
 }
 }  // namespace
 
 void ShowMessageBox(QWidget* parent, const QString& caption, const QString& text) {
-    Show(parent, TMessageBoxKind::Information, caption, text);
+    Show(parent, TMessageBoxKind::Plain, caption, text);
 }
 
 void ShowErrorBox(QWidget* parent, const QString& text) {

@@ -9,7 +9,8 @@
 
 class QWidget;
 
-enum class TMessageBoxKind { Information, Error };
+// Plain: text and OK only, no icon. Error: the error icon.
+enum class TMessageBoxKind { Plain, Error };
 
 struct TShownMessageBox {
     TMessageBoxKind kind;

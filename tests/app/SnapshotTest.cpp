@@ -226,6 +226,7 @@ TEST_F(MainWindowTest, NoCameraShowsTheMessageOnceAndF8ReportsTheFailure) {
     }
     Start();
     ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].kind, TMessageBoxKind::Plain);
     EXPECT_EQ(boxes[0].caption, QString());
     EXPECT_EQ(boxes[0].text, QStringLiteral("未发现可以使用的视频捕获设备!"));
     EXPECT_TRUE(form->isVisible());
