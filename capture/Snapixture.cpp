@@ -7,9 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QTimer>
 
+#include "app/MessageBoxes.h"
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
 #include "capture/VideoWindow.h"
@@ -22,13 +22,6 @@ struct Size {
 constexpr Size kInputSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 1024}};
 constexpr Size kOutputSizes[] = {{1600, 1200}, {2048, 1536}, {2580, 1936},
                                  {2816, 2112}, {3264, 2448}, {3876, 2584}};
-
-QString ExceptionText(const std::exception& e) {
-    if (const auto* ds = dynamic_cast<const EDirectShowException*>(&e)) {
-        return ds->Message();
-    }
-    return QString::fromLocal8Bit(e.what());
-}
 
 }  // namespace
 
@@ -100,7 +93,7 @@ int TSnapixture::Connect() {
         Fire(Onconnected);
         return 0;
     } catch (const std::exception& e) {
-        Fail(ExceptionText(e));
+        Fail(ErrorText(e));
         return 1;
     }
 }
@@ -185,7 +178,7 @@ int TSnapixture::Capture() {
         Fire(OnCaptured);
         return 0;
     } catch (const std::exception& e) {
-        Fail(ExceptionText(e));
+        Fail(ErrorText(e));
         return 1;
     }
 }
@@ -202,8 +195,7 @@ int TSnapixture::Stop() {
         FFilterGraph->SetActive(false);
         CaptureStatus = previous;
         Fail(e.Message());
-        QMessageBox::critical(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"),
-                              QMessageBox::Ok);
+        ShowMessageBox(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"));
         return 1;
     }
 }

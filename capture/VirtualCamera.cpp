@@ -420,6 +420,9 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
             return -EINVAL;
         }
         if (request == VIDIOC_STREAMOFF) {
+            if (faults_.streamOffFails) {
+                return -EIO;
+            }
             streaming_ = false;
             queue_.clear();
             for (Buffer& b : buffers_) {

@@ -25,6 +25,7 @@ public:
         bool noControls = false;     // no user controls at all
         bool streamOnFails = false;  // VIDIOC_STREAMON fails with EIO
         bool noFrames = false;       // streams, but never delivers a frame
+        bool streamOffFails = false; // VIDIOC_STREAMOFF fails with EIO
     };
 
     // The process-wide camera that the device list offers.

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/MessageBoxes.h"
 #include "capture/DirectShowException.h"
 #include "capture/SysDevEnum.h"
 #include "support/VirtualCameraFixture.h"
@@ -287,4 +288,20 @@ TEST_F(VirtualCameraTest, PictureControlsChangeThePictureAtOnce) {
 
     VirtualCamera::Instance().SetFaults({.noControls = true});
     EXPECT_EQ(camera->Filter()->Ioctl(VIDIOC_QUERYCTRL, &query), -EINVAL);
+}
+
+TEST_F(VirtualCameraTest, FailedStopSaysSoKeepsTheStatusAndStillReleasesTheDevice) {
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    std::vector<TShownMessageBox> boxes;
+    SetMessageBoxRecorder([&](const TShownMessageBox& box) { boxes.push_back(box); });
+    VirtualCamera::Instance().SetFaults({.streamOffFails = true});
+    EXPECT_EQ(camera->Stop(), 1);
+    SetMessageBoxRecorder(nullptr);
+    EXPECT_EQ(camera->CaptureStatus, csPrev);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error:"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Stop Device Fail!"));
+    EXPECT_EQ(VirtualCamera::Instance().OpenDescriptors(), 0);
+    EXPECT_EQ(VirtualCamera::Instance().LiveMappings(), 0);
 }
