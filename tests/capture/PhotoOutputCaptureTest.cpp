@@ -10,24 +10,11 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "support/TestFiles.h"
+
 #include "support/VirtualCameraFixture.h"
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(data);
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 bool IsGrey(const QImage& image) {
     for (int y = 0; y < image.height(); y += 7) {
@@ -78,8 +65,8 @@ TEST_F(PhotoOutputTest, ScaledBlackAndWhiteJpegUnderTheNextSerialName) {
     EXPECT_EQ(events, all);
     EXPECT_EQ(camera->MaxNo, 42u);
     EXPECT_EQ(camera->FileName(), Folder() + "snap00000042.jpg");
-    EXPECT_EQ(Entries(Folder()), QStringList{"snap00000042.jpg"});
-    EXPECT_EQ(ReadAll(camera->FileName()), camera->AJpeg());
+    EXPECT_EQ(EntriesOf(Folder()), QStringList{"snap00000042.jpg"});
+    EXPECT_EQ(ReadBytes(camera->FileName()), camera->AJpeg());
     // Scaled before OnCapturing, turned grey after it.
     EXPECT_EQ(atCapturing.size(), QSize(1600, 1200));
     EXPECT_FALSE(IsGrey(atCapturing));
@@ -103,7 +90,7 @@ TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
     EXPECT_EQ(camera->OutputResolution(), 2);
     EXPECT_EQ(camera->CompressionQuality, 80);
     EXPECT_EQ(camera->FileName(), Folder() + "limited.jpg");
-    EXPECT_EQ(QImage::fromData(ReadAll(camera->FileName()), "JPG").size(), QSize(2580, 1936));
+    EXPECT_EQ(QImage::fromData(ReadBytes(camera->FileName()), "JPG").size(), QSize(2580, 1936));
 }
 
 TEST_F(PhotoOutputTest, BmpStoresThePhotoExactlyAndKeepsThePreviousJpeg) {
@@ -155,7 +142,7 @@ TEST_F(PhotoOutputTest, WithoutSavingEverythingButTheFileHappens) {
     EXPECT_FALSE(camera->AJpeg().isEmpty());
     EXPECT_TRUE(camera->FileName().isEmpty());
     EXPECT_EQ(camera->MaxNo, 7u);
-    EXPECT_TRUE(Entries(Folder()).isEmpty());
+    EXPECT_TRUE(EntriesOf(Folder()).isEmpty());
 }
 
 // A photograph never replaces an existing file, whatever the naming rule.
@@ -192,13 +179,13 @@ TEST_F(PhotoOutputTest, ATakenNameIsNeverReplaced) {
         camera->FileNameType = c.NameType;
         camera->MaxNo = c.MaxNo;
         for (const QString& name : c.Existing) {
-            WriteFile(camera->SavePath + name, "earlier " + name.toUtf8());
+            WriteBytes(camera->SavePath + name, "earlier " + name.toUtf8());
         }
 
         ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
 
         for (const QString& name : c.Existing) {
-            EXPECT_EQ(ReadAll(camera->SavePath + name), "earlier " + name.toUtf8());
+            EXPECT_EQ(ReadBytes(camera->SavePath + name), "earlier " + name.toUtf8());
         }
         if (c.NameType == 0) {
             EXPECT_TRUE(camera->FileName().endsWith("_1.jpg")) << camera->FileName().toStdString();
@@ -206,15 +193,15 @@ TEST_F(PhotoOutputTest, ATakenNameIsNeverReplaced) {
             EXPECT_EQ(camera->FileName(), camera->SavePath + c.Expected);
             EXPECT_EQ(camera->MaxNo, c.MaxNoAfter);
         }
-        EXPECT_EQ(ReadAll(camera->FileName()), camera->AJpeg());
-        EXPECT_EQ(Entries(dir.path()).size(), c.Existing.size() + 1);
+        EXPECT_EQ(ReadBytes(camera->FileName()), camera->AJpeg());
+        EXPECT_EQ(EntriesOf(dir.path()).size(), c.Existing.size() + 1);
     }
 }
 
 // A photograph that cannot be stored fails the capture, says why and leaves nothing.
 TEST_F(PhotoOutputTest, UnwritableFolderFailsWithTheReasonAndLeavesNothing) {
     const QString folder = Folder();
-    WriteFile(folder + "plain-file", "not a folder");
+    WriteBytes(folder + "plain-file", "not a folder");
     struct Case {
         const char* What;
         QString SavePath;
@@ -237,7 +224,7 @@ TEST_F(PhotoOutputTest, UnwritableFolderFailsWithTheReasonAndLeavesNothing) {
             << camera->LastError().toStdString();
         EXPECT_EQ(camera->MaxNo, 10u) << "the number was used up when the name was formed";
     }
-    EXPECT_EQ(Entries(folder), QStringList{"plain-file"});
+    EXPECT_EQ(EntriesOf(folder), QStringList{"plain-file"});
 }
 
 TEST_F(PhotoOutputTest, AFullDiskFailsTheCaptureAndLeavesNothing) {
@@ -264,7 +251,7 @@ TEST_F(PhotoOutputTest, AFullDiskFailsTheCaptureAndLeavesNothing) {
         << camera->LastError().toStdString();
     EXPECT_TRUE(camera->LastError().contains(small.path() + "/00000001.jpg"));
     EXPECT_GT(camera->AJpeg().size(), 256 * 1024) << "the encoding itself succeeded";
-    EXPECT_TRUE(Entries(small.path()).isEmpty());
+    EXPECT_TRUE(EntriesOf(small.path()).isEmpty());
 }
 
 TEST_F(PhotoOutputTest, EmptySavePathWritesInTheWorkingFolder) {
@@ -278,7 +265,7 @@ TEST_F(PhotoOutputTest, EmptySavePathWritesInTheWorkingFolder) {
     QDir::setCurrent(previous);
     ASSERT_EQ(result, 0) << camera->LastError().toStdString();
     EXPECT_EQ(camera->FileName(), "here.jpg");
-    EXPECT_EQ(Entries(dir.path()), QStringList{"here.jpg"});
+    EXPECT_EQ(EntriesOf(dir.path()), QStringList{"here.jpg"});
 }
 
 TEST(PhotoOutputNoFrame, EmptyPictureFailsCleanlyInEitherFormat) {
@@ -304,7 +291,7 @@ TEST(PhotoOutputNoFrame, EmptyPictureFailsCleanlyInEitherFormat) {
         EXPECT_FALSE(captured);
         EXPECT_FALSE(camera.LastError().isEmpty());
         EXPECT_TRUE(camera.AJpeg().isEmpty());
-        EXPECT_TRUE(Entries(dir.path()).isEmpty());
+        EXPECT_TRUE(EntriesOf(dir.path()).isEmpty());
         camera.Stop();
     }
     VirtualCamera::Instance().Reset();

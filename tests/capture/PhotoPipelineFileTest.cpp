@@ -14,26 +14,13 @@
 #include <QSet>
 #include <QTemporaryDir>
 
+#include "support/TestFiles.h"
+
 #include <gtest/gtest.h>
 
 using namespace PhotoPipeline;
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QStringList Entries(const QString& dir) {
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 // "<dir>/photo.jpg", then "<dir>/photo_1.jpg", "<dir>/photo_2.jpg", ...
 TNameFor Suffixed(const QString& dir) {
@@ -56,21 +43,21 @@ TEST(PhotoFile, PlacesTheContentUnderTheNameAndLeavesNoTemporaryFile) {
     const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), Content("JPEG bytes"));
     ASSERT_TRUE(r.Ok) << r.Error.toStdString();
     EXPECT_EQ(r.FileName, dir.path() + "/photo.jpg");
-    EXPECT_EQ(ReadAll(r.FileName), QByteArray("JPEG bytes"));
-    EXPECT_EQ(Entries(dir.path()), QStringList{"photo.jpg"});
+    EXPECT_EQ(ReadBytes(r.FileName), QByteArray("JPEG bytes"));
+    EXPECT_EQ(EntriesOf(dir.path()), QStringList{"photo.jpg"});
 }
 
 TEST(PhotoFile, ATakenNameIsNeverReplacedTheFirstFreeOneIsUsed) {
     QTemporaryDir dir;
-    WriteFile(dir.path() + "/photo.jpg", "first");
-    WriteFile(dir.path() + "/photo_1.jpg", "second");
+    WriteBytes(dir.path() + "/photo.jpg", "first");
+    WriteBytes(dir.path() + "/photo_1.jpg", "second");
     const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), Content("third"));
     ASSERT_TRUE(r.Ok) << r.Error.toStdString();
     EXPECT_EQ(r.FileName, dir.path() + "/photo_2.jpg");
-    EXPECT_EQ(ReadAll(dir.path() + "/photo.jpg"), QByteArray("first"));
-    EXPECT_EQ(ReadAll(dir.path() + "/photo_1.jpg"), QByteArray("second"));
-    EXPECT_EQ(ReadAll(r.FileName), QByteArray("third"));
-    EXPECT_EQ(Entries(dir.path()).size(), 3);
+    EXPECT_EQ(ReadBytes(dir.path() + "/photo.jpg"), QByteArray("first"));
+    EXPECT_EQ(ReadBytes(dir.path() + "/photo_1.jpg"), QByteArray("second"));
+    EXPECT_EQ(ReadBytes(r.FileName), QByteArray("third"));
+    EXPECT_EQ(EntriesOf(dir.path()).size(), 3);
 }
 
 TEST(PhotoFile, ConcurrentPhotosUnderOneNameAllSurviveIntact) {
@@ -94,18 +81,18 @@ TEST(PhotoFile, ConcurrentPhotosUnderOneNameAllSurviveIntact) {
         t.join();
     }
     EXPECT_EQ(failures.load(), 0);
-    const QStringList files = Entries(dir.path());
+    const QStringList files = EntriesOf(dir.path());
     ASSERT_EQ(files.size(), Writers * PhotosEach);
     QSet<QByteArray> contents;
     for (const QString& f : files) {
-        contents.insert(ReadAll(dir.path() + "/" + f));
+        contents.insert(ReadBytes(dir.path() + "/" + f));
     }
     EXPECT_EQ(contents.size(), Writers * PhotosEach) << "a photograph was overwritten";
 }
 
 TEST(PhotoFile, FolderThatCannotHoldFilesFailsWithTheNameAndTheSystemReason) {
     QTemporaryDir dir;
-    WriteFile(dir.path() + "/plain-file", "not a folder");
+    WriteBytes(dir.path() + "/plain-file", "not a folder");
     struct Case {
         const char* What;
         QString Folder;
@@ -121,12 +108,12 @@ TEST(PhotoFile, FolderThatCannotHoldFilesFailsWithTheNameAndTheSystemReason) {
         EXPECT_TRUE(r.Error.contains(c.Folder + "/photo.jpg")) << r.Error.toStdString();
         EXPECT_TRUE(r.Error.contains(c.Reason)) << r.Error.toStdString();
     }
-    EXPECT_EQ(Entries(dir.path()), QStringList{"plain-file"});
+    EXPECT_EQ(EntriesOf(dir.path()), QStringList{"plain-file"});
 }
 
 TEST(PhotoFile, AWriteThatFailsRemovesTheTemporaryFileAndKeepsTheOldPhoto) {
     QTemporaryDir dir;
-    WriteFile(dir.path() + "/photo.jpg", "earlier photograph");
+    WriteBytes(dir.path() + "/photo.jpg", "earlier photograph");
     const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), [](int fd, QString& why) {
         QString ignored;
         WriteAll(fd, "partial", 7, ignored);
@@ -135,8 +122,8 @@ TEST(PhotoFile, AWriteThatFailsRemovesTheTemporaryFileAndKeepsTheOldPhoto) {
     });
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
-    EXPECT_EQ(Entries(dir.path()), QStringList{"photo.jpg"});
-    EXPECT_EQ(ReadAll(dir.path() + "/photo.jpg"), QByteArray("earlier photograph"));
+    EXPECT_EQ(EntriesOf(dir.path()), QStringList{"photo.jpg"});
+    EXPECT_EQ(ReadBytes(dir.path() + "/photo.jpg"), QByteArray("earlier photograph"));
 }
 
 TEST(PhotoFile, AFullDiskFailsAndLeavesNothingBehind) {
@@ -155,5 +142,5 @@ TEST(PhotoFile, AFullDiskFailsAndLeavesNothingBehind) {
         PlacePhotoFile(Suffixed(dir.path()), Content(QByteArray(256 * 1024, 'x')));
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
-    EXPECT_TRUE(Entries(dir.path()).isEmpty()) << Entries(dir.path()).join(' ').toStdString();
+    EXPECT_TRUE(EntriesOf(dir.path()).isEmpty()) << EntriesOf(dir.path()).join(' ').toStdString();
 }

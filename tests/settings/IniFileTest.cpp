@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// File helpers shared by the settings tests.
+// File helpers shared by the tests.
 #pragma once
 
 #include <sys/resource.h>
