@@ -18,7 +18,7 @@ const QByteArray kShowRequest = "show\n";
 bool EnsurePrivateFolder(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     ::mkdir(native.constData(), 0700);
-    struct stat st{};
+    struct stat st {};
     if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
         return false;
     }
@@ -30,7 +30,8 @@ bool EnsurePrivateFolder(const QString& path) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& name, QObject* parent) : QObject(parent), FName(name) {}
+SingleInstance::SingleInstance(const QString& name, QObject* parent)
+    : QObject(parent), FName(name) {}
 
 SingleInstance::~SingleInstance() = default;
 
@@ -42,9 +43,13 @@ QString SingleInstance::RuntimeFolder() {
     return QStringLiteral("/tmp/snapix-%1/").arg(::geteuid());
 }
 
-QString SingleInstance::LockPath() const { return RuntimeFolder() + FName + QStringLiteral(".lock"); }
+QString SingleInstance::LockPath() const {
+    return RuntimeFolder() + FName + QStringLiteral(".lock");
+}
 
-QString SingleInstance::SocketPath() const { return RuntimeFolder() + FName + QStringLiteral(".socket"); }
+QString SingleInstance::SocketPath() const {
+    return RuntimeFolder() + FName + QStringLiteral(".socket");
+}
 
 bool SingleInstance::TryStart() {
     if (!EnsurePrivateFolder(RuntimeFolder())) {

@@ -14,8 +14,9 @@ class QLocalServer;
 class SingleInstance : public QObject {
     Q_OBJECT
 
-public:
-    explicit SingleInstance(const QString& name = QStringLiteral("SnapixPlus"), QObject* parent = nullptr);
+  public:
+    explicit SingleInstance(const QString& name = QStringLiteral("SnapixPlus"),
+                            QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // true: this is the first copy (it holds the lock until the process ends
@@ -29,11 +30,11 @@ public:
     QString LockPath() const;
     QString SocketPath() const;
 
-signals:
+  signals:
     // A later copy started: show the window in its normal state.
     void ShowRequested();
 
-private:
+  private:
     void OnConnection();
 
     QString FName;

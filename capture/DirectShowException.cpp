@@ -12,4 +12,6 @@ static std::string FormatMessage(int code) {
 EDirectShowException::EDirectShowException(int code)
     : std::runtime_error(FormatMessage(code)), FCode(code) {}
 
-QString EDirectShowException::Message() const { return QString::fromLocal8Bit(what()); }
+QString EDirectShowException::Message() const {
+    return QString::fromLocal8Bit(what());
+}

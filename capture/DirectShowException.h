@@ -6,7 +6,7 @@
 #include <QString>
 
 class EDirectShowException : public std::runtime_error {
-public:
+  public:
     // code is a positive errno value.
     explicit EDirectShowException(int code);
 
@@ -14,6 +14,6 @@ public:
     // The system's text for the code followed by " ($<hex>).".
     QString Message() const;
 
-private:
+  private:
     int FCode;
 };

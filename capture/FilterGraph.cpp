@@ -26,11 +26,17 @@ constexpr int kPollTimeoutMs = 1000;
 
 // Owns one running stream: the mapped buffers and the streaming thread.
 class StreamWorker {
-public:
+  public:
     StreamWorker(VideoIo* io, int fd, int width, int height, int stride, TSampleGrabber* grabber,
                  TVideoWindow* renderer, std::function<void()> onLost)
-        : FIo(io), FFd(fd), FWidth(width), FHeight(height), FStride(stride), FGrabber(grabber),
-          FRenderer(renderer), FOnLost(std::move(onLost)) {}
+        : FIo(io),
+          FFd(fd),
+          FWidth(width),
+          FHeight(height),
+          FStride(stride),
+          FGrabber(grabber),
+          FRenderer(renderer),
+          FOnLost(std::move(onLost)) {}
 
     ~StreamWorker() { Stop(); }
 
@@ -98,7 +104,7 @@ public:
 
     uint64_t Delivered() const { return FDelivered.load(std::memory_order_relaxed); }
 
-private:
+  private:
     struct Mapping {
         void* address;
         std::size_t length;
@@ -176,7 +182,8 @@ private:
             if (r < 0 || buf.index >= FMappings.size()) {
                 return Lost();
             }
-            if (!(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused >= static_cast<uint32_t>(FStride) * FHeight) {
+            if (!(buf.flags & V4L2_BUF_FLAG_ERROR) &&
+                buf.bytesused >= static_cast<uint32_t>(FStride) * FHeight) {
                 Deliver(static_cast<const uint8_t*>(FMappings[buf.index].address));
             }
             // A failed re-queue is final: the buffer is not tried again.
@@ -193,7 +200,8 @@ private:
             std::memcpy(image.bits(), data, static_cast<std::size_t>(FStride) * FHeight);
         } else {
             for (int y = 0; y < FHeight; ++y) {
-                std::memcpy(image.scanLine(y), data + static_cast<std::size_t>(y) * FStride, rowBytes);
+                std::memcpy(image.scanLine(y), data + static_cast<std::size_t>(y) * FStride,
+                            rowBytes);
             }
         }
         FDelivered.fetch_add(1, std::memory_order_relaxed);
@@ -278,7 +286,9 @@ int TFilter::SetFormat(v4l2_format& format) const {
 
 TSampleGrabber::TSampleGrabber(QObject* owner) : QObject(owner) {}
 
-TSampleGrabber::~TSampleGrabber() { SetFilterGraph(nullptr); }
+TSampleGrabber::~TSampleGrabber() {
+    SetFilterGraph(nullptr);
+}
 
 void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
     TFilterGraph::Move(this, FGraph, graph);
@@ -437,9 +447,11 @@ bool TFilterGraph::RunGraph() {
     }
     const uint64_t generation = ++FGeneration;
     auto worker = std::make_unique<StreamWorker>(
-        FFilter->FIo, FFilter->FFd, FWidth, FHeight, FStride, FGrabber, FRenderer, [this, generation] {
+        FFilter->FIo, FFilter->FFd, FWidth, FHeight, FStride, FGrabber, FRenderer,
+        [this, generation] {
             // Streaming thread: hand the teardown to the GUI thread.
-            QMetaObject::invokeMethod(this, [this, generation] { StreamLost(generation); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, generation] { StreamLost(generation); }, Qt::QueuedConnection);
         });
     const int r = worker->Start();
     if (r < 0) {
@@ -473,4 +485,6 @@ void TFilterGraph::StreamLost(uint64_t generation) {
     }
 }
 
-uint64_t TFilterGraph::FramesDelivered() const { return FWorker ? FWorker->Delivered() : 0; }
+uint64_t TFilterGraph::FramesDelivered() const {
+    return FWorker ? FWorker->Delivered() : 0;
+}

@@ -28,7 +28,7 @@ enum TGraphMode { gmNormal, gmCapture, gmDVD };
 class TFilter : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TFilter(QObject* owner = nullptr);
     ~TFilter() override;
 
@@ -49,7 +49,7 @@ public:
     int GetFormat(v4l2_format& format) const;
     int SetFormat(v4l2_format& format) const;
 
-private:
+  private:
     friend class TFilterGraph;
     // Binding happens on activation; a moniker that cannot be bound leaves
     // the member without a device and keeps the reason.
@@ -67,7 +67,7 @@ private:
 class TSampleGrabber : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TSampleGrabber(QObject* owner = nullptr);
     ~TSampleGrabber() override;
 
@@ -83,7 +83,7 @@ public:
     void StoreFrame(const QImage& frame);
     void ClearFrame();
 
-private:
+  private:
     TFilterGraph* FGraph = nullptr;
     mutable QMutex FMutex;  // guards FLatest
     QImage FLatest;
@@ -92,7 +92,7 @@ private:
 class TFilterGraph : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TFilterGraph(QObject* owner = nullptr);
     ~TFilterGraph() override;
 
@@ -130,7 +130,7 @@ public:
     // Frames dequeued since the graph last started running.
     uint64_t FramesDelivered() const;
 
-private:
+  private:
     friend class TFilter;
     friend class TSampleGrabber;
     friend class TVideoWindow;
@@ -157,7 +157,7 @@ private:
     void StreamLost(uint64_t generation);
 
     bool FActive = false;
-    TFilter* FFilter = nullptr;         // borrowed members
+    TFilter* FFilter = nullptr;  // borrowed members
     TSampleGrabber* FGrabber = nullptr;
     TVideoWindow* FRenderer = nullptr;
     bool FRendered = false;

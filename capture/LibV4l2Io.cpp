@@ -18,7 +18,9 @@ int LibV4l2Io::Open(const std::string& path) {
     return fd < 0 ? -errno : fd;
 }
 
-int LibV4l2Io::Close(int fd) { return v4l2_close(fd) < 0 ? -errno : 0; }
+int LibV4l2Io::Close(int fd) {
+    return v4l2_close(fd) < 0 ? -errno : 0;
+}
 
 int LibV4l2Io::Ioctl(int fd, unsigned long request, void* arg) {
     int r;

@@ -5,7 +5,7 @@
 #include "capture/VideoIo.h"
 
 class LibV4l2Io final : public VideoIo {
-public:
+  public:
     static LibV4l2Io& Instance();
 
     int Open(const std::string& path) override;

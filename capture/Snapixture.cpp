@@ -81,7 +81,9 @@ void TSnapixture::Fire(const TNotifyEvent& event) {
     }
 }
 
-void TSnapixture::Fail(const QString& reason) { FLastError = reason; }
+void TSnapixture::Fail(const QString& reason) {
+    FLastError = reason;
+}
 
 int TSnapixture::Connect() {
     try {

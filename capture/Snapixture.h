@@ -32,7 +32,7 @@ using TNotifyEvent = std::function<void(QObject* sender)>;
 class TSnapixture : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit TSnapixture(QObject* owner = nullptr);
     ~TSnapixture() override;
 
@@ -92,8 +92,8 @@ public:
     TRecTitle Title;
     bool PrintDate = false;
     bool PrintTime = false;
-    uint8_t PhotoStyle = 0;  // 1: black and white
-    uint8_t PhotoSize = 0;   // 1: size-limited photograph
+    uint8_t PhotoStyle = 0;   // 1: black and white
+    uint8_t PhotoSize = 0;    // 1: size-limited photograph
     uint16_t PhotoSize2 = 0;  // size limit in kilobytes
     uint8_t FileFormat = 0;   // 0 JPEG, 1 BMP, other: nothing stored
     bool UseOutputResolution = false;
@@ -107,7 +107,7 @@ public:
     TNotifyEvent OnCapturing;
     TNotifyEvent OnCaptured;
 
-private:
+  private:
     void Fire(const TNotifyEvent& event);
     // Waits `ms` milliseconds while the GUI thread keeps dispatching events.
     void DelayWait(uint32_t ms);
@@ -120,10 +120,10 @@ private:
     int RunOutputPipeline();
 
     TMoniker FMoniker;
-    TFilterGraph* FFilterGraph = nullptr;    // owned (Qt child)
-    TFilter* FFilter = nullptr;              // owned (Qt child)
+    TFilterGraph* FFilterGraph = nullptr;      // owned (Qt child)
+    TFilter* FFilter = nullptr;                // owned (Qt child)
     TSampleGrabber* FSampleGrabber = nullptr;  // owned (Qt child)
-    TVideoWindow* FVideoWindow = nullptr;    // borrowed
+    TVideoWindow* FVideoWindow = nullptr;      // borrowed
 
     QImage FBitmap;
     QByteArray FJpeg;

@@ -24,7 +24,8 @@ QString ProbeCaptureNode(const QString& path) {
     v4l2_capability cap{};
     QString name;
     if (io.Ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0) {
-        const uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+        const uint32_t caps =
+            (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
         if (caps & V4L2_CAP_VIDEO_CAPTURE) {
             const auto* card = reinterpret_cast<const char*>(cap.card);
             name = QString::fromLocal8Bit(card, static_cast<int>(strnlen(card, sizeof cap.card)));
@@ -39,10 +40,13 @@ QString ProbeCaptureNode(const QString& path) {
 
 }  // namespace
 
-bool TSysDevEnum::VirtualCameraEnabled() { return qgetenv("SNAPIX_VIRTUAL_CAMERA") == "1"; }
+bool TSysDevEnum::VirtualCameraEnabled() {
+    return qgetenv("SNAPIX_VIRTUAL_CAMERA") == "1";
+}
 
 TSysDevEnum::TSysDevEnum() {
-    QStringList nodes = QDir(QStringLiteral("/dev")).entryList({QStringLiteral("video*")}, QDir::System);
+    QStringList nodes =
+        QDir(QStringLiteral("/dev")).entryList({QStringLiteral("video*")}, QDir::System);
     // Node-number order: video2 before video10.
     std::sort(nodes.begin(), nodes.end(), [](const QString& a, const QString& b) {
         return a.mid(5).toInt() < b.mid(5).toInt();
@@ -55,8 +59,9 @@ TSysDevEnum::TSysDevEnum() {
         }
     }
     if (VirtualCameraEnabled()) {
-        FDevices.push_back({QString::fromLatin1(VirtualCamera::kName),
-                            TMoniker{QString::fromLatin1(VirtualCamera::kPath), &VirtualCamera::Instance()}});
+        FDevices.push_back(
+            {QString::fromLatin1(VirtualCamera::kName),
+             TMoniker{QString::fromLatin1(VirtualCamera::kPath), &VirtualCamera::Instance()}});
     }
 }
 

@@ -21,7 +21,7 @@ struct TMoniker {
 // can capture video, in node-number order, then the virtual camera when
 // SNAPIX_VIRTUAL_CAMERA is 1.
 class TSysDevEnum {
-public:
+  public:
     TSysDevEnum();
 
     int DeviceCount() const { return static_cast<int>(FDevices.size()); }
@@ -33,7 +33,7 @@ public:
     // Whether the virtual camera is listed in this process.
     static bool VirtualCameraEnabled();
 
-private:
+  private:
     struct Device {
         QString name;
         TMoniker moniker;

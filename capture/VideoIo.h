@@ -8,7 +8,7 @@
 #include <string>
 
 class VideoIo {
-public:
+  public:
     // Poll results, or'ed together; 0 means the timeout passed.
     static constexpr int kPollFrame = 1;  // a buffer can be dequeued
     static constexpr int kPollWoken = 2;  // the wake descriptor became readable

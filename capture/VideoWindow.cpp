@@ -12,9 +12,13 @@ TVideoWindow::TVideoWindow(QWidget* parent) : QWidget(parent) {
     setAutoFillBackground(false);
 }
 
-TVideoWindow::~TVideoWindow() { SetFilterGraph(nullptr); }
+TVideoWindow::~TVideoWindow() {
+    SetFilterGraph(nullptr);
+}
 
-void TVideoWindow::SetFilterGraph(TFilterGraph* graph) { TFilterGraph::Move(this, FGraph, graph); }
+void TVideoWindow::SetFilterGraph(TFilterGraph* graph) {
+    TFilterGraph::Move(this, FGraph, graph);
+}
 
 void TVideoWindow::PresentFrame(const QImage& frame) {
     {
@@ -23,7 +27,8 @@ void TVideoWindow::PresentFrame(const QImage& frame) {
         FNewFrame = true;
     }
     if (!FRepaintPending.exchange(true)) {
-        QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { update(); }, Qt::QueuedConnection);
     }
 }
 

@@ -16,7 +16,7 @@ enum TVideoMode { vmNormal, vmVMR };
 class TVideoWindow : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit TVideoWindow(QWidget* parent = nullptr);
     // Leaves its graph first, which stops a running stream, so the streaming
     // thread never paints into a destroyed window.
@@ -39,16 +39,16 @@ public:
     QImage CurrentFrame() const;
     uint64_t FramesPainted() const { return FPainted.load(std::memory_order_relaxed); }
 
-signals:
+  signals:
     void DoubleClicked();
     void KeyPressed(QKeyEvent* event);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     TFilterGraph* FGraph = nullptr;
     mutable QMutex FMutex;  // guards FLatest and FNewFrame
     QImage FLatest;

@@ -14,7 +14,8 @@ namespace {
 
 constexpr int64_t kBufferOffsetUnit = 1 << 26;  // mmap offset of buffer i: i * unit
 constexpr uint32_t kMaxBuffers = 8;
-constexpr auto kFramePeriod = std::chrono::nanoseconds(1'000'000'000 / VirtualCamera::kFramesPerSecond);
+constexpr auto kFramePeriod =
+    std::chrono::nanoseconds(1'000'000'000 / VirtualCamera::kFramesPerSecond);
 
 // 5x7 digits for the frame counter, one byte a row, high bit on the left.
 constexpr uint8_t kDigits[10][7] = {
@@ -28,7 +29,9 @@ constexpr int kDigitScale = 3;
 constexpr int kCounterDigits = 8;
 constexpr int kSquare = 32;
 
-uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t Clamp8(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
 
 int WaitOnWake(int wakeFd, int timeoutMs) {
     if (timeoutMs < 0) {
@@ -58,7 +61,9 @@ const std::vector<std::pair<int, int>>& VirtualCamera::Sizes() {
     return sizes;
 }
 
-VirtualCamera::VirtualCamera() { Reset(); }
+VirtualCamera::VirtualCamera() {
+    Reset();
+}
 
 VirtualCamera::~VirtualCamera() = default;
 
@@ -171,7 +176,8 @@ void* VirtualCamera::Mmap(std::size_t length, int fd, int64_t offset, int* error
         return fail(-ENODEV);
     }
     const int64_t index = offset / kBufferOffsetUnit;
-    if (offset % kBufferOffsetUnit != 0 || index < 0 || index >= static_cast<int64_t>(buffers_.size())) {
+    if (offset % kBufferOffsetUnit != 0 || index < 0 ||
+        index >= static_cast<int64_t>(buffers_.size())) {
         return fail(-EINVAL);
     }
     Buffer& buffer = buffers_[index];
@@ -260,227 +266,234 @@ VirtualCamera::Control* VirtualCamera::FindControl(uint32_t id) {
 
 int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
     switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto* cap = static_cast<v4l2_capability*>(arg);
-        std::memset(cap, 0, sizeof *cap);
-        std::strncpy(reinterpret_cast<char*>(cap->driver), "snapix-virtual", sizeof cap->driver - 1);
-        std::strncpy(reinterpret_cast<char*>(cap->card), kName, sizeof cap->card - 1);
-        std::strncpy(reinterpret_cast<char*>(cap->bus_info), "virtual:0", sizeof cap->bus_info - 1);
-        cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
-        return 0;
-    }
-    case VIDIOC_ENUM_FMT: {
-        auto* f = static_cast<v4l2_fmtdesc*>(arg);
-        if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index != 0) {
-            return -EINVAL;
-        }
-        f->pixelformat = V4L2_PIX_FMT_BGR24;
-        std::strncpy(reinterpret_cast<char*>(f->description), "24-bit BGR 8-8-8", sizeof f->description - 1);
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto* s = static_cast<v4l2_frmsizeenum*>(arg);
-        if (s->pixel_format != V4L2_PIX_FMT_BGR24 || s->index >= Sizes().size()) {
-            return -EINVAL;
-        }
-        s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        s->discrete.width = Sizes()[s->index].first;
-        s->discrete.height = Sizes()[s->index].second;
-        return 0;
-    }
-    case VIDIOC_G_FMT:
-    case VIDIOC_S_FMT:
-    case VIDIOC_TRY_FMT: {
-        auto* f = static_cast<v4l2_format*>(arg);
-        if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
-            return -EINVAL;
-        }
-        int w = width_, h = height_;
-        if (request != VIDIOC_G_FMT) {
-            // Like a driver: the nearest size it can do, in its own pixel format.
-            const auto want = std::pair<int64_t, int64_t>(f->fmt.pix.width, f->fmt.pix.height);
-            auto distance = [&want](const std::pair<int, int>& s) {
-                return std::abs(s.first - want.first) + std::abs(s.second - want.second);
-            };
-            const auto best = std::min_element(Sizes().begin(), Sizes().end(),
-                                               [&](auto& a, auto& b) { return distance(a) < distance(b); });
-            w = best->first;
-            h = best->second;
-            if (faults_.refuseSizes && (w != width_ || h != height_)) {
-                return -EINVAL;
-            }
-            if (request == VIDIOC_S_FMT) {
-                if (!buffers_.empty()) {
-                    return -EBUSY;
-                }
-                if (w != width_ || h != height_) {
-                    width_ = w;
-                    height_ = h;
-                    baseStale_ = true;
-                }
-            }
-        }
-        std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
-        f->fmt.pix.width = w;
-        f->fmt.pix.height = h;
-        f->fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
-        f->fmt.pix.field = V4L2_FIELD_NONE;
-        f->fmt.pix.bytesperline = w * 3;
-        f->fmt.pix.sizeimage = w * h * 3;
-        f->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
-        return 0;
-    }
-    case VIDIOC_G_PARM:
-    case VIDIOC_S_PARM: {
-        auto* p = static_cast<v4l2_streamparm*>(arg);
-        if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
-            return -EINVAL;
-        }
-        p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-        p->parm.capture.timeperframe = {1, static_cast<uint32_t>(kFramesPerSecond)};
-        return 0;
-    }
-    case VIDIOC_REQBUFS: {
-        auto* r = static_cast<v4l2_requestbuffers*>(arg);
-        if (r->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || r->memory != V4L2_MEMORY_MMAP) {
-            return -EINVAL;
-        }
-        if (streamOwner_ >= 0 && streamOwner_ != fd) {
-            return -EBUSY;
-        }
-        if (streaming_ || liveMappings_ > 0) {
-            return -EBUSY;
-        }
-        buffers_.clear();
-        queue_.clear();
-        if (r->count == 0) {
-            streamOwner_ = -1;
+        case VIDIOC_QUERYCAP: {
+            auto* cap = static_cast<v4l2_capability*>(arg);
+            std::memset(cap, 0, sizeof *cap);
+            std::strncpy(reinterpret_cast<char*>(cap->driver), "snapix-virtual",
+                         sizeof cap->driver - 1);
+            std::strncpy(reinterpret_cast<char*>(cap->card), kName, sizeof cap->card - 1);
+            std::strncpy(reinterpret_cast<char*>(cap->bus_info), "virtual:0",
+                         sizeof cap->bus_info - 1);
+            cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
             return 0;
         }
-        r->count = std::min(r->count, kMaxBuffers);
-        buffers_.resize(r->count);
-        for (Buffer& b : buffers_) {
-            b.memory.assign(static_cast<std::size_t>(width_) * height_ * 3, 0);
-        }
-        streamOwner_ = fd;
-        return 0;
-    }
-    case VIDIOC_QUERYBUF:
-    case VIDIOC_QBUF:
-    case VIDIOC_DQBUF: {
-        auto* b = static_cast<v4l2_buffer*>(arg);
-        if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP || streamOwner_ != fd) {
-            return -EINVAL;
-        }
-        if (request == VIDIOC_DQBUF) {
-            if (!streaming_) {
+        case VIDIOC_ENUM_FMT: {
+            auto* f = static_cast<v4l2_fmtdesc*>(arg);
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || f->index != 0) {
                 return -EINVAL;
             }
-            if (!FrameDueLocked()) {
-                return -EAGAIN;
+            f->pixelformat = V4L2_PIX_FMT_BGR24;
+            std::strncpy(reinterpret_cast<char*>(f->description), "24-bit BGR 8-8-8",
+                         sizeof f->description - 1);
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+            if (s->pixel_format != V4L2_PIX_FMT_BGR24 || s->index >= Sizes().size()) {
+                return -EINVAL;
             }
-            const uint32_t index = queue_.front();
-            queue_.erase(queue_.begin());
-            Buffer& buffer = buffers_[index];
-            buffer.queued = false;
-            const auto elapsed = Clock::now() - streamStart_;
-            const uint64_t slot = static_cast<uint64_t>(elapsed / kFramePeriod);
-            FillFrame(buffer, slot);
-            sequence_ = slot;
-            ++delivered_;
-            b->index = index;
-            b->bytesused = buffer.bytesUsed;
+            s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            s->discrete.width = Sizes()[s->index].first;
+            s->discrete.height = Sizes()[s->index].second;
+            return 0;
+        }
+        case VIDIOC_G_FMT:
+        case VIDIOC_S_FMT:
+        case VIDIOC_TRY_FMT: {
+            auto* f = static_cast<v4l2_format*>(arg);
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+                return -EINVAL;
+            }
+            int w = width_, h = height_;
+            if (request != VIDIOC_G_FMT) {
+                // Like a driver: the nearest size it can do, in its own pixel format.
+                const auto want = std::pair<int64_t, int64_t>(f->fmt.pix.width, f->fmt.pix.height);
+                auto distance = [&want](const std::pair<int, int>& s) {
+                    return std::abs(s.first - want.first) + std::abs(s.second - want.second);
+                };
+                const auto best =
+                    std::min_element(Sizes().begin(), Sizes().end(),
+                                     [&](auto& a, auto& b) { return distance(a) < distance(b); });
+                w = best->first;
+                h = best->second;
+                if (faults_.refuseSizes && (w != width_ || h != height_)) {
+                    return -EINVAL;
+                }
+                if (request == VIDIOC_S_FMT) {
+                    if (!buffers_.empty()) {
+                        return -EBUSY;
+                    }
+                    if (w != width_ || h != height_) {
+                        width_ = w;
+                        height_ = h;
+                        baseStale_ = true;
+                    }
+                }
+            }
+            std::memset(&f->fmt.pix, 0, sizeof f->fmt.pix);
+            f->fmt.pix.width = w;
+            f->fmt.pix.height = h;
+            f->fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+            f->fmt.pix.field = V4L2_FIELD_NONE;
+            f->fmt.pix.bytesperline = w * 3;
+            f->fmt.pix.sizeimage = w * h * 3;
+            f->fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
+            return 0;
+        }
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM: {
+            auto* p = static_cast<v4l2_streamparm*>(arg);
+            if (p->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+                return -EINVAL;
+            }
+            p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+            p->parm.capture.timeperframe = {1, static_cast<uint32_t>(kFramesPerSecond)};
+            return 0;
+        }
+        case VIDIOC_REQBUFS: {
+            auto* r = static_cast<v4l2_requestbuffers*>(arg);
+            if (r->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || r->memory != V4L2_MEMORY_MMAP) {
+                return -EINVAL;
+            }
+            if (streamOwner_ >= 0 && streamOwner_ != fd) {
+                return -EBUSY;
+            }
+            if (streaming_ || liveMappings_ > 0) {
+                return -EBUSY;
+            }
+            buffers_.clear();
+            queue_.clear();
+            if (r->count == 0) {
+                streamOwner_ = -1;
+                return 0;
+            }
+            r->count = std::min(r->count, kMaxBuffers);
+            buffers_.resize(r->count);
+            for (Buffer& b : buffers_) {
+                b.memory.assign(static_cast<std::size_t>(width_) * height_ * 3, 0);
+            }
+            streamOwner_ = fd;
+            return 0;
+        }
+        case VIDIOC_QUERYBUF:
+        case VIDIOC_QBUF:
+        case VIDIOC_DQBUF: {
+            auto* b = static_cast<v4l2_buffer*>(arg);
+            if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP ||
+                streamOwner_ != fd) {
+                return -EINVAL;
+            }
+            if (request == VIDIOC_DQBUF) {
+                if (!streaming_) {
+                    return -EINVAL;
+                }
+                if (!FrameDueLocked()) {
+                    return -EAGAIN;
+                }
+                const uint32_t index = queue_.front();
+                queue_.erase(queue_.begin());
+                Buffer& buffer = buffers_[index];
+                buffer.queued = false;
+                const auto elapsed = Clock::now() - streamStart_;
+                const uint64_t slot = static_cast<uint64_t>(elapsed / kFramePeriod);
+                FillFrame(buffer, slot);
+                sequence_ = slot;
+                ++delivered_;
+                b->index = index;
+                b->bytesused = buffer.bytesUsed;
+                b->length = static_cast<uint32_t>(buffer.memory.size());
+                b->sequence = static_cast<uint32_t>(slot);
+                b->field = V4L2_FIELD_NONE;
+                b->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
+                b->m.offset = static_cast<uint32_t>(index * kBufferOffsetUnit);
+                return 0;
+            }
+            if (b->index >= buffers_.size()) {
+                return -EINVAL;
+            }
+            Buffer& buffer = buffers_[b->index];
+            if (request == VIDIOC_QBUF) {
+                if (buffer.queued) {
+                    return -EINVAL;
+                }
+                buffer.queued = true;
+                queue_.push_back(b->index);
+            }
             b->length = static_cast<uint32_t>(buffer.memory.size());
-            b->sequence = static_cast<uint32_t>(slot);
-            b->field = V4L2_FIELD_NONE;
-            b->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
-            b->m.offset = static_cast<uint32_t>(index * kBufferOffsetUnit);
+            b->m.offset = static_cast<uint32_t>(b->index * kBufferOffsetUnit);
+            b->flags = (buffer.mapped ? V4L2_BUF_FLAG_MAPPED : 0) |
+                       (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0);
             return 0;
         }
-        if (b->index >= buffers_.size()) {
-            return -EINVAL;
-        }
-        Buffer& buffer = buffers_[b->index];
-        if (request == VIDIOC_QBUF) {
-            if (buffer.queued) {
+        case VIDIOC_STREAMON:
+        case VIDIOC_STREAMOFF: {
+            if (*static_cast<int*>(arg) != V4L2_BUF_TYPE_VIDEO_CAPTURE || streamOwner_ != fd) {
                 return -EINVAL;
             }
-            buffer.queued = true;
-            queue_.push_back(b->index);
-        }
-        b->length = static_cast<uint32_t>(buffer.memory.size());
-        b->m.offset = static_cast<uint32_t>(b->index * kBufferOffsetUnit);
-        b->flags = (buffer.mapped ? V4L2_BUF_FLAG_MAPPED : 0) | (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0);
-        return 0;
-    }
-    case VIDIOC_STREAMON:
-    case VIDIOC_STREAMOFF: {
-        if (*static_cast<int*>(arg) != V4L2_BUF_TYPE_VIDEO_CAPTURE || streamOwner_ != fd) {
-            return -EINVAL;
-        }
-        if (request == VIDIOC_STREAMOFF) {
-            if (faults_.streamOffFails) {
+            if (request == VIDIOC_STREAMOFF) {
+                if (faults_.streamOffFails) {
+                    return -EIO;
+                }
+                streaming_ = false;
+                queue_.clear();
+                for (Buffer& b : buffers_) {
+                    b.queued = false;
+                }
+                return 0;
+            }
+            if (faults_.streamOnFails) {
                 return -EIO;
             }
-            streaming_ = false;
-            queue_.clear();
-            for (Buffer& b : buffers_) {
-                b.queued = false;
+            if (buffers_.empty()) {
+                return -EINVAL;
+            }
+            if (!streaming_) {
+                streaming_ = true;
+                streamStart_ = Clock::now();
+                sequence_ = 0;
             }
             return 0;
         }
-        if (faults_.streamOnFails) {
-            return -EIO;
-        }
-        if (buffers_.empty()) {
-            return -EINVAL;
-        }
-        if (!streaming_) {
-            streaming_ = true;
-            streamStart_ = Clock::now();
-            sequence_ = 0;
-        }
-        return 0;
-    }
-    case VIDIOC_QUERYCTRL: {
-        auto* q = static_cast<v4l2_queryctrl*>(arg);
-        const Control* c = FindControl(q->id);
-        if (!c) {
-            return -EINVAL;
-        }
-        std::memset(q->name, 0, sizeof q->name);
-        std::strncpy(reinterpret_cast<char*>(q->name), c->name, sizeof q->name - 1);
-        q->type = c->id == V4L2_CID_COLOR_KILLER ? V4L2_CTRL_TYPE_BOOLEAN : V4L2_CTRL_TYPE_INTEGER;
-        q->minimum = c->minimum;
-        q->maximum = c->maximum;
-        q->step = c->step;
-        q->default_value = c->defaultValue;
-        q->flags = 0;
-        return 0;
-    }
-    case VIDIOC_G_CTRL:
-    case VIDIOC_S_CTRL: {
-        auto* v = static_cast<v4l2_control*>(arg);
-        Control* c = FindControl(v->id);
-        if (!c) {
-            return -EINVAL;
-        }
-        if (request == VIDIOC_G_CTRL) {
-            v->value = c->value;
+        case VIDIOC_QUERYCTRL: {
+            auto* q = static_cast<v4l2_queryctrl*>(arg);
+            const Control* c = FindControl(q->id);
+            if (!c) {
+                return -EINVAL;
+            }
+            std::memset(q->name, 0, sizeof q->name);
+            std::strncpy(reinterpret_cast<char*>(q->name), c->name, sizeof q->name - 1);
+            q->type =
+                c->id == V4L2_CID_COLOR_KILLER ? V4L2_CTRL_TYPE_BOOLEAN : V4L2_CTRL_TYPE_INTEGER;
+            q->minimum = c->minimum;
+            q->maximum = c->maximum;
+            q->step = c->step;
+            q->default_value = c->defaultValue;
+            q->flags = 0;
             return 0;
         }
-        if (v->value < c->minimum || v->value > c->maximum) {
-            return -ERANGE;
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL: {
+            auto* v = static_cast<v4l2_control*>(arg);
+            Control* c = FindControl(v->id);
+            if (!c) {
+                return -EINVAL;
+            }
+            if (request == VIDIOC_G_CTRL) {
+                v->value = c->value;
+                return 0;
+            }
+            if (v->value < c->minimum || v->value > c->maximum) {
+                return -ERANGE;
+            }
+            if (c->value != v->value) {
+                c->value = v->value;
+                baseStale_ = true;
+            }
+            return 0;
         }
-        if (c->value != v->value) {
-            c->value = v->value;
-            baseStale_ = true;
-        }
-        return 0;
-    }
-    default:
-        return -ENOTTY;
+        default:
+            return -ENOTTY;
     }
 }
 
@@ -499,7 +512,8 @@ void VirtualCamera::RenderBaseIfStale() {
     const double brightness = value(V4L2_CID_BRIGHTNESS) * 2.0;
     const double contrast = value(V4L2_CID_CONTRAST) / 50.0;
     const double hue = value(V4L2_CID_HUE) * M_PI / 180.0;
-    const double saturation = value(V4L2_CID_COLOR_KILLER) ? 0.0 : value(V4L2_CID_SATURATION) / 50.0;
+    const double saturation =
+        value(V4L2_CID_COLOR_KILLER) ? 0.0 : value(V4L2_CID_SATURATION) / 50.0;
     // Picture controls act as a camera's do: on luma (brightness, contrast)
     // and on the colour difference (hue turns it, saturation scales it).
     auto adjust = [&](uint8_t r, uint8_t g, uint8_t b, uint8_t* out) {
@@ -514,8 +528,9 @@ void VirtualCamera::RenderBaseIfStale() {
         out[1] = Clamp8(g2);
         out[2] = Clamp8(r2);
     };
-    static constexpr uint8_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                           {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {32, 32, 32}};
+    static constexpr uint8_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255},
+                                            {0, 255, 0},     {255, 0, 255}, {255, 0, 0},
+                                            {0, 0, 255},     {32, 32, 32}};
     const std::size_t stride = static_cast<std::size_t>(width_) * 3;
     std::vector<uint8_t> barRow(stride), rampRow(stride);
     for (int x = 0; x < width_; ++x) {
@@ -549,7 +564,8 @@ void VirtualCamera::FillFrame(Buffer& buffer, uint64_t sequence) {
     // A square that moves one step per frame, so a still picture and a live
     // one can be told apart.
     const int travel = std::max(1, width_ - kSquare);
-    fill(static_cast<int>((sequence * 8) % travel), height_ / 2 - kSquare / 2, kSquare, kSquare, 255);
+    fill(static_cast<int>((sequence * 8) % travel), height_ / 2 - kSquare / 2, kSquare, kSquare,
+         255);
     // The frame counter, white on black, in the top-left corner.
     const int cell = 6 * kDigitScale;
     fill(4, 4, kCounterDigits * cell + 4, 7 * kDigitScale + 4, 0);
@@ -559,7 +575,8 @@ void VirtualCamera::FillFrame(Buffer& buffer, uint64_t sequence) {
         for (int row = 0; row < 7; ++row) {
             for (int col = 0; col < 5; ++col) {
                 if (glyph[row] & (0x80 >> col)) {
-                    fill(6 + d * cell + col * kDigitScale, 6 + row * kDigitScale, kDigitScale, kDigitScale, 255);
+                    fill(6 + d * cell + col * kDigitScale, 6 + row * kDigitScale, kDigitScale,
+                         kDigitScale, 255);
                 }
             }
         }

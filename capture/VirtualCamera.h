@@ -13,19 +13,19 @@
 #include "capture/VideoIo.h"
 
 class VirtualCamera final : public VideoIo {
-public:
+  public:
     static constexpr char kPath[] = "virtual:0";
     static constexpr char kName[] = "Snapix Virtual Camera";
     static constexpr int kFramesPerSecond = 30;
 
     // The ways a real device fails, switchable by tests.
     struct Faults {
-        bool busyOnOpen = false;     // open fails with EBUSY (another program holds it)
-        bool refuseSizes = false;    // any size other than the current one: EINVAL
-        bool noControls = false;     // no user controls at all
-        bool streamOnFails = false;  // VIDIOC_STREAMON fails with EIO
-        bool noFrames = false;       // streams, but never delivers a frame
-        bool streamOffFails = false; // VIDIOC_STREAMOFF fails with EIO
+        bool busyOnOpen = false;      // open fails with EBUSY (another program holds it)
+        bool refuseSizes = false;     // any size other than the current one: EINVAL
+        bool noControls = false;      // no user controls at all
+        bool streamOnFails = false;   // VIDIOC_STREAMON fails with EIO
+        bool noFrames = false;        // streams, but never delivers a frame
+        bool streamOffFails = false;  // VIDIOC_STREAMOFF fails with EIO
     };
 
     // The process-wide camera that the device list offers.
@@ -60,7 +60,7 @@ public:
     // The sizes it offers, smallest first.
     static const std::vector<std::pair<int, int>>& Sizes();
 
-private:
+  private:
     using Clock = std::chrono::steady_clock;
 
     struct Control {

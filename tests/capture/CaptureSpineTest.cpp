@@ -26,7 +26,8 @@ TEST(DeviceList, VirtualCameraListedLastOnlyWhenEnabled) {
 }
 
 TEST(DirectShowException, MessageIsSystemTextWithHexCode) {
-    EXPECT_EQ(EDirectShowException(EBUSY).Message(), QStringLiteral("Device or resource busy ($10)."));
+    EXPECT_EQ(EDirectShowException(EBUSY).Message(),
+              QStringLiteral("Device or resource busy ($10)."));
     EXPECT_EQ(EDirectShowException(ENODEV).Code(), ENODEV);
 }
 
@@ -51,7 +52,7 @@ TEST(Snapixture, ResolutionSettersFollowTheirTables) {
         int32_t index, width, height;
     };
     // An index outside the table is stored but leaves the size as it was.
-    const Case input[] = {{0, 160, 120}, {1, 320, 240}, {2, 640, 480}, {3, 1280, 1024},
+    const Case input[] = {{0, 160, 120},   {1, 320, 240},    {2, 640, 480},  {3, 1280, 1024},
                           {4, 1280, 1024}, {-1, 1280, 1024}, {9, 1280, 1024}};
     const Case output[] = {{0, 1600, 1200}, {1, 2048, 1536}, {2, 2580, 1936}, {3, 2816, 2112},
                            {4, 3264, 2448}, {5, 3876, 2584}, {7, 3876, 2584}, {-1, 3876, 2584}};
@@ -136,7 +137,8 @@ TEST_F(VirtualCameraTest, DeviceFailuresReachTheCallerOnceWithTheirReason) {
         VirtualCamera::Faults faults;
         int code;
     };
-    const Case cases[] = {{"busy", {.busyOnOpen = true}, EBUSY}, {"stream on", {.streamOnFails = true}, EIO}};
+    const Case cases[] = {{"busy", {.busyOnOpen = true}, EBUSY},
+                          {"stream on", {.streamOnFails = true}, EIO}};
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         camera->Stop();
@@ -162,7 +164,8 @@ TEST_F(VirtualCameraTest, UnplugStopsTheStreamAndReleasesTheDevice) {
     ASSERT_TRUE(WaitForFrame());
     VirtualCamera& vc = VirtualCamera::Instance();
     vc.Unplug();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return vc.OpenDescriptors() == 0 && vc.LiveMappings() == 0; }, 3000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return vc.OpenDescriptors() == 0 && vc.LiveMappings() == 0; }, 3000));
     EXPECT_FALSE(camera->FilterGraph()->Running());
     EXPECT_EQ(vc.BuffersQueuedAfterUnplug(), 0);
     const uint64_t delivered = vc.FramesDelivered();

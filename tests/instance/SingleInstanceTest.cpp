@@ -16,7 +16,7 @@
 namespace {
 
 class SingleInstanceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(runtime.isValid());
         previous = qgetenv("XDG_RUNTIME_DIR");
@@ -52,7 +52,7 @@ TEST_F(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
 TEST_F(SingleInstanceTest, LockAndSocketLiveInAFolderOnlyTheUserCanEnter) {
     SingleInstance first;
     ASSERT_TRUE(first.TryStart());
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(SingleInstance::RuntimeFolder()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_TRUE(QFile::exists(first.SocketPath()));
@@ -65,7 +65,8 @@ TEST_F(SingleInstanceTest, LeftoversOfACrashedCopyDoNotBlockANewStart) {
     // A lock naming a process that no longer runs, and a dead socket file.
     QFile lock(probe.LockPath());
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.write(QByteArray::number(DeadPid()) + "\nsnapix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.write(QByteArray::number(DeadPid()) + "\nsnapix\n" + QSysInfo::machineHostName().toUtf8() +
+               "\n");
     lock.close();
     QFile socketFile(probe.SocketPath());
     ASSERT_TRUE(socketFile.open(QIODevice::WriteOnly));

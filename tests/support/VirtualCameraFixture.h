@@ -16,7 +16,7 @@
 #include "capture/VirtualCamera.h"
 
 class VirtualCameraTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
         VirtualCamera::Instance().Reset();
@@ -36,14 +36,17 @@ protected:
         VirtualCamera::Instance().Reset();
     }
 
-    static TMoniker VirtualMoniker() { return TMoniker{VirtualCamera::kPath, &VirtualCamera::Instance()}; }
+    static TMoniker VirtualMoniker() {
+        return TMoniker{VirtualCamera::kPath, &VirtualCamera::Instance()};
+    }
 
     // Waits (dispatching events) until the grabber holds a frame.
     bool WaitForFrame(int timeoutMs = 3000) {
         return QTest::qWaitFor(
             [this] {
                 QImage frame;
-                return camera->FilterGraph()->Active() && camera->SampleGrabber()->GrabBitmap(frame);
+                return camera->FilterGraph()->Active() &&
+                       camera->SampleGrabber()->GrabBitmap(frame);
             },
             timeoutMs);
     }
