@@ -19,6 +19,11 @@ build: configure
 # Without a camera on the machine the virtual one is listed, so the program
 # always has a live picture to show.
 run: build
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  echo "snapix needs a desktop session (no DISPLAY or WAYLAND_DISPLAY here)."; \
+	  echo "On a machine without one: xvfb-run -a make run"; \
+	  exit 1; \
+	fi
 	@if ls /dev/video* >/dev/null 2>&1; then \
 	  exec $(BUILD)/snapix; \
 	else \
