@@ -483,6 +483,10 @@ void TFilterGraph::StreamLost(uint64_t generation) {
     if (FFilter) {
         FFilter->Unbind();
     }
+    // A frozen last frame would look like a live camera.
+    if (FRenderer) {
+        FRenderer->ClearFrame();
+    }
 }
 
 uint64_t TFilterGraph::FramesDelivered() const {

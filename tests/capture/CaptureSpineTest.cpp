@@ -167,6 +167,7 @@ TEST_F(VirtualCameraTest, UnplugStopsTheStreamAndReleasesTheDevice) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return vc.OpenDescriptors() == 0 && vc.LiveMappings() == 0; }, 3000));
     EXPECT_FALSE(camera->FilterGraph()->Running());
+    EXPECT_TRUE(window->CurrentFrame().isNull()) << "no frozen picture of a camera that is gone";
     EXPECT_EQ(vc.BuffersQueuedAfterUnplug(), 0);
     const uint64_t delivered = vc.FramesDelivered();
     QTest::qWait(100);
