@@ -36,5 +36,11 @@ test: build
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; $$b || exit 1; done
 
+# The program folder of `make run` is $(BUILD): it may hold the user's
+# photographs and settings, which clean never deletes unasked.
 clean:
+	@if [ -z "$(FORCE)" ] && ls $(BUILD)/*.jpg $(BUILD)/*.bmp $(BUILD)/snapix.ini >/dev/null 2>&1; then \
+	  echo "$(BUILD)/ holds photographs or snapix.ini; move them, or run: make clean FORCE=1"; \
+	  exit 1; \
+	fi
 	rm -rf $(BUILD)
