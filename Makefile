@@ -39,7 +39,7 @@ bench: build
 # The program folder of `make run` is $(BUILD): it may hold the user's
 # photographs and settings, which clean never deletes unasked.
 clean:
-	@if [ -z "$(FORCE)" ] && ls $(BUILD)/*.jpg $(BUILD)/*.bmp $(BUILD)/snapix.ini >/dev/null 2>&1; then \
+	@if [ -z "$(FORCE)" ] && [ -n "$$(find $(BUILD) -maxdepth 1 \( -name '*.jpg' -o -name '*.bmp' -o -name snapix.ini \) 2>/dev/null | head -n 1)" ]; then \
 	  echo "$(BUILD)/ holds photographs or snapix.ini; move them, or run: make clean FORCE=1"; \
 	  exit 1; \
 	fi
