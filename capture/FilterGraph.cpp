@@ -359,13 +359,17 @@ void TFilterGraph::Leave(QObject* member) {
     }
 }
 
+void TFilterGraph::ReleaseDevice() {
+    FWorker.reset();
+    FRendered = false;
+    if (FFilter) {
+        FFilter->Unbind();
+    }
+}
+
 void TFilterGraph::SetActive(bool active) {
     if (!active) {
-        FWorker.reset();
-        FRendered = false;
-        if (FFilter) {
-            FFilter->Unbind();
-        }
+        ReleaseDevice();
         if (FGrabber) {
             FGrabber->ClearFrame();
         }
@@ -478,11 +482,7 @@ void TFilterGraph::StreamLost(uint64_t generation) {
     }
     // The device is gone for this session: stop the thread, unmap, close. A
     // later Stop and Preview open it afresh.
-    FWorker.reset();
-    FRendered = false;
-    if (FFilter) {
-        FFilter->Unbind();
-    }
+    ReleaseDevice();
     // A frozen last frame would look like a live camera.
     if (FRenderer) {
         FRenderer->ClearFrame();

@@ -153,6 +153,8 @@ class TFilterGraph : public QObject {
             current->Join(member);
         }
     }
+    // Stops streaming, frees the buffers and closes the device.
+    void ReleaseDevice();
     // GUI thread: the streaming thread met a final error (camera unplugged).
     void StreamLost(uint64_t generation);
 
