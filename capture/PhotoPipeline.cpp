@@ -472,11 +472,18 @@ struct TJpegErrors {
 // Compressed bytes go straight into a QByteArray. With an Output hook, libjpeg is
 // handed at most one window at a time, so that each finished window can be passed on
 // while the rest is still being compressed.
+//
+// libjpeg's contract: when it calls empty_output_buffer the whole window it was given
+// is full, whatever next_output_byte and free_in_buffer say (its entropy coder keeps
+// private copies of them and does not write them back). So the destination remembers
+// each window it exposes and trusts only that.
 struct TJpegDestination {
     jpeg_destination_mgr Pub;
     QByteArray* Data;
     const TJpegHooks* Hooks;
-    qsizetype Passed;  // bytes already handed to Hooks->Output
+    qsizetype Passed;       // bytes already handed to Hooks->Output
+    qsizetype WindowStart;  // offset of the window libjpeg is filling
+    qsizetype WindowSize;   // its size in bytes
 };
 
 constexpr qsizetype OutputWindow = 1 << 20;
@@ -522,16 +529,17 @@ void PassOn(TJpegDestination& dest, qsizetype end) {
     dest.Passed = end;
 }
 
-// Makes room after `used` bytes and exposes the next part of it to libjpeg.
+// Makes room after `used` bytes and exposes the next window of it to libjpeg.
 bool Expose(TJpegDestination& dest, qsizetype used) {
     const qsizetype want = dest.Hooks->Output ? OutputWindow : qMax<qsizetype>(used, 64 * 1024);
     if (dest.Data->size() - used < want &&
         !TryResize(*dest.Data, qMax(dest.Data->size() * 2, used + want))) {
         return false;
     }
-    char* base = dest.Data->data();
-    dest.Pub.next_output_byte = reinterpret_cast<JOCTET*>(base + used);
-    dest.Pub.free_in_buffer = size_t(dest.Hooks->Output ? want : dest.Data->size() - used);
+    dest.WindowStart = used;
+    dest.WindowSize = dest.Hooks->Output ? want : dest.Data->size() - used;
+    dest.Pub.next_output_byte = reinterpret_cast<JOCTET*>(dest.Data->data() + used);
+    dest.Pub.free_in_buffer = size_t(dest.WindowSize);
     return true;
 }
 
@@ -547,9 +555,7 @@ void DestinationInit(j_compress_ptr info) {
 
 boolean DestinationEmpty(j_compress_ptr info) {
     auto* dest = reinterpret_cast<TJpegDestination*>(info->dest);
-    // Called only when what was exposed is full.
-    const qsizetype used =
-        reinterpret_cast<const char*>(dest->Pub.next_output_byte) - dest->Data->constData();
+    const qsizetype used = dest->WindowStart + dest->WindowSize;  // the whole window is full
     PassOn(*dest, used);
     if (!Expose(*dest, used)) {
         ERREXIT1(info, JERR_OUT_OF_MEMORY, 1);
@@ -558,9 +564,10 @@ boolean DestinationEmpty(j_compress_ptr info) {
 }
 
 void DestinationTerm(j_compress_ptr info) {
+    // Here, unlike in DestinationEmpty, free_in_buffer is up to date.
     auto* dest = reinterpret_cast<TJpegDestination*>(info->dest);
     const qsizetype used =
-        reinterpret_cast<const char*>(dest->Pub.next_output_byte) - dest->Data->constData();
+        dest->WindowStart + dest->WindowSize - qsizetype(dest->Pub.free_in_buffer);
     PassOn(*dest, used);
     dest->Data->resize(used);
 }
@@ -624,6 +631,8 @@ bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& erro
     job->Destination.Data = &job->Data;
     job->Destination.Hooks = &hooks;
     job->Destination.Passed = 0;
+    job->Destination.WindowStart = 0;
+    job->Destination.WindowSize = 0;
     job->Hooks = &hooks;
     job->Photo = &photo;
     job->Quality = quality;

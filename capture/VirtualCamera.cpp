@@ -70,7 +70,9 @@ VirtualCamera::~VirtualCamera() = default;
 void VirtualCamera::Reset() {
     std::lock_guard lock(mutex_);
     faults_ = {};
+    sensorNoise_ = false;
     unplugged_ = false;
+    toldGone_.clear();
     width_ = 640;
     height_ = 480;
     controls_ = {
@@ -88,6 +90,12 @@ void VirtualCamera::SetFaults(const Faults& faults) {
     faults_ = faults;
 }
 
+void VirtualCamera::SetSensorNoise(bool on) {
+    std::lock_guard lock(mutex_);
+    sensorNoise_ = on;
+    baseStale_ = true;
+}
+
 void VirtualCamera::Unplug() {
     std::lock_guard lock(mutex_);
     unplugged_ = true;
@@ -96,6 +104,7 @@ void VirtualCamera::Unplug() {
 void VirtualCamera::PlugIn() {
     std::lock_guard lock(mutex_);
     unplugged_ = false;
+    toldGone_.clear();
 }
 
 int VirtualCamera::OpenDescriptors() const {
@@ -221,6 +230,7 @@ int VirtualCamera::Poll(int fd, int wakeFd, int timeoutMs) {
             return -EBADF;
         }
         if (unplugged_) {
+            toldGone_.insert(fd);
             return -ENODEV;
         }
         if (FrameDueLocked()) {
@@ -233,6 +243,7 @@ int VirtualCamera::Poll(int fd, int wakeFd, int timeoutMs) {
     const int woken = WaitOnWake(wakeFd, wait);
     std::lock_guard lock(mutex_);
     if (unplugged_) {
+        toldGone_.insert(fd);
         return -ENODEV;
     }
     return woken | (FrameDueLocked() ? kPollFrame : 0);
@@ -244,9 +255,10 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
         return -EBADF;
     }
     if (unplugged_) {
-        if (request == VIDIOC_QBUF) {
+        if (request == VIDIOC_QBUF && toldGone_.count(fd)) {
             ++queuedAfterUnplug_;
         }
+        toldGone_.insert(fd);
         return -ENODEV;
     }
     return IoctlLocked(fd, request, arg);
@@ -321,7 +333,7 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
                     return -EINVAL;
                 }
                 if (request == VIDIOC_S_FMT) {
-                    if (!buffers_.empty()) {
+                    if (!buffers_.empty() || faults_.busyOnFormat) {
                         return -EBUSY;
                     }
                     if (w != width_ || h != height_) {
@@ -359,7 +371,7 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
             if (streamOwner_ >= 0 && streamOwner_ != fd) {
                 return -EBUSY;
             }
-            if (streaming_ || liveMappings_ > 0) {
+            if (streaming_ || liveMappings_ > 0 || (faults_.busyOnBuffers && r->count > 0)) {
                 return -EBUSY;
             }
             buffers_.clear();
@@ -542,6 +554,13 @@ void VirtualCamera::RenderBaseIfStale() {
     base_.resize(stride * height_);
     for (int y = 0; y < height_; ++y) {
         std::memcpy(&base_[y * stride], (y < height_ * 2 / 3 ? barRow : rampRow).data(), stride);
+    }
+    if (sensorNoise_) {
+        uint32_t seed = 12345;
+        for (uint8_t& c : base_) {
+            seed = seed * 1664525u + 1013904223u;
+            c = Clamp8(c + static_cast<int>(seed >> 26) - 32);
+        }
     }
     baseWidth_ = width_;
     baseHeight_ = height_;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <mutex>
 #include <vector>
 
@@ -26,6 +27,9 @@ class VirtualCamera final : public VideoIo {
         bool streamOnFails = false;   // VIDIOC_STREAMON fails with EIO
         bool noFrames = false;        // streams, but never delivers a frame
         bool streamOffFails = false;  // VIDIOC_STREAMOFF fails with EIO
+        // Opens, but another program streams from it: what USB cameras answer.
+        bool busyOnFormat = false;   // VIDIOC_S_FMT fails with EBUSY
+        bool busyOnBuffers = false;  // VIDIOC_REQBUFS fails with EBUSY
     };
 
     // The process-wide camera that the device list offers.
@@ -38,6 +42,9 @@ class VirtualCamera final : public VideoIo {
     // Only while nobody has it open.
     void Reset();
     void SetFaults(const Faults& faults);
+    // Grain on every component, as a real sensor gives: the pictures that make
+    // the largest JPEG files. Off after Reset.
+    void SetSensorNoise(bool on);
     // Unplugged: every call on an open descriptor fails with ENODEV from now
     // on, and opening fails too, until it is plugged in again.
     void Unplug();
@@ -46,6 +53,10 @@ class VirtualCamera final : public VideoIo {
     // Introspection for tests.
     int OpenDescriptors() const;
     int LiveMappings() const;
+    // Buffers queued on a descriptor that had already been told the camera
+    // is gone (ENODEV). One buffer dequeued just before the unplug and queued
+    // just after it is normal and not counted: re-queueing after being told is
+    // the fault.
     int BuffersQueuedAfterUnplug() const;
     uint64_t FramesDelivered() const;
     bool Streaming() const;
@@ -101,6 +112,8 @@ class VirtualCamera final : public VideoIo {
     uint64_t sequence_ = 0;   // frames delivered since stream on
     uint64_t delivered_ = 0;  // frames delivered in total
     int queuedAfterUnplug_ = 0;
+    bool sensorNoise_ = false;
+    std::set<int> toldGone_;  // fds answered ENODEV since the unplug
     int liveMappings_ = 0;
 
     // The pattern for the current size and control values, rendered once and

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "support/JpegCheck.h"
 #include "support/TestFiles.h"
 
 #include "support/VirtualCameraFixture.h"
@@ -91,6 +92,46 @@ TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
     EXPECT_EQ(camera->CompressionQuality, 80);
     EXPECT_EQ(camera->FileName(), Folder() + "limited.jpg");
     EXPECT_EQ(QImage::fromData(ReadBytes(camera->FileName()), "JPG").size(), QSize(2580, 1936));
+}
+
+// The stored file is what libjpeg itself writes for the finished photo, and a strict
+// reader takes it without a warning: every output size, colour and black and white, the
+// best quality, and size-rule photographs. A grainy sensor makes files of several
+// megabytes, streamed to the file in many pieces while encoding.
+TEST_F(PhotoOutputTest, StoredJpegIsWhatLibjpegWritesForThePhotoInEverySize) {
+    camera->Stop();
+    VirtualCamera::Instance().SetSensorNoise(true);
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    struct Case {
+        int Output;      // output size index, -1 for the camera's own size
+        uint8_t Style;   // 1: black and white
+        uint16_t Limit;  // size rule in kilobytes, 0 for none
+    };
+    const Case cases[] = {{-1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {2, 1, 0},   {3, 0, 0},
+                          {4, 1, 0},  {5, 0, 0}, {5, 1, 0}, {-1, 0, 51}, {-1, 1, 60000}};
+    camera->FileNameType = 1;
+    for (const Case& c : cases) {
+        const std::string what = "output " + std::to_string(c.Output) + " style " +
+                                 std::to_string(c.Style) + " limit " + std::to_string(c.Limit);
+        camera->PhotoStyle = c.Style;
+        camera->CompressionQuality = 100;
+        camera->UseOutputResolution = c.Output >= 0 || c.Limit > 0;
+        camera->SetOutputResolution(std::max(c.Output, 0));
+        camera->PhotoSize = c.Limit > 0 ? 1 : 0;
+        camera->PhotoSize2 = c.Limit;
+        ASSERT_EQ(camera->Capture(), 0) << what << ": " << camera->LastError().toStdString();
+        const QByteArray stored = ReadBytes(camera->FileName());
+        EXPECT_EQ(stored, camera->AJpeg()) << what;
+        EXPECT_TRUE(stored == PlainLibjpeg(camera->ABitmap(), camera->CompressionQuality))
+            << what << ": " << stored.size() << " bytes";
+        if (c.Output == 5) {
+            EXPECT_GT(stored.size(), 2 << 20) << what << ": large enough to need several pieces";
+        }
+        const StrictJpeg d = StrictDecode(stored);
+        EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();
+        EXPECT_EQ(QSize(d.Width, d.Height), camera->ABitmap().size()) << what;
+    }
 }
 
 TEST_F(PhotoOutputTest, BmpStoresThePhotoExactlyAndKeepsThePreviousJpeg) {

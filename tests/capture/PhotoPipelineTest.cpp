@@ -1,7 +1,9 @@
 // The photograph's steps one by one: size rule, caption, scaling, grey, JPEG, BMP, names.
 #include "capture/PhotoPipeline.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
@@ -11,6 +13,8 @@
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
+
+#include "support/JpegCheck.h"
 
 using namespace PhotoPipeline;
 
@@ -273,47 +277,75 @@ TEST(PhotoGrey, AveragesTheThreeComponentsTruncatingForEverySum) {
 
 namespace {
 
-struct DecodedJpeg {
-    int Width = 0, Height = 0, Components = 0;
-    bool Progressive = false;
-    int LumaH = 0, LumaV = 0, ChromaH = 0, ChromaV = 0;
-    bool Jfif = false;
-    unsigned FirstLumaQuant = 0;
-    QImage Picture;  // Format_RGB888
-};
+// Decodes strictly; a warning fails the test that asked.
+StrictJpeg Decode(const QByteArray& data) {
+    StrictJpeg d = StrictDecode(data);
+    EXPECT_TRUE(d.Ok()) << d.Error.toStdString();
+    return d;
+}
 
-DecodedJpeg Decode(const QByteArray& data) {
-    DecodedJpeg out;
-    jpeg_decompress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.constData()),
-                 static_cast<unsigned long>(data.size()));
-    jpeg_read_header(&info, TRUE);
-    out.Width = int(info.image_width);
-    out.Height = int(info.image_height);
-    out.Components = info.num_components;
-    out.Progressive = info.progressive_mode;
-    out.Jfif = info.saw_JFIF_marker;
-    out.LumaH = info.comp_info[0].h_samp_factor;
-    out.LumaV = info.comp_info[0].v_samp_factor;
-    out.ChromaH = info.comp_info[1].h_samp_factor;
-    out.ChromaV = info.comp_info[1].v_samp_factor;
-    out.FirstLumaQuant = info.quant_tbl_ptrs[0] ? info.quant_tbl_ptrs[0]->quantval[0] : 0;
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    out.Picture = QImage(out.Width, out.Height, QImage::Format_RGB888);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = out.Picture.scanLine(int(info.output_scanline));
-        jpeg_read_scanlines(&info, &row, 1);
+// A smooth picture, or the same with camera-like noise on every component (the
+// kind of picture that makes the largest files).
+QImage Picture(int w, int h, bool noise) {
+    QImage image(w, h, QImage::Format_BGR888);
+    uint32_t seed = uint32_t(w * 7919 + h);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* p = image.scanLine(y);
+        for (int x = 0; x < w; ++x, p += 3) {
+            int v[3] = {x * 255 / w, y * 255 / h, (x + y) * 127 / (w + h) + 64};
+            for (int& c : v) {
+                if (noise) {
+                    seed = seed * 1664525u + 1013904223u;
+                    c += int(seed >> 26) - 32;
+                }
+                c = std::clamp(c, 0, 255);
+            }
+            p[0] = uint8_t(v[0]);
+            p[1] = uint8_t(v[1]);
+            p[2] = uint8_t(v[2]);
+        }
     }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return out;
+    return image;
 }
 
 }  // namespace
+
+// Every output size, both quality ends and camera-like noise: byte for byte what libjpeg
+// itself writes, whether the stream is kept whole or handed on piece by piece.
+TEST(PhotoJpeg, SameBytesAsPlainLibjpegForEverySizeAndQuality) {
+    const QSize sizes[] = {{160, 120},   {640, 480},   {1280, 1024},
+                           {1600, 1200}, {2816, 2112}, {3876, 2584}};
+    for (const QSize size : sizes) {
+        for (const bool noise : {false, true}) {
+            const QImage photo = Picture(size.width(), size.height(), noise);
+            for (const int quality : {1, 80, 100}) {
+                const std::string what =
+                    std::to_string(size.width()) + "x" + std::to_string(size.height()) +
+                    (noise ? " noise" : " smooth") + " q" + std::to_string(quality);
+                const QByteArray expected = PlainLibjpeg(photo, quality);
+                for (const bool streamed : {false, true}) {
+                    QByteArray handedOn;
+                    TJpegHooks hooks;
+                    if (streamed) {
+                        hooks.Output = [&](const char* data, size_t n) {
+                            handedOn.append(data, qsizetype(n));
+                        };
+                    }
+                    QByteArray jpeg;
+                    QString why;
+                    ASSERT_TRUE(EncodeJpeg(photo, quality, jpeg, why, hooks)) << what;
+                    ASSERT_EQ(jpeg.size(), expected.size()) << what << (streamed ? " hook" : "");
+                    EXPECT_TRUE(jpeg == expected) << what << (streamed ? " hook" : "");
+                    if (streamed) {
+                        EXPECT_TRUE(handedOn == expected) << what << " streamed bytes";
+                    }
+                }
+                const StrictJpeg d = StrictDecode(expected);
+                EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();
+            }
+        }
+    }
+}
 
 TEST(PhotoJpeg, BaselineJfif420WithRowsTopDownInBlueGreenRedOrder) {
     // Top half red, bottom half blue: a swapped channel order or a flipped picture shows.
@@ -325,7 +357,7 @@ TEST(PhotoJpeg, BaselineJfif420WithRowsTopDownInBlueGreenRedOrder) {
     QByteArray jpeg;
     QString why;
     ASSERT_TRUE(EncodeJpeg(photo, 90, jpeg, why)) << why.toStdString();
-    const DecodedJpeg d = Decode(jpeg);
+    const StrictJpeg d = Decode(jpeg);
     EXPECT_EQ(d.Width, 64);
     EXPECT_EQ(d.Height, 48);
     EXPECT_TRUE(d.Jfif);
@@ -406,7 +438,7 @@ TEST(PhotoJpeg, HooksSeeEveryBandBeforeItIsReadAndTheWholeStreamInOrder) {
     EXPECT_GE(chunks, 2);
     EXPECT_EQ(streamed, jpeg);
     // What libjpeg read was the prepared (grey) picture.
-    const QImage decoded = QImage::fromData(jpeg, "JPG");
+    const QImage decoded = Decode(jpeg).Picture;
     const QRgb sample = decoded.pixel(500, 500);
     EXPECT_NEAR(qRed(sample), qBlue(sample), 3);
     EXPECT_NEAR(qGreen(sample), qBlue(sample), 3);
