@@ -244,7 +244,8 @@ void TfrmCamBas::BuildFrame() {
     connect(N3, &QAction::triggered, this, &TfrmCamBas::N3Click);
     connect(CoolTrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::DoubleClick) {
+                // Some desktops report a click on the icon only as Trigger.
+                if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
                     N1Click();
                 }
             });

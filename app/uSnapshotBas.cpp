@@ -26,6 +26,11 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
     Snapixture->SetOutputResolution(0);
     Snapixture->SampleWidth = 0;
     Snapixture->SampleHeight = 0;
+    // Said at once, not only at the next photograph: the picture went black.
+    Snapixture->OnDeviceLost = [this](QObject*) {
+        SetStatusText(QStringLiteral("摄像头已断开."));
+        SetInfoText(Snapixture->LastError());
+    };
 
     bsSkinSpeedButton1 = new QToolButton();
     bsSkinSpeedButton1->setText(QStringLiteral("全"));

@@ -28,7 +28,7 @@ constexpr int kPollTimeoutMs = 1000;
 class StreamWorker {
   public:
     StreamWorker(VideoIo* io, int fd, int width, int height, int stride, TSampleGrabber* grabber,
-                 TVideoWindow* renderer, std::function<void()> onLost)
+                 TVideoWindow* renderer, std::function<void(int)> onLost)
         : FIo(io),
           FFd(fd),
           FWidth(width),
@@ -164,7 +164,7 @@ class StreamWorker {
         for (;;) {
             const int ready = FIo->Poll(FFd, FWakeFd, kPollTimeoutMs);
             if (ready < 0) {
-                return Lost();
+                return Lost(ready);
             }
             if (ready & VideoIo::kPollWoken) {
                 return;
@@ -180,15 +180,15 @@ class StreamWorker {
                 continue;
             }
             if (r < 0 || buf.index >= FMappings.size()) {
-                return Lost();
+                return Lost(r < 0 ? r : -EIO);
             }
             if (!(buf.flags & V4L2_BUF_FLAG_ERROR) &&
                 buf.bytesused >= static_cast<uint32_t>(FStride) * FHeight) {
                 Deliver(static_cast<const uint8_t*>(FMappings[buf.index].address));
             }
             // A failed re-queue is final: the buffer is not tried again.
-            if (FIo->Ioctl(FFd, VIDIOC_QBUF, &buf) < 0) {
-                return Lost();
+            if (const int q = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf); q < 0) {
+                return Lost(q);
             }
         }
     }
@@ -213,14 +213,14 @@ class StreamWorker {
         }
     }
 
-    void Lost() { FOnLost(); }
+    void Lost(int error) { FOnLost(error); }
 
     VideoIo* FIo;
     int FFd;
     int FWidth, FHeight, FStride;
     TSampleGrabber* FGrabber;
     TVideoWindow* FRenderer;
-    std::function<void()> FOnLost;
+    std::function<void(int)> FOnLost;
     int FWakeFd = -1;
     bool FRequested = false;
     bool FStreaming = false;
@@ -400,19 +400,19 @@ void TFilterGraph::ClearInsertedFilters() {
     }
 }
 
-bool TFilterGraph::RenderStream() {
+int TFilterGraph::RenderStream() {
     if (FWorker) {
         // Already running on a rendered path: the format is fixed while the
         // device streams.
-        return true;
+        return 0;
     }
     FRendered = false;
     if (!FActive || !FFilter || !FFilter->HasDevice() || !FGrabber || !FRenderer) {
-        return false;
+        return -ENXIO;
     }
     v4l2_format format;
-    if (FFilter->GetFormat(format) < 0) {
-        return false;
+    if (const int r = FFilter->GetFormat(format); r < 0) {
+        return r;
     }
     // libv4l2 converts whatever the camera sends into BGR24 at the size the
     // camera runs at.
@@ -420,15 +420,18 @@ bool TFilterGraph::RenderStream() {
     format.fmt.pix.field = V4L2_FIELD_ANY;
     format.fmt.pix.bytesperline = 0;
     format.fmt.pix.sizeimage = 0;
-    if (FFilter->SetFormat(format) < 0 || format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 ||
-        format.fmt.pix.width == 0 || format.fmt.pix.height == 0) {
-        return false;
+    if (const int r = FFilter->SetFormat(format); r < 0) {
+        return r;
+    }
+    if (format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 || format.fmt.pix.width == 0 ||
+        format.fmt.pix.height == 0) {
+        return -EINVAL;  // no conversion to 24-bit colour for this camera
     }
     FWidth = static_cast<int>(format.fmt.pix.width);
     FHeight = static_cast<int>(format.fmt.pix.height);
     FStride = std::max<int>(static_cast<int>(format.fmt.pix.bytesperline), FWidth * 3);
     FRendered = true;
-    return true;
+    return 0;
 }
 
 bool TFilterGraph::RunGraph() {
@@ -452,10 +455,11 @@ bool TFilterGraph::RunGraph() {
     const uint64_t generation = ++FGeneration;
     auto worker = std::make_unique<StreamWorker>(
         FFilter->FIo, FFilter->FFd, FWidth, FHeight, FStride, FGrabber, FRenderer,
-        [this, generation] {
+        [this, generation](int error) {
             // Streaming thread: hand the teardown to the GUI thread.
             QMetaObject::invokeMethod(
-                this, [this, generation] { StreamLost(generation); }, Qt::QueuedConnection);
+                this, [this, generation, error] { StreamLost(generation, error); },
+                Qt::QueuedConnection);
         });
     const int r = worker->Start();
     if (r < 0) {
@@ -476,16 +480,23 @@ void TFilterGraph::StopGraph() {
     }
 }
 
-void TFilterGraph::StreamLost(uint64_t generation) {
+void TFilterGraph::StreamLost(uint64_t generation, int error) {
     if (generation != FGeneration || !FWorker) {
         return;
     }
     // The device is gone for this session: stop the thread, unmap, close. A
     // later Stop and Preview open it afresh.
     ReleaseDevice();
-    // A frozen last frame would look like a live camera.
+    // A frozen last frame would look like a live camera, and a photograph of
+    // it would show a moment the camera no longer delivers.
     if (FRenderer) {
         FRenderer->ClearFrame();
+    }
+    if (FGrabber) {
+        FGrabber->ClearFrame();
+    }
+    if (OnStreamLost) {
+        OnStreamLost(error);
     }
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include <QImage>
@@ -109,9 +110,9 @@ class TFilterGraph : public QObject {
     void ClearInsertedFilters();
 
     // Prepares the preview path: device -> grabber (BGR24) -> video window.
-    // false when there is no device or no video window, or the device cannot
-    // deliver BGR24.
-    bool RenderStream();
+    // 0, -ENXIO when there is no device or no video window, or the device's
+    // -errno when it refuses the format (-EBUSY: another program streams).
+    int RenderStream();
     // Starts streaming on a rendered path. false when there is nothing to run
     // (no device, or nothing rendered); throws EDirectShowException when the
     // device refuses to run.
@@ -129,6 +130,10 @@ class TFilterGraph : public QObject {
 
     // Frames dequeued since the graph last started running.
     uint64_t FramesDelivered() const;
+
+    // GUI thread: called once the stream was torn down because the device
+    // is gone (unplugged) or failed for good; the grabber is empty by then.
+    std::function<void(int error)> OnStreamLost;
 
   private:
     friend class TFilter;
@@ -156,7 +161,7 @@ class TFilterGraph : public QObject {
     // Stops streaming, frees the buffers and closes the device.
     void ReleaseDevice();
     // GUI thread: the streaming thread met a final error (camera unplugged).
-    void StreamLost(uint64_t generation);
+    void StreamLost(uint64_t generation, int error);
 
     bool FActive = false;
     TFilter* FFilter = nullptr;  // borrowed members

@@ -1,6 +1,7 @@
 // TSnapixture: preview and photograph operations over the capture graph.
 #include "capture/Snapixture.h"
 
+#include <cerrno>
 #include <exception>
 
 #include <linux/videodev2.h>
@@ -34,6 +35,7 @@ TSnapixture::TSnapixture(QObject* owner) : QObject(owner) {
     FSampleGrabber = new TSampleGrabber(this);
     FFilter->SetFilterGraph(FFilterGraph);
     FSampleGrabber->SetFilterGraph(FFilterGraph);
+    FFilterGraph->OnStreamLost = [this](int error) { DeviceLost(error); };
 }
 
 TSnapixture::~TSnapixture() {
@@ -85,6 +87,21 @@ void TSnapixture::Fail(const QString& reason) {
     FLastError = reason;
 }
 
+namespace {
+QString DeviceLostText(int error) {
+    return error == -ENODEV ? QStringLiteral("摄像头已断开 (拔出或断电).")
+                            : QStringLiteral("摄像头停止送出画面: %1")
+                                  .arg(EDirectShowException(-error).Message());
+}
+}  // namespace
+
+void TSnapixture::DeviceLost(int error) {
+    FLostError = error;
+    CaptureStatus = csStop;
+    Fail(DeviceLostText(error));
+    Fire(OnDeviceLost);
+}
+
 int TSnapixture::Connect() {
     try {
         Fire(OnConnecting);
@@ -109,8 +126,9 @@ int TSnapixture::Preview() {
         return result;
     }
     Fire(OnBeforePreview);
-    if (FInputResolution != 4) {
+    if (FInputResolution >= 0 && FInputResolution < 4) {
         // Only the size changes; a size the device refuses leaves its format.
+        // Any other index keeps the device's own format.
         v4l2_format format;
         if (FFilter->GetFormat(format) == 0) {
             format.fmt.pix.width = static_cast<uint32_t>(FInputWidth);
@@ -124,11 +142,21 @@ int TSnapixture::Preview() {
         SampleHeight = static_cast<int32_t>(current.fmt.pix.height);
     }
     if (FVideoWindow) {
-        FFilterGraph->RenderStream();
-        // A refused run escapes to the caller as EDirectShowException.
-        if (FFilterGraph->RunGraph()) {
-            CaptureStatus = csPrev;
-            result = 0;
+        try {
+            // A device that refuses the stream (held by another program, gone)
+            // is a refused run: it escapes to the caller with its reason.
+            const int rendered = FFilterGraph->RenderStream();
+            if (rendered < 0 && rendered != -ENXIO) {
+                throw EDirectShowException(-rendered);
+            }
+            if (FFilterGraph->RunGraph()) {
+                CaptureStatus = csPrev;
+                FLostError = 0;
+                result = 0;
+            }
+        } catch (const EDirectShowException& e) {
+            Fail(e.Message());
+            throw;
         }
     }
     return result;
@@ -166,15 +194,18 @@ int TSnapixture::Capture() {
         try {
             grabbed = FSampleGrabber->GrabBitmap(FBitmap);
         } catch (const EDirectShowException&) {
-            Fail(QStringLiteral("摄像头没有在预览, 未拍照."));
+            Fail(FLostError ? DeviceLostText(FLostError) + QStringLiteral(" 未拍照.")
+                            : QStringLiteral("摄像头没有在预览, 未拍照."));
+            return 1;
+        }
+        if (!grabbed) {
+            // Without a frame of its own a photograph would show the previous
+            // one's picture: a moment the camera did not deliver now.
+            Fail(FLostError ? DeviceLostText(FLostError) + QStringLiteral(" 未拍照.")
+                            : QStringLiteral("摄像头没有送来画面, 未拍照."));
             return 1;
         }
         if (RunOutputPipeline() != 0) {
-            if (!grabbed && FBitmap.isNull()) {
-                // The actionable reason is the missing picture, not the
-                // encoder's complaint about an empty one.
-                Fail(QStringLiteral("摄像头没有送来画面, 未保存照片."));
-            }
             return 1;
         }
         Fire(OnCaptured);

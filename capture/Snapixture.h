@@ -106,12 +106,16 @@ class TSnapixture : public QObject {
     TNotifyEvent OnBeforeCapture;
     TNotifyEvent OnCapturing;
     TNotifyEvent OnCaptured;
+    // The running preview lost its device (unplugged, or failed for good). The
+    // stream is already released; LastError says why. GUI thread.
+    TNotifyEvent OnDeviceLost;
 
   private:
     void Fire(const TNotifyEvent& event);
     // Waits `ms` milliseconds while the GUI thread keeps dispatching events.
     void DelayWait(uint32_t ms);
     void Fail(const QString& reason);
+    void DeviceLost(int error);
 
     // Steps 4 to 10 of a photograph, on ABitmap: size rule, caption, scaling,
     // OnCapturing, black and white, encoding, naming and writing. Returns 0
@@ -129,6 +133,7 @@ class TSnapixture : public QObject {
     QByteArray FJpeg;
     QString FFileName;
     QString FLastError;
+    int FLostError = 0;  // -errno that ended the stream; 0 after a Preview runs
 
     int32_t FInputResolution = 4;
     int32_t FOutputResolution = 4;

@@ -158,6 +158,19 @@ TEST_F(MainWindowTest, MinimiseHidesInTheTrayAndTheMenuBringsTheWindowBack) {
     EXPECT_TRUE(form->CoolTrayIcon->isVisible()) << "the icon stays for the rest of the run";
 }
 
+TEST_F(MainWindowTest, AClickOrADoubleClickOnTheTrayIconBringsTheWindowBack) {
+    TfrmCamBas::SetTrayAvailabilityOverride(true);
+    StartWithPicture();
+    // Some desktops report a click only as Trigger, never as DoubleClick.
+    for (const auto reason : {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Trigger}) {
+        form->showMinimized();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000));
+        emit form->CoolTrayIcon->activated(reason);
+        EXPECT_TRUE(form->isVisible()) << reason;
+        EXPECT_FALSE(form->isMinimized()) << reason;
+    }
+}
+
 TEST_F(MainWindowTest, WithoutATrayMinimiseKeepsANormalMinimisedWindow) {
     TfrmCamBas::SetTrayAvailabilityOverride(false);
     Start();

@@ -265,19 +265,48 @@ TEST_F(MainWindowTest, ResolutionAndDeviceRequestsRestartThePreview) {
 
 TEST_F(MainWindowTest, PreviewRestartThatTheDeviceRefusesShowsTheErrorAndTheSenderGoesOn) {
     StartWithPicture();
-    VirtualCamera::Faults faults;
-    faults.streamOnFails = true;
-    VirtualCamera::Instance().SetFaults(faults);
+    struct Case {
+        const char* what;
+        VirtualCamera::Faults faults;
+        QString text;
+    };
+    const Case cases[] = {
+        {"stream on", {.streamOnFails = true}, QStringLiteral("Input/output error ($5).")},
+        // Another program streams from the camera: the user is told so, not shown black.
+        {"busy at the format",
+         {.busyOnFormat = true},
+         QStringLiteral("Device or resource busy ($10).")},
+        {"busy at the buffers",
+         {.busyOnBuffers = true},
+         QStringLiteral("Device or resource busy ($10).")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        boxes.clear();
+        VirtualCamera::Instance().SetFaults(c.faults);
+        SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 2);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].kind, TMessageBoxKind::Error);
+        EXPECT_EQ(boxes[0].text, c.text);
+        // The window is still in working order: the next request runs normally.
+        VirtualCamera::Instance().SetFaults({});
+        SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 2);
+        EXPECT_EQ(form->Snapixture->CaptureStatus, csPrev);
+        EXPECT_EQ(boxes.size(), 1u);
+    }
+}
 
-    SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 2);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].kind, TMessageBoxKind::Error);
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Input/output error ($5)."));
-    // The window is still in working order: the next request runs normally.
-    VirtualCamera::Instance().SetFaults({});
-    SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 2);
-    EXPECT_EQ(form->Snapixture->CaptureStatus, csPrev);
-    EXPECT_EQ(boxes.size(), 1u);
+TEST_F(MainWindowTest, UnpluggedCameraIsReportedAtOnceAndAPhotographThenFails) {
+    StartWithPicture();
+    VirtualCamera::Instance().Unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == QStringLiteral("摄像头已断开."); }, 3000));
+    EXPECT_TRUE(Info().contains(QStringLiteral("断开"))) << Info().toStdString();
+
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    EXPECT_EQ(Status(), QStringLiteral("拍照失败."));
+    EXPECT_TRUE(Info().contains(QStringLiteral("断开"))) << Info().toStdString();
+    EXPECT_TRUE(Photos().isEmpty()) << "no photograph of the last frame before the unplug";
+    EXPECT_TRUE(form->btnCapture->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly) {
