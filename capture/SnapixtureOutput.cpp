@@ -6,7 +6,14 @@
 
 #include <QDateTime>
 
-#include "capture/PhotoPipeline.h"
+#include "photo/Bmp.h"
+#include "photo/Caption.h"
+#include "photo/Grey.h"
+#include "photo/Jpeg.h"
+#include "photo/Names.h"
+#include "photo/PhotoFile.h"
+#include "photo/Scale.h"
+#include "photo/SizeRule.h"
 
 int TSnapixture::RunOutputPipeline() {
     using namespace PhotoPipeline;

@@ -1,5 +1,12 @@
 // The photograph's steps one by one: size rule, caption, scaling, grey, JPEG, BMP, names.
-#include "capture/PhotoPipeline.h"
+#include "photo/Bmp.h"
+#include "photo/Caption.h"
+#include "photo/Grey.h"
+#include "photo/Jpeg.h"
+#include "photo/Names.h"
+#include "photo/PhotoFile.h"
+#include "photo/Scale.h"
+#include "photo/SizeRule.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Placing a photograph file: never over an existing file, never half-written, nothing
 // left behind on failure.
-#include "capture/PhotoPipeline.h"
+#include "photo/PhotoFile.h"
 
 #include <atomic>
 #include <cerrno>
