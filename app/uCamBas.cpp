@@ -26,6 +26,7 @@
 #include "capture/VideoWindow.h"
 #include "lang/LangTable.h"
 #include "settings/AppPaths.h"
+#include "settings/Startup.h"
 #include "settings/SettingsStore.h"
 #include "widgets/ButtonBar.h"
 #include "widgets/Image.h"
@@ -257,11 +258,11 @@ void TfrmCamBas::Create(const QString& executableFolder) {
 }
 
 void TfrmCamBas::FormCreate() {
-    InitAppPaths(FExecutableFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                             : FExecutableFolder);
-    FLanguage = LoadLangTable();
+    TStartup startup = StartUp(FExecutableFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                           : FExecutableFolder);
+    FLanguage = std::move(startup.Language);
     FDeviceIndex = 0;
-    FVideoDevices = std::make_unique<TSysDevEnum>();
+    FVideoDevices = std::move(startup.Devices);
     if (FVideoDevices->DeviceCount() == 0) {
         // Start-up goes on: the window opens with a black picture.
         ShowMessageBox(this, QString(), Lang("00000014"));
@@ -467,7 +468,7 @@ void TfrmCamBas::N3Click() {
 
 void TfrmCamBas::bsSkinPanel4DblClick() {
     QString error;
-    if (ExportLangFiles(&error)) {
+    if (ExportLangFiles(&error, AppPath)) {
         SetInfoText(QStringLiteral("语言文件已写入 ") + AppPath);
     } else {
         ShowErrorBox(this, error);

@@ -54,7 +54,8 @@ TfrmSnapixBas::~TfrmSnapixBas() {
 
 void TfrmSnapixBas::FormCreate() {
     TfrmSnapshotBas::FormCreate();
-    Snapixture->DelayTime = 5000;
+    FCaptureOptions.DelayTime = 5000;
+    Snapixture->DelayTime = FCaptureOptions.DelayTime;
 }
 
 void TfrmSnapixBas::FormShow() {
@@ -108,6 +109,8 @@ void TfrmSnapixBas::btnCaptureClick() {
     }
     tmDelay->stop();
     btnCapture->setEnabled(true);
+    // A serial number, once used, stays used, also by a photograph that failed later.
+    FCaptureOptions.MaxNo = Snapixture->MaxNo;
     if (result == 0) {
         SendMessage(this, WM_STATUS_TEXT, 2);
         SetInfoText(Snapixture->FileName());
@@ -122,10 +125,11 @@ void TfrmSnapixBas::btnCaptureClick() {
 }
 
 void TfrmSnapixBas::ApplyFixedCaptureValues() {
-    Snapixture->CompressionQuality = 80;
-    Snapixture->PrintDate = false;
-    Snapixture->PrintTime = false;
-    Snapixture->SavePath = ::SavePath;
+    FCaptureOptions.CompressionQuality = 80;
+    FCaptureOptions.PrintDate = false;
+    FCaptureOptions.PrintTime = false;
+    FCaptureOptions.SavePath = ::SavePath;
+    FCaptureOptions.Delay = cbDelay->isChecked();
 }
 
 void TfrmSnapixBas::StartCountdown() {
@@ -140,6 +144,7 @@ void TfrmSnapixBas::StartCountdown() {
 
 void TfrmSnapixBas::SnapixtureBeforeCapture(QObject*) {
     ApplyFixedCaptureValues();
+    ApplyCaptureOptions(FCaptureOptions, *Snapixture);
     StartCountdown();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QToolButton>
 
+#include "capture/CaptureOptions.h"
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "widgets/ButtonBar.h"
@@ -12,18 +13,21 @@
 TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
     Snapixture = new TSnapixture(this);
     Snapixture->SetVideoWindow(VideoWindow);
-    Snapixture->CompressionQuality = 80;
-    Snapixture->FileNameType = 0;
-    Snapixture->MaxNo = 0;
-    Snapixture->PrintDate = false;
-    Snapixture->PrintTime = false;
-    Snapixture->PhotoSize2 = 0;
+    // The photograph's options as the window starts; the fixed values and the
+    // settings are copied over them before every photograph.
+    FCaptureOptions.CompressionQuality = 80;
+    FCaptureOptions.FileNameType = 0;
+    FCaptureOptions.MaxNo = 0;
+    FCaptureOptions.PrintDate = false;
+    FCaptureOptions.PrintTime = false;
+    FCaptureOptions.PhotoSize2 = 0;
+    FCaptureOptions.UseOutputResolution = false;
+    FCaptureOptions.OutputResolution = 0;
+    ApplyCaptureOptions(FCaptureOptions, *Snapixture);
     // 4 keeps the device's own format, which is what the source list shows
     // ("默认分辨率") until the user picks a size. Starting at 0 would ask for
     // 160x120 behind the list's back and keep every photograph that small.
     Snapixture->SetInputResolution(4);
-    Snapixture->UseOutputResolution = false;
-    Snapixture->SetOutputResolution(0);
     Snapixture->SampleWidth = 0;
     Snapixture->SampleHeight = 0;
     // Said at once, not only at the next photograph: the picture went black.

@@ -13,7 +13,6 @@
 #include <QFile>
 
 #include "lang/MessageTable.h"
-#include "settings/AppPaths.h"
 
 namespace {
 
@@ -167,7 +166,7 @@ std::optional<QByteArray> EncodeExactly(const QString& text, const char* encodin
 bool ExportLangFiles(QString* errorMessage, const QString& folder) {
     QString ignored;
     QString& message = errorMessage ? *errorMessage : ignored;
-    const QDir dir(folder.isEmpty() ? AppPath : folder);
+    const QDir dir(folder);
 
     // Every file is converted before any is written, so a text that cannot be converted leaves
     // all three files as they were.

@@ -15,11 +15,11 @@ std::unique_ptr<QStringList> LoadLangTable();
 // case, blanks kept; empty when no line has the key.
 QString LangText(const QStringList& table, const QString& key);
 
-// Writes chn.lan (GBK), cht.lan (Big5) and eng.lan (ASCII) into `folder` (AppPath when empty), in
+// Writes chn.lan (GBK), cht.lan (Big5) and eng.lan (ASCII) into `folder` (the program folder), in
 // that order, each replacing any file of that name. A file that cannot be written ends the export
 // there: returns false and sets *errorMessage (when given) to a text naming the full path and the
 // system's error text; files written before it stay.
-bool ExportLangFiles(QString* errorMessage, const QString& folder = QString());
+bool ExportLangFiles(QString* errorMessage, const QString& folder);
 
 // `text` in the iconv encoding `encoding`, converted exactly: nothing when a character has no
 // form there (never a "?" in its place) or the encoding is unknown.

@@ -128,7 +128,7 @@ TEST_F(MainWindowTest, TrayCaptureItemTakesAPhotographLikeF8) {
 TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanwhile) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->Snapixture->DelayTime = 2000;
+    form->CaptureOptions().DelayTime = 2000;
     int photographs = 0;
     form->Snapixture->OnCapturing = [&](QObject*) { ++photographs; };
     StatusLog log(*form);
@@ -164,7 +164,7 @@ TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanw
 TEST_F(MainWindowTest, DelayZeroWithTheBoxTickedPhotographsAtOnce) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->Snapixture->DelayTime = 0;
+    form->CaptureOptions().DelayTime = 0;
     QStringList seen;
     form->Snapixture->OnCapturing = [&](QObject*) { seen << Status(); };
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -175,7 +175,7 @@ TEST_F(MainWindowTest, DelayZeroWithTheBoxTickedPhotographsAtOnce) {
 TEST_F(MainWindowTest, UntickingTheDelayBoxFreezesTheCountdownButThePhotographIsTaken) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->Snapixture->DelayTime = 2000;
+    form->CaptureOptions().DelayTime = 2000;
     StatusLog log(*form);
     QTimer::singleShot(300, [&] { form->cbDelay->setChecked(false); });
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -233,7 +233,7 @@ TEST_F(MainWindowTest, NoCameraShowsTheMessageOnceAndF8ReportsTheFailure) {
     EXPECT_EQ(Status(), QStringLiteral("预览中."));
 
     form->cbDelay->setChecked(true);
-    form->Snapixture->DelayTime = 1000;
+    form->CaptureOptions().DelayTime = 1000;
     QElapsedTimer clock;
     clock.start();
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -313,7 +313,7 @@ TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly)
     StartWithPicture();
     form->cbDelay->setChecked(true);
     // Far longer than the test may take: only quitting ends the wait early.
-    form->Snapixture->DelayTime = 60000;
+    form->CaptureOptions().DelayTime = 60000;
     bool stoppedAtClose = false;
     QTimer::singleShot(0, [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
     QTimer::singleShot(300, [&] {

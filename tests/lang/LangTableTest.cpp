@@ -189,15 +189,6 @@ TEST_F(ExportTest, RepeatedExportReplacesFilesWithIdenticalBytes) {
     }
 }
 
-TEST_F(ExportTest, WritesIntoTheProgramFolderByDefault) {
-    const QString savedAppPath = AppPath;
-    AppPath = dir_.path() + "/";
-    EXPECT_TRUE(ExportLangFiles(nullptr));
-    AppPath = savedAppPath;
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files),
-              (QStringList{"chn.lan", "cht.lan", "eng.lan"}));
-}
-
 TEST_F(ExportTest, FileThatCannotBeCreatedEndsTheExportThere) {
     // cht.lan is a folder: chn.lan is written, the export stops at cht.lan, eng.lan never comes.
     ASSERT_TRUE(QDir(dir_.path()).mkdir("cht.lan"));
