@@ -4,8 +4,6 @@
 #include <QMessageBox>
 
 #include "app/AppInfo.h"
-#include "capture/DirectShowException.h"
-#include "settings/IniFile.h"
 
 namespace {
 TMessageBoxRecorder& Recorder() {
@@ -37,12 +35,7 @@ void ShowErrorBox(QWidget* parent, const std::exception& error) {
 }
 
 QString ErrorText(const std::exception& error) {
-    if (const auto* device = dynamic_cast<const EDirectShowException*>(&error)) {
-        return device->Message();
-    }
-    if (const auto* ini = dynamic_cast<const EIniWriteError*>(&error)) {
-        return ini->message();
-    }
+    // Every exception of the program carries its user-facing text as UTF-8.
     return QString::fromUtf8(error.what());
 }
 

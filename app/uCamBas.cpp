@@ -23,7 +23,7 @@
 #include "app/AppInfo.h"
 #include "app/MessageBoxes.h"
 #include "capture/SysDevEnum.h"
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 #include "lang/LangTable.h"
 #include "settings/AppPaths.h"
 #include "settings/Startup.h"
