@@ -91,6 +91,17 @@ class ProgramStartTest : public ::testing::Test {
     std::vector<std::unique_ptr<QProcess>> processes;
 };
 
+// Peak resident memory of a running process, in kB.
+qint64 PeakMemoryKb(const QProcess* p) {
+    for (const QByteArray& line :
+         ReadBytes(QStringLiteral("/proc/%1/status").arg(p->processId())).split('\n')) {
+        if (line.startsWith("VmHWM:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 TEST_F(ProgramStartTest, NothingAtTheLockNameBlocksAStart) {
@@ -125,5 +136,33 @@ TEST_F(ProgramStartTest, NothingAtTheLockNameBlocksAStart) {
 
         Stop(first);
         ASSERT_TRUE(QDir(SingleInstance::RuntimeFolder()).removeRecursively());
+    }
+}
+
+TEST_F(ProgramStartTest, SettingsFileThatIsNoPlainFileNeitherHangsNorFillsMemory) {
+    const QString ini = program.filePath("snapix.ini");
+    const struct {
+        const char* name;
+        std::function<bool()> plant;
+    } cases[] = {
+        {"pipe", [&] { return ::mkfifo(QFile::encodeName(ini).constData(), 0600) == 0; }},
+        {"link to /dev/zero", [&] { return QFile::link("/dev/zero", ini); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.plant());
+        struct stat before {};
+        ASSERT_EQ(::lstat(QFile::encodeName(ini).constData(), &before), 0);
+
+        QProcess* copy = Launch();
+        ASSERT_TRUE(Answers(copy)) << "the start must come up";
+        EXPECT_LT(PeakMemoryKb(copy), 100 * 1024);
+        Stop(copy);
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(QFile::encodeName(ini).constData(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode) << "left as it was";
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        ASSERT_TRUE(QFile::remove(ini));
     }
 }
