@@ -149,6 +149,8 @@ class TfrmCamBas : public QWidget {
 
     QString FExecutableFolder;
     bool FLaidOut = false;
+    // The stored photo folder last reported as unusable; empty while it is usable.
+    QString FReportedUnusableFolder;
     QPointer<TAboutPanel> FAbout;  // child window of this one, kept once made
 };
 
