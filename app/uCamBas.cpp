@@ -22,6 +22,7 @@
 #include "app/AboutPanel.h"
 #include "app/AppInfo.h"
 #include "app/MessageBoxes.h"
+#include "capture/PhotoPipeline.h"
 #include "capture/SysDevEnum.h"
 #include "capture/VideoWindow.h"
 #include "lang/LangTable.h"
@@ -285,6 +286,12 @@ void TfrmCamBas::FormShow() {
         }
     } else {
         FReportedUnusableFolder.clear();
+    }
+    if (!FTempFilesSwept) {
+        // Where the photo folder's file system has no unnamed files, a copy
+        // killed while writing a photograph leaves its temporary file behind.
+        FTempFilesSwept = true;
+        PhotoPipeline::RemoveStaleTempFiles(SavePath);
     }
     SendMessage(this, WM_STATUS_TEXT, 0);
 }

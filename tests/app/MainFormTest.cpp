@@ -289,6 +289,17 @@ TEST_F(MainWindowTest, UnusablePhotoFolderIsReportedOnceAndTheStoredFolderKept) 
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(MainWindowTest, WindowStartClearsTemporaryPhotoFilesThatKilledCopiesLeft) {
+    const QString leftover = folder.filePath(".snapix-00000000deadbeef.tmp");
+    QFile file(leftover);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("half a photo") > 0 && file.flush());
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    file.close();
+    Start();
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+}
+
 TEST_F(MainWindowTest, ASecondStartShowsTheWindowInItsNormalState) {
     QTemporaryDir runtime;
     const QByteArray previous = qgetenv("XDG_RUNTIME_DIR");
