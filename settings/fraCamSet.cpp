@@ -4,8 +4,10 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +18,7 @@
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -40,8 +43,12 @@ constexpr quint16 kLargestPhotoSize = 65535;
 
 TfraCamSet::TFolderChooser& FolderChooser() {
     static TfraCamSet::TFolderChooser chooser = [](QWidget* parent, const QString& title) {
-        return QFileDialog::getExistingDirectory(parent, title, QString(),
-                                                 QFileDialog::ShowDirsOnly);
+        // Opens on the desktop with nothing chosen yet.
+        QString start = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        if (!QFileInfo(start).isDir()) {
+            start = QDir::homePath();
+        }
+        return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
     };
     return chooser;
 }

@@ -26,12 +26,12 @@ class TComboBox : public QComboBox {
     // The change handler; assigning one replaces the previous one.
     std::function<void(QObject* sender)> OnChange;
 
+    // Opening the list tells DroppedDown first.
+    void showPopup() override;
+
   signals:
     // The user opened the list.
     void DroppedDown();
-
-  public:
-    void showPopup() override;
 
   private:
     void CheckShownText();
