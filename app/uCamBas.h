@@ -12,7 +12,7 @@
 #include <QWidget>
 
 #include "app/AboutPanel.h"
-#include "app/WindowMessages.h"
+#include "messages/WindowMessages.h"
 
 class QAction;
 class QKeyEvent;
