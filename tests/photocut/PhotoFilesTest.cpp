@@ -3,6 +3,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
 
 #include <jpeglib.h>
 
@@ -200,19 +201,34 @@ TEST_F(PhotoShopTest, CancelledChoiceChangesNothing) {
     EXPECT_TRUE(dialogs->errors.empty());
 }
 
-// The program's own open dialog, as a user meets it.
-TEST(PhotoShopQtDialogs, OpenDialogOffersImagesFirstThenAllFiles) {
+// Runs `inspect` on the program's file dialog once it is up, then cancels it.
+void WhenFileDialogShows(std::function<void(QFileDialog*)> inspect) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, inspect] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(widget);
+            if (dialog && dialog->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                inspect(dialog);
+                dialog->reject();
+                return;
+            }
+        }
+    });
+    timer->start(10);
+}
+
+// The program's own file dialogs, as a user meets them.
+TEST(PhotoShopQtDialogs, OpenOffersImagesFirstThenAllFiles) {
     auto dialogs = NewQtPhotoShopDialogs();
     QStringList filters;
     QString title;
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
+    WhenFileDialogShows([&](QFileDialog* dialog) {
         filters = dialog->nameFilters();
         title = dialog->windowTitle();
         mode = dialog->fileMode();
-        dialog->reject();
     });
     EXPECT_TRUE(dialogs->OpenFileName(nullptr, QDir::tempPath()).isEmpty());
     ASSERT_EQ(filters.size(), 2);
@@ -223,6 +239,22 @@ TEST(PhotoShopQtDialogs, OpenDialogOffersImagesFirstThenAllFiles) {
     EXPECT_EQ(filters[1], "All files (*)");
     EXPECT_EQ(title, "Open file");
     EXPECT_EQ(mode, QFileDialog::ExistingFile);
+}
+
+TEST(PhotoShopQtDialogs, SaveProposesTheNameAndAsksBeforeReplacing) {
+    QTemporaryDir folder;
+    auto dialogs = NewQtPhotoShopDialogs();
+    QStringList selected;
+    bool confirms = false;
+    WhenFileDialogShows([&](QFileDialog* dialog) {
+        selected = dialog->selectedFiles();
+        confirms = dialog->acceptMode() == QFileDialog::AcceptSave &&
+                   !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+    });
+    const QString proposed = folder.filePath("id20240101120000_1寸.jpg");
+    EXPECT_TRUE(dialogs->SaveFileName(nullptr, proposed).FileName.isEmpty());
+    EXPECT_EQ(selected, QStringList{proposed});
+    EXPECT_TRUE(confirms);
 }
 
 }  // namespace
