@@ -13,7 +13,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
-#include "capture/PhotoPipeline.h"
+#include "photo/Jpeg.h"
 #include "photocut/PhotoShopDialogs.h"
 #include "photocut/PhotoView.h"
 #include "photocut/fraPhotoShop.h"

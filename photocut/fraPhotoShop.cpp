@@ -14,7 +14,11 @@
 #include <QPushButton>
 #include <QSlider>
 
-#include "capture/PhotoPipeline.h"
+#include "photo/Bmp.h"
+#include "photo/Jpeg.h"
+#include "photo/Names.h"
+#include "photo/PhotoFile.h"
+#include "photo/Scale.h"
 #include "photocut/CropBox.h"
 #include "photocut/ImageFile.h"
 #include "photocut/PhotoView.h"

@@ -15,7 +15,8 @@
 #include <QtEndian>
 
 #include "PhotoShopFixture.h"
-#include "capture/PhotoPipeline.h"
+#include "photo/Bmp.h"
+#include "photo/Jpeg.h"
 #include "support/TestFiles.h"
 
 namespace {
