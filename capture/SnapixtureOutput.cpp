@@ -44,9 +44,10 @@ int TSnapixture::RunOutputPipeline() {
 
     Fire(OnCapturing);
 
-    // With JPEG the photo is turned grey band by band just before the encoder reads each
-    // band, and the stream goes to its file while the rest is still being compressed:
-    // each byte of the big picture then passes through the cache once, not three times.
+    // With JPEG, black and white happens inside the encoding, band by band just before
+    // libjpeg reads each band, which then takes the grey values as they are (no colour
+    // conversion); and the stream goes to its file while the rest is still being
+    // compressed. Each byte of the big picture passes through the cache once.
     const bool grey = PhotoStyle == 1;
     std::optional<TPhotoFile> file;
     if (FileFormat == 0) {
@@ -59,25 +60,16 @@ int TSnapixture::RunOutputPipeline() {
                 file.reset();
             }
         }
-        int greyedTo = 0;
         TJpegHooks hooks;
-        if (grey) {
-            FBitmap.bits();  // unshare now: rows must not move while the encoder reads them
-            hooks.PrepareRows = [this, &greyedTo](int first, int count) {
-                GreyRows(FBitmap, first, count);
-                greyedTo = first + count;
-            };
-        }
         if (file) {
             hooks.Output = [&file](const char* data, size_t size) { file->Append(data, size); };
         }
         // AJpeg keeps the previous photograph's encoding unless this one succeeds.
         QByteArray jpeg;
         QString why;
-        const bool encoded = EncodeJpeg(FBitmap, CompressionQuality, jpeg, why, hooks);
-        if (grey) {
-            GreyRows(FBitmap, greyedTo, FBitmap.height() - greyedTo);  // rows not reached
-        }
+        const bool encoded =
+            grey ? EncodeBlackAndWhiteJpeg(FBitmap, CompressionQuality, jpeg, why, hooks)
+                 : EncodeJpeg(FBitmap, CompressionQuality, jpeg, why, hooks);
         if (!encoded) {
             Fail(FBitmap.isNull()
                      ? QStringLiteral("没有取到画面, 无法生成 JPEG 照片 (%1).").arg(why)

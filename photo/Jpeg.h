@@ -1,4 +1,4 @@
-// JPEG encoding of a photograph through libjpeg, with hooks for work done alongside.
+// JPEG encoding of a photograph through libjpeg, streamed as it is compressed.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,10 @@
 
 namespace PhotoPipeline {
 
-// Optional work done alongside an encoding, while the data is hot in the cache.
+// Optional work done alongside an encoding.
 struct TJpegHooks {
-    // Called with each band of rows just before libjpeg reads them; it may change them.
-    std::function<void(int first, int count)> PrepareRows;
-    // Called with each finished piece of the stream, in order, about 1 MB at a time.
+    // Called with each finished piece of the stream, in order, about 1 MB at a time, while
+    // the rest is still being compressed.
     std::function<void(const char* data, size_t size)> Output;
 };
 
@@ -23,5 +22,14 @@ struct TJpegHooks {
 // straight from the photo. On failure `out` is untouched and `error` holds libjpeg's text.
 bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error,
                 const TJpegHooks& hooks = {});
+
+// Black and white and the JPEG encoding in one pass: the photo is turned grey (ToGrey)
+// band by band just before libjpeg needs each band, and the band's grey values go to
+// libjpeg as the luminance plane with neutral (128) chroma planes, the same settings and
+// three components. libjpeg turns a pixel with R = G = B = v into Y = v, Cb = Cr = 128, so
+// the stream is byte for byte EncodeJpeg's of the grey photo, without the library's colour
+// conversion and downsampling. The photo is grey afterwards, also when encoding fails.
+bool EncodeBlackAndWhiteJpeg(QImage& photo, int quality, QByteArray& out, QString& error,
+                             const TJpegHooks& hooks = {});
 
 }  // namespace PhotoPipeline

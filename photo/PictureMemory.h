@@ -1,0 +1,29 @@
+// Memory for the large pictures of a photograph (the enlarged picture, scaling planes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include <QImage>
+
+namespace PhotoPipeline {
+
+struct TPictureMemoryFree {
+    size_t Size;  // as allocated
+    void operator()(uint8_t* data) const;
+};
+using TPictureMemory = std::unique_ptr<uint8_t[], TPictureMemoryFree>;
+
+// `bytes` of uninitialised memory, or null when it is not there. A large block is whole
+// huge pages (the system's first touch of fresh memory costs a page fault and zeroing per
+// page), and the last large block given back is kept, free for the system to take under
+// memory pressure, for the next picture of its size.
+TPictureMemory AllocatePictureMemory(size_t bytes);
+
+// A B, G, R picture (QImage::Format_BGR888, rows of 3 x width bytes rounded up to 4) in
+// such memory, which is given back when the image's last copy goes. Null when the memory
+// is not there. Its pixels are uninitialised.
+QImage NewBgrPicture(int width, int height);
+
+}  // namespace PhotoPipeline
