@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "capture/FrameSink.h"
+#include "widgets/FrameStretcher.h"
 
 enum TVideoMode { vmNormal, vmVMR };
 
@@ -48,10 +49,18 @@ class TVideoWindow : public QWidget, public IFrameSink {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // GUI thread, painting: the frame stretched straight into the window's backing store
+    // where that is what `painter` paints on; false when it is not.
+    bool PaintIntoBackingStore(QPainter& painter, const QImage& frame);
+
     TFilterGraph* FGraph = nullptr;  // set by the graph, GUI thread
     mutable QMutex FMutex;           // guards FLatest and FNewFrame
     QImage FLatest;
     bool FNewFrame = false;
+    // GUI thread: stretching frames, and the picture made where the backing store
+    // cannot be written directly.
+    TFrameStretcher FStretcher;
+    QImage FPicture;
     std::atomic<bool> FRepaintPending{false};
     std::atomic<uint64_t> FPainted{0};
 };
