@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <linux/videodev2.h>
 
@@ -26,7 +28,6 @@
 #include "capture/SysDevEnum.h"
 #include "capture/VirtualCamera.h"
 #include "cli/StopSignal.h"
-#include "photo/PhotoFile.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/Startup.h"
@@ -226,12 +227,17 @@ QString TShotRun::ChooseFolder(QString& why) {
             folder += QLatin1Char('/');
         }
     }
-    // Asked before the camera starts, with the same temporary file a photograph writes.
-    PhotoPipeline::TPhotoFile probe;
-    if (!probe.Open(folder + QStringLiteral("probe"), why)) {
-        why = QStringLiteral("cannot store photographs in %1: %2").arg(folder, why);
+    // Asked before the camera starts: a photograph begins as a hidden temporary file
+    // in this folder, and so does this probe.
+    QByteArray probe = QFile::encodeName(folder) + ".snapix-shot-XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0) {
+        why = QStringLiteral("cannot store photographs in %1: %2")
+                  .arg(folder, qt_error_string(errno));
         return {};
     }
+    ::close(fd);
+    ::unlink(probe.constData());
     return folder;
 }
 
