@@ -1,35 +1,10 @@
-// Message boxes through one seam.
+// Error boxes and the texts of our own errors.
 #include "app/MessageBoxes.h"
 
-#include <QMessageBox>
-
 #include "app/AppInfo.h"
-#include "capture/DirectShowException.h"
-#include "settings/IniFile.h"
-
-namespace {
-TMessageBoxRecorder& Recorder() {
-    static TMessageBoxRecorder recorder;
-    return recorder;
-}
-
-void Show(QWidget* parent, TMessageBoxKind kind, const QString& caption, const QString& text) {
-    if (Recorder()) {
-        Recorder()({kind, caption, text});
-        return;
-    }
-    QMessageBox box(kind == TMessageBoxKind::Error ? QMessageBox::Critical : QMessageBox::NoIcon,
-                    caption, text, QMessageBox::Ok, parent);
-    box.exec();
-}
-}  // namespace
-
-void ShowMessageBox(QWidget* parent, const QString& caption, const QString& text) {
-    Show(parent, TMessageBoxKind::Plain, caption, text);
-}
 
 void ShowErrorBox(QWidget* parent, const QString& text) {
-    Show(parent, TMessageBoxKind::Error, AppInfo::Title(), text);
+    ShowMessageBox(parent, AppInfo::Title(), text, TMessageBoxKind::Error);
 }
 
 void ShowErrorBox(QWidget* parent, const std::exception& error) {
@@ -37,15 +12,6 @@ void ShowErrorBox(QWidget* parent, const std::exception& error) {
 }
 
 QString ErrorText(const std::exception& error) {
-    if (const auto* device = dynamic_cast<const EDirectShowException*>(&error)) {
-        return device->Message();
-    }
-    if (const auto* ini = dynamic_cast<const EIniWriteError*>(&error)) {
-        return ini->message();
-    }
+    // Every exception of the program carries its user-facing text as UTF-8.
     return QString::fromUtf8(error.what());
-}
-
-void SetMessageBoxRecorder(TMessageBoxRecorder recorder) {
-    Recorder() = std::move(recorder);
 }

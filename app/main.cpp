@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     SingleInstance instance;
     if (!instance.TryStart()) {
-        // The running copy has been asked to show its window.
+        // The running copy has answered that it shows its window.
         return 0;
     }
     app.setWindowIcon(QIcon(QStringLiteral(":/resources/snapix.png")));

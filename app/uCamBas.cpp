@@ -22,8 +22,9 @@
 #include "app/AboutPanel.h"
 #include "app/AppInfo.h"
 #include "app/MessageBoxes.h"
+#include "photo/PhotoFile.h"
 #include "capture/SysDevEnum.h"
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 #include "lang/LangTable.h"
 #include "settings/AppPaths.h"
 #include "settings/Startup.h"
@@ -277,12 +278,22 @@ void TfrmCamBas::FormShow() {
     btnClose->setToolTip(Lang("00000005"));
     setWindowTitle(AppInfo::Title());
     CoolTrayIcon->setToolTip(windowTitle());
-    try {
-        LoadSavePathAtShow();
-    } catch (const std::exception& e) {
-        // SavePath is already usable (the program folder); only storing that
-        // choice failed. Say so and let the window come up with its picture.
-        ShowErrorBox(this, e);
+    if (const std::optional<TSavePathFallback> fallback = LoadSavePathAtShow()) {
+        // Said once per unusable folder, not at every show: the stored folder
+        // stays and is used again at the first show that finds it.
+        if (fallback->Unusable != FReportedUnusableFolder) {
+            FReportedUnusableFolder = fallback->Unusable;
+            SetInfoText(QStringLiteral("照片文件夹 \"%1\" 无法使用, 本次照片暂存到 \"%2\".")
+                            .arg(fallback->Unusable, fallback->UsedInstead));
+        }
+    } else {
+        FReportedUnusableFolder.clear();
+    }
+    if (!FTempFilesSwept) {
+        // Where the photo folder's file system has no unnamed files, a copy
+        // killed while writing a photograph leaves its temporary file behind.
+        FTempFilesSwept = true;
+        PhotoPipeline::RemoveStaleTempFiles(SavePath);
     }
     SendMessage(this, WM_STATUS_TEXT, 0);
 }
@@ -321,6 +332,8 @@ void TfrmCamBas::SetStatusText(const QString& text) {
 
 void TfrmCamBas::SetInfoText(const QString& text) {
     stbInfo->setText(text);
+    // A long path may not fit the panel; the whole text is a hover away.
+    stbInfo->setToolTip(text);
 }
 
 bool TfrmCamBas::event(QEvent* event) {

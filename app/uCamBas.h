@@ -12,7 +12,7 @@
 #include <QWidget>
 
 #include "app/AboutPanel.h"
-#include "app/WindowMessages.h"
+#include "messages/WindowMessages.h"
 
 class QAction;
 class QKeyEvent;
@@ -149,6 +149,10 @@ class TfrmCamBas : public QWidget {
 
     QString FExecutableFolder;
     bool FLaidOut = false;
+    // The stored photo folder last reported as unusable; empty while it is usable.
+    QString FReportedUnusableFolder;
+    // Leftover temporary photo files are cleared once, at the first show.
+    bool FTempFilesSwept = false;
     QPointer<TAboutPanel> FAbout;  // child window of this one, kept once made
 };
 

@@ -29,6 +29,10 @@ void TfrmMainForm::FormShow() {
 
 void TfrmMainForm::SavePathChanged() {
     Snapixture->SavePath = ::SavePath;
-    WriteSavePathSetting(::SavePath);
+    // While the stored folder cannot be used, SavePath only stands in for it
+    // this run; storing the stand-in would lose the user's folder.
+    if (!SavePathIsStandIn()) {
+        WriteSavePathSetting(::SavePath);
+    }
     TfrmSnapixBas::SavePathChanged();
 }

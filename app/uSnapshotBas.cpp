@@ -5,10 +5,12 @@
 
 #include <QToolButton>
 
+#include "app/MessageBoxes.h"
 #include "capture/CaptureOptions.h"
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "widgets/ButtonBar.h"
+#include "widgets/VideoWindow.h"
 
 TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
     Snapixture = new TSnapixture(this);
@@ -30,6 +32,9 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
     Snapixture->SetInputResolution(4);
     Snapixture->SampleWidth = 0;
     Snapixture->SampleHeight = 0;
+    Snapixture->OnStopFailed = [this](QObject*) {
+        ShowMessageBox(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"));
+    };
     // Said at once, not only at the next photograph: the picture went black.
     Snapixture->OnDeviceLost = [this](QObject*) {
         SetStatusText(QStringLiteral("摄像头已断开."));

@@ -16,7 +16,7 @@
 
 #include "capture/FilterGraph.h"
 #include "capture/Snapixture.h"
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 #include "capture/VirtualCamera.h"
 
 namespace {
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
         QElapsedTimer waited;
         waited.start();
         QImage frame;
-        while (!camera.SampleGrabber()->GrabBitmap(frame)) {
+        while (camera.SampleGrabber()->GrabBitmap(frame) != 0) {
             if (waited.elapsed() > 3000) {
                 return false;
             }

@@ -10,7 +10,7 @@
 
 #include "capture/FilterGraph.h"
 #include "capture/Snapixture.h"
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 #include "capture/VirtualCamera.h"
 
 static double CpuMs() {

@@ -13,5 +13,5 @@ EDirectShowException::EDirectShowException(int code)
     : std::runtime_error(FormatMessage(code)), FCode(code) {}
 
 QString EDirectShowException::Message() const {
-    return QString::fromLocal8Bit(what());
+    return QString::fromUtf8(what());
 }

@@ -11,7 +11,8 @@ class EDirectShowException : public std::runtime_error {
     explicit EDirectShowException(int code);
 
     int Code() const { return FCode; }
-    // The system's text for the code followed by " ($<hex>).".
+    // The system's text for the code followed by " ($<hex>)."; what() holds
+    // the same text as UTF-8.
     QString Message() const;
 
   private:

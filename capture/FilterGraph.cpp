@@ -1,12 +1,12 @@
 // The capture graph over the VideoIo seam.
 #include "capture/FilterGraph.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <thread>
-#include <vector>
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -14,10 +14,6 @@
 
 #include <QMetaObject>
 #include <QMutexLocker>
-
-#include "capture/DirectShowException.h"
-#include "capture/VideoIo.h"
-#include "capture/VideoWindow.h"
 
 namespace {
 constexpr uint32_t kBufferCount = 4;
@@ -27,66 +23,32 @@ constexpr int kPollTimeoutMs = 1000;
 // Owns one running stream: the mapped buffers and the streaming thread.
 class StreamWorker {
   public:
-    StreamWorker(VideoIo* io, int fd, int width, int height, int stride, TSampleGrabber* grabber,
-                 TVideoWindow* renderer, std::function<void(int)> onLost)
+    using FrameHandler = std::function<void(const QImage&)>;
+    using LostHandler = std::function<void(int error)>;
+
+    StreamWorker(VideoIo* io, int fd, int width, int height, int stride, FrameHandler onFrame,
+                 LostHandler onLost)
         : FIo(io),
           FFd(fd),
           FWidth(width),
           FHeight(height),
           FStride(stride),
-          FGrabber(grabber),
-          FRenderer(renderer),
+          FOnFrame(std::move(onFrame)),
           FOnLost(std::move(onLost)) {}
 
     ~StreamWorker() { Stop(); }
 
     // GUI thread. 0, or -errno with everything released again.
     int Start() {
-        FWakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (FWakeFd < 0) {
+        FWake.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (!FWake.Valid()) {
             return -errno;
         }
-        v4l2_requestbuffers req{};
-        req.count = kBufferCount;
-        req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        req.memory = V4L2_MEMORY_MMAP;
-        int r = FIo->Ioctl(FFd, VIDIOC_REQBUFS, &req);
+        const int r = Prepare();
         if (r < 0) {
             Release();
             return r;
         }
-        FRequested = true;
-        if (req.count == 0) {
-            Release();
-            return -ENOMEM;
-        }
-        for (uint32_t i = 0; i < req.count; ++i) {
-            v4l2_buffer buf{};
-            buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            buf.memory = V4L2_MEMORY_MMAP;
-            buf.index = i;
-            if ((r = FIo->Ioctl(FFd, VIDIOC_QUERYBUF, &buf)) < 0) {
-                Release();
-                return r;
-            }
-            int error = -EIO;
-            void* p = FIo->Mmap(buf.length, FFd, buf.m.offset, &error);
-            if (!p) {
-                Release();
-                return error;
-            }
-            FMappings.push_back({p, buf.length});
-            if ((r = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf)) < 0) {
-                Release();
-                return r;
-            }
-        }
-        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if ((r = FIo->Ioctl(FFd, VIDIOC_STREAMON, &type)) < 0) {
-            Release();
-            return r;
-        }
-        FStreaming = true;
         FThread = std::thread([this] { Run(); });
         return 0;
     }
@@ -96,7 +58,7 @@ class StreamWorker {
     int Stop() {
         if (FThread.joinable()) {
             const uint64_t one = 1;
-            [[maybe_unused]] auto n = ::write(FWakeFd, &one, sizeof one);
+            [[maybe_unused]] auto n = ::write(FWake.Get(), &one, sizeof one);
             FThread.join();
         }
         return Release();
@@ -105,10 +67,44 @@ class StreamWorker {
     uint64_t Delivered() const { return FDelivered.load(std::memory_order_relaxed); }
 
   private:
-    struct Mapping {
-        void* address;
-        std::size_t length;
-    };
+    // Buffers requested, mapped and queued, stream on.
+    int Prepare() {
+        v4l2_requestbuffers req{};
+        req.count = kBufferCount;
+        req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        req.memory = V4L2_MEMORY_MMAP;
+        if (const int r = FIo->Ioctl(FFd, VIDIOC_REQBUFS, &req); r < 0) {
+            return r;
+        }
+        FRequested = true;
+        if (req.count == 0) {
+            return -ENOMEM;
+        }
+        for (uint32_t i = 0; i < req.count; ++i) {
+            v4l2_buffer buf{};
+            buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+            buf.memory = V4L2_MEMORY_MMAP;
+            buf.index = i;
+            if (const int r = FIo->Ioctl(FFd, VIDIOC_QUERYBUF, &buf); r < 0) {
+                return r;
+            }
+            int error = -EIO;
+            void* p = FIo->Mmap(buf.length, FFd, buf.m.offset, &error);
+            if (!p) {
+                return error;
+            }
+            FMappings.emplace_back(FIo, p, buf.length);
+            if (const int r = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf); r < 0) {
+                return r;
+            }
+        }
+        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (const int r = FIo->Ioctl(FFd, VIDIOC_STREAMON, &type); r < 0) {
+            return r;
+        }
+        FStreaming = true;
+        return 0;
+    }
 
     int Release() {
         int first = 0;
@@ -122,8 +118,8 @@ class StreamWorker {
             note(FIo->Ioctl(FFd, VIDIOC_STREAMOFF, &type));
             FStreaming = false;
         }
-        for (const Mapping& m : FMappings) {
-            note(FIo->Munmap(m.address, m.length));
+        for (TDeviceMapping& m : FMappings) {
+            note(m.Release());
         }
         FMappings.clear();
         if (FRequested) {
@@ -133,10 +129,7 @@ class StreamWorker {
             note(FIo->Ioctl(FFd, VIDIOC_REQBUFS, &req));
             FRequested = false;
         }
-        if (FWakeFd >= 0) {
-            ::close(FWakeFd);
-            FWakeFd = -1;
-        }
+        FWake.Reset();
         return first;
     }
 
@@ -162,9 +155,9 @@ class StreamWorker {
     // Streaming thread: no program code beyond handing frames on runs here.
     void Run() {
         for (;;) {
-            const int ready = FIo->Poll(FFd, FWakeFd, kPollTimeoutMs);
+            const int ready = FIo->Poll(FFd, FWake.Get(), kPollTimeoutMs);
             if (ready < 0) {
-                return Lost(ready);
+                return FOnLost(ready);
             }
             if (ready & VideoIo::kPollWoken) {
                 return;
@@ -180,15 +173,15 @@ class StreamWorker {
                 continue;
             }
             if (r < 0 || buf.index >= FMappings.size()) {
-                return Lost(r < 0 ? r : -EIO);
+                return FOnLost(r < 0 ? r : -EIO);
             }
             if (!(buf.flags & V4L2_BUF_FLAG_ERROR) &&
                 buf.bytesused >= static_cast<uint32_t>(FStride) * FHeight) {
-                Deliver(static_cast<const uint8_t*>(FMappings[buf.index].address));
+                Deliver(static_cast<const uint8_t*>(FMappings[buf.index].Address()));
             }
             // A failed re-queue is final: the buffer is not tried again.
             if (const int q = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf); q < 0) {
-                return Lost(q);
+                return FOnLost(q);
             }
         }
     }
@@ -205,26 +198,18 @@ class StreamWorker {
             }
         }
         FDelivered.fetch_add(1, std::memory_order_relaxed);
-        if (FGrabber) {
-            FGrabber->StoreFrame(image);
-        }
-        if (FRenderer) {
-            FRenderer->PresentFrame(image);
-        }
+        FOnFrame(image);
     }
 
-    void Lost(int error) { FOnLost(error); }
-
     VideoIo* FIo;
-    int FFd;
+    int FFd;  // borrowed from the device filter, which outlives the worker
     int FWidth, FHeight, FStride;
-    TSampleGrabber* FGrabber;
-    TVideoWindow* FRenderer;
-    std::function<void(int)> FOnLost;
-    int FWakeFd = -1;
+    FrameHandler FOnFrame;
+    LostHandler FOnLost;
+    TUniqueFd FWake;
     bool FRequested = false;
     bool FStreaming = false;
-    std::vector<Mapping> FMappings;
+    std::vector<TDeviceMapping> FMappings;
     std::thread FThread;
     std::atomic<uint64_t> FDelivered{0};
     QImage FPool[3];
@@ -237,38 +222,27 @@ TFilter::TFilter(QObject* owner) : QObject(owner) {}
 
 TFilter::~TFilter() {
     SetFilterGraph(nullptr);
-    Unbind();
 }
 
 void TFilter::SetFilterGraph(TFilterGraph* graph) {
     TFilterGraph::Move(this, FGraph, graph);
 }
 
-void TFilter::Bind() {
+int TFilter::Bind() {
     Unbind();
-    FBindError = 0;
     if (FMoniker.IsNone()) {
-        return;
+        return 0;
     }
     const int fd = FMoniker.io->Open(FMoniker.path.toStdString());
     if (fd < 0) {
-        FBindError = -fd;
-        return;
+        return fd;
     }
-    FIo = FMoniker.io;
-    FFd = fd;
-}
-
-void TFilter::Unbind() {
-    if (FFd >= 0) {
-        FIo->Close(FFd);
-    }
-    FFd = -1;
-    FIo = nullptr;
+    FDevice = TDeviceFd(FMoniker.io, fd);
+    return 0;
 }
 
 int TFilter::Ioctl(unsigned long request, void* arg) const {
-    return FFd >= 0 ? FIo->Ioctl(FFd, request, arg) : -ENXIO;
+    return FDevice.Valid() ? FDevice.Io()->Ioctl(FDevice.Get(), request, arg) : -ENXIO;
 }
 
 int TFilter::GetFormat(v4l2_format& format) const {
@@ -294,26 +268,26 @@ void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
     TFilterGraph::Move(this, FGraph, graph);
 }
 
-bool TSampleGrabber::GrabBitmap(QImage& bitmap) const {
+int TSampleGrabber::GrabBitmap(QImage& bitmap) const {
     if (!FGraph || !FGraph->Active()) {
-        throw EDirectShowException(ENOTCONN);
+        return -ENOTCONN;
     }
     QMutexLocker lock(&FMutex);
     if (FLatest.isNull()) {
-        return false;
+        return -EAGAIN;
     }
     // Frames are never written once handed out, so sharing is a safe copy;
     // the photo pipeline's first write detaches it.
     bitmap = FLatest;
-    return true;
+    return 0;
 }
 
-void TSampleGrabber::StoreFrame(const QImage& frame) {
+void TSampleGrabber::FrameArrived(const QImage& frame) {
     QMutexLocker lock(&FMutex);
     FLatest = frame;
 }
 
-void TSampleGrabber::ClearFrame() {
+void TSampleGrabber::FrameGone() {
     QMutexLocker lock(&FMutex);
     FLatest = QImage();
 }
@@ -330,32 +304,71 @@ TFilterGraph::~TFilterGraph() {
     if (FGrabber) {
         FGrabber->SetFilterGraph(nullptr);
     }
-    if (FRenderer) {
-        FRenderer->SetFilterGraph(nullptr);
+    while (!FSinks.empty()) {
+        RemoveSink(FSinks.back());
     }
 }
 
-void TFilterGraph::Join(TVideoWindow* w) {
-    if (FRenderer && FRenderer != w) {
-        FRenderer->SetFilterGraph(nullptr);
-    }
-    FRenderer = w;
+void TFilterGraph::Join(TSampleGrabber* g) {
+    FGrabber = g;
+    AddSink(g);
 }
 
-void TFilterGraph::Leave(QObject* member) {
-    // A member leaving a running graph stops the stream first, so the
-    // streaming thread never touches a member that is gone.
-    if (member == FFilter || member == FGrabber || member == FRenderer) {
-        FWorker.reset();
-        FRendered = false;
-    }
-    if (member == FFilter) {
-        FFilter->Unbind();
+void TFilterGraph::Leave(TFilter* f) {
+    // The device goes with its filter: the streaming thread stops first.
+    if (f == FFilter) {
+        ReleaseDevice();
         FFilter = nullptr;
-    } else if (member == FGrabber) {
+    }
+}
+
+void TFilterGraph::Leave(TSampleGrabber* g) {
+    RemoveSink(g);
+    if (g == FGrabber) {
         FGrabber = nullptr;
-    } else if (member == FRenderer) {
-        FRenderer = nullptr;
+    }
+}
+
+void TFilterGraph::AddSink(IFrameSink* sink) {
+    {
+        QMutexLocker lock(&FSinksMutex);
+        if (!sink || std::find(FSinks.begin(), FSinks.end(), sink) != FSinks.end()) {
+            return;
+        }
+        FSinks.push_back(sink);
+    }
+    sink->GraphChanged(this);
+}
+
+void TFilterGraph::RemoveSink(IFrameSink* sink) {
+    {
+        // Taken while the streaming thread may be delivering: once we hold the
+        // lock, no delivery to this sink is under way or will start.
+        QMutexLocker lock(&FSinksMutex);
+        const auto it = std::find(FSinks.begin(), FSinks.end(), sink);
+        if (it == FSinks.end()) {
+            return;
+        }
+        FSinks.erase(it);
+    }
+    sink->GraphChanged(nullptr);
+}
+
+void TFilterGraph::Deliver(const QImage& frame) {
+    QMutexLocker lock(&FSinksMutex);
+    for (IFrameSink* sink : FSinks) {
+        sink->FrameArrived(frame);
+    }
+}
+
+void TFilterGraph::PictureGone() {
+    std::vector<IFrameSink*> sinks;
+    {
+        QMutexLocker lock(&FSinksMutex);
+        sinks = FSinks;
+    }
+    for (IFrameSink* sink : sinks) {
+        sink->FrameGone();
     }
 }
 
@@ -367,47 +380,41 @@ void TFilterGraph::ReleaseDevice() {
     }
 }
 
-void TFilterGraph::SetActive(bool active) {
+int TFilterGraph::SetActive(bool active) {
     if (!active) {
         ReleaseDevice();
-        if (FGrabber) {
-            FGrabber->ClearFrame();
-        }
+        PictureGone();
+        FBindError = 0;
         FActive = false;
-        return;
+        return 0;
     }
     if (FActive) {
-        return;
+        return 0;
     }
-    if (FFilter) {
-        FFilter->Bind();
-    }
+    FBindError = FFilter ? FFilter->Bind() : 0;
     FActive = true;
+    return FBindError;
 }
 
-void TFilterGraph::ClearInsertedFilters() {
+int TFilterGraph::ClearInsertedFilters() {
     FRendered = false;
     if (!FWorker) {
-        return;
+        return 0;
     }
     const int r = FWorker->Stop();
     FWorker.reset();
-    if (FRenderer) {
-        FRenderer->ClearFrame();
-    }
-    if (r < 0) {
-        throw EDirectShowException(-r);
-    }
+    PictureGone();
+    return r;
 }
 
 int TFilterGraph::RenderStream() {
     if (FWorker) {
-        // Already running on a rendered path: the format is fixed while the
+        // Already running on a rendered stream: the format is fixed while the
         // device streams.
         return 0;
     }
     FRendered = false;
-    if (!FActive || !FFilter || !FFilter->HasDevice() || !FGrabber || !FRenderer) {
+    if (!FActive || !FFilter || !FFilter->HasDevice()) {
         return -ENXIO;
     }
     v4l2_format format;
@@ -434,50 +441,45 @@ int TFilterGraph::RenderStream() {
     return 0;
 }
 
-bool TFilterGraph::RunGraph() {
+int TFilterGraph::RunGraph() {
     if (!FActive || !FFilter) {
-        return false;
+        return -ENXIO;
     }
     if (!FFilter->HasDevice()) {
         // The device could not be opened (held by another program, gone):
         // the run is refused with the device's own reason.
-        if (FFilter->FBindError != 0) {
-            throw EDirectShowException(FFilter->FBindError);
-        }
-        return false;
+        return FBindError ? FBindError : -ENXIO;
     }
     if (FWorker) {
-        return true;
+        return 0;
     }
     if (!FRendered) {
-        return false;
+        return -ENXIO;
     }
     const uint64_t generation = ++FGeneration;
     auto worker = std::make_unique<StreamWorker>(
-        FFilter->FIo, FFilter->FFd, FWidth, FHeight, FStride, FGrabber, FRenderer,
+        FFilter->FDevice.Io(), FFilter->FDevice.Get(), FWidth, FHeight, FStride,
+        [this](const QImage& frame) { Deliver(frame); },
         [this, generation](int error) {
             // Streaming thread: hand the teardown to the GUI thread.
             QMetaObject::invokeMethod(
                 this, [this, generation, error] { StreamLost(generation, error); },
                 Qt::QueuedConnection);
         });
-    const int r = worker->Start();
-    if (r < 0) {
-        throw EDirectShowException(-r);
+    if (const int r = worker->Start(); r < 0) {
+        return r;
     }
     FWorker = std::move(worker);
-    return true;
+    return 0;
 }
 
-void TFilterGraph::StopGraph() {
+int TFilterGraph::StopGraph() {
     if (!FWorker) {
-        return;
+        return 0;
     }
     const int r = FWorker->Stop();
     FWorker.reset();
-    if (r < 0) {
-        throw EDirectShowException(-r);
-    }
+    return r;
 }
 
 void TFilterGraph::StreamLost(uint64_t generation, int error) {
@@ -489,12 +491,7 @@ void TFilterGraph::StreamLost(uint64_t generation, int error) {
     ReleaseDevice();
     // A frozen last frame would look like a live camera, and a photograph of
     // it would show a moment the camera no longer delivers.
-    if (FRenderer) {
-        FRenderer->ClearFrame();
-    }
-    if (FGrabber) {
-        FGrabber->ClearFrame();
-    }
+    PictureGone();
     if (OnStreamLost) {
         OnStreamLost(error);
     }

@@ -1,24 +1,28 @@
-// The capture graph: one open device session (TFilterGraph) with its members,
-// the device filter (TFilter), the sample grabber (TSampleGrabber) and the
-// video window that renders the live picture (TVideoWindow).
+// The capture graph: one open device session (TFilterGraph) with its device
+// filter (TFilter), and the frame sinks its stream feeds: the sample grabber
+// (TSampleGrabber) and whatever else joins (a video window, for one).
 //
 // Threads: everything here runs on the GUI thread except the streaming thread
 // that RunGraph starts. That thread only dequeues frames, hands them to the
-// grabber and the video window, and re-queues buffers.
+// sinks and re-queues buffers.
+//
+// Errors: every operation that can fail returns 0 or -errno.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QImage>
 #include <QMutex>
 #include <QObject>
 
+#include "capture/DeviceHandles.h"
+#include "capture/FrameSink.h"
 #include "capture/SysDevEnum.h"
 
 struct v4l2_format;
-class TVideoWindow;
 class TFilterGraph;
 class StreamWorker;
 
@@ -41,7 +45,7 @@ class TFilter : public QObject {
     void SetBaseFilter(const TMoniker& moniker) { FMoniker = moniker; }
 
     // Whether a device is bound (the graph is active and the device opened).
-    bool HasDevice() const { return FFd >= 0; }
+    bool HasDevice() const { return FDevice.Valid(); }
     // A device request on the bound device: 0 or -errno; -ENXIO when none is
     // bound.
     int Ioctl(unsigned long request, void* arg) const;
@@ -52,20 +56,18 @@ class TFilter : public QObject {
 
   private:
     friend class TFilterGraph;
-    // Binding happens on activation; a moniker that cannot be bound leaves
-    // the member without a device and keeps the reason.
-    void Bind();
-    void Unbind();
+    // Binding happens on activation: 0, or -errno when the moniker's device
+    // cannot be opened (the member then has no device).
+    int Bind();
+    void Unbind() { FDevice.Reset(); }
 
     TFilterGraph* FGraph = nullptr;
     TMoniker FMoniker;
-    VideoIo* FIo = nullptr;
-    int FFd = -1;
-    int FBindError = 0;  // positive errno of the last failed bind
+    TDeviceFd FDevice;
 };
 
 // Keeps the latest frame: BGR24 (QImage::Format_BGR888), top row first.
-class TSampleGrabber : public QObject {
+class TSampleGrabber : public QObject, public IFrameSink {
     Q_OBJECT
 
   public:
@@ -75,14 +77,13 @@ class TSampleGrabber : public QObject {
     TFilterGraph* FilterGraph() const { return FGraph; }
     void SetFilterGraph(TFilterGraph* graph);
 
-    // GUI thread. Copies the latest frame into bitmap: true on success,
-    // false (bitmap untouched) when no frame has arrived. Throws
-    // EDirectShowException when the graph is not active (no grabber exists).
-    bool GrabBitmap(QImage& bitmap) const;
+    // GUI thread. Shares the latest frame into bitmap: 0, -EAGAIN (bitmap
+    // untouched) when no frame has arrived, -ENOTCONN when the graph is not
+    // active (no grabber exists then).
+    int GrabBitmap(QImage& bitmap) const;
 
-    // Streaming thread.
-    void StoreFrame(const QImage& frame);
-    void ClearFrame();
+    void FrameArrived(const QImage& frame) override;  // streaming thread
+    void FrameGone() override;                        // GUI thread
 
   private:
     TFilterGraph* FGraph = nullptr;
@@ -101,30 +102,36 @@ class TFilterGraph : public QObject {
 
     bool Active() const { return FActive; }
     // true: a new session with the device filter bound from its moniker
-    // (nothing streaming yet); false: everything stopped and released.
-    void SetActive(bool active);
+    // (nothing streaming yet). The graph is active even when the device cannot
+    // be opened; the bind's -errno is returned and kept for RunGraph.
+    // false: everything stopped and released, sinks told the picture is gone.
+    int SetActive(bool active);
 
-    // Stops streaming and frees the buffers; the device stays open. Throws
-    // EDirectShowException when the device refuses to stop (after releasing
-    // everything all the same).
-    void ClearInsertedFilters();
+    // Stops streaming and frees the buffers; the device stays open. Returns
+    // the device's complaint, if any, after releasing everything all the same.
+    int ClearInsertedFilters();
 
-    // Prepares the preview path: device -> grabber (BGR24) -> video window.
-    // 0, -ENXIO when there is no device or no video window, or the device's
-    // -errno when it refuses the format (-EBUSY: another program streams).
+    // Prepares the stream: the device set to deliver BGR24. 0; -ENXIO when no
+    // device is bound; the device's -errno when it refuses the format (-EBUSY:
+    // another program streams from it).
     int RenderStream();
-    // Starts streaming on a rendered path. false when there is nothing to run
-    // (no device, or nothing rendered); throws EDirectShowException when the
-    // device refuses to run.
-    bool RunGraph();
-    void StopGraph();
+    // Starts streaming on a rendered stream: 0; -ENXIO when nothing is
+    // rendered; the bind's -errno when the device could not be opened; the
+    // device's -errno when it refuses to run (everything released again).
+    int RunGraph();
+    // Stops streaming: 0, or the device's complaint (everything released).
+    int StopGraph();
     bool Running() const { return FWorker != nullptr; }
 
     TFilter* DeviceFilter() const { return FFilter; }
     TSampleGrabber* Grabber() const { return FGrabber; }
-    TVideoWindow* Renderer() const { return FRenderer; }
 
-    // The size the device delivers on the rendered path.
+    // Sinks are borrowed. After RemoveSink returns, the streaming thread no
+    // longer calls that sink. GUI thread.
+    void AddSink(IFrameSink* sink);
+    void RemoveSink(IFrameSink* sink);
+
+    // The size the device delivers on the rendered stream.
     int FrameWidth() const { return FWidth; }
     int FrameHeight() const { return FHeight; }
 
@@ -132,18 +139,16 @@ class TFilterGraph : public QObject {
     uint64_t FramesDelivered() const;
 
     // GUI thread: called once the stream was torn down because the device
-    // is gone (unplugged) or failed for good; the grabber is empty by then.
+    // is gone (unplugged) or failed for good; the sinks were told already.
     std::function<void(int error)> OnStreamLost;
 
   private:
     friend class TFilter;
     friend class TSampleGrabber;
-    friend class TVideoWindow;
     void Join(TFilter* f) { FFilter = f; }
-    void Join(TSampleGrabber* g) { FGrabber = g; }
-    // A graph renders into one window: a new one replaces the old.
-    void Join(TVideoWindow* w);
-    void Leave(QObject* member);
+    void Join(TSampleGrabber* g);
+    void Leave(TFilter* f);
+    void Leave(TSampleGrabber* g);
     // Moves a member from the graph it is in (current) to graph.
     template <class Member>
     static void Move(Member* member, TFilterGraph*& current, TFilterGraph* graph) {
@@ -158,6 +163,10 @@ class TFilterGraph : public QObject {
             current->Join(member);
         }
     }
+    // Streaming thread: hands a frame to every sink.
+    void Deliver(const QImage& frame);
+    // GUI thread: tells every sink the picture is gone.
+    void PictureGone();
     // Stops streaming, frees the buffers and closes the device.
     void ReleaseDevice();
     // GUI thread: the streaming thread met a final error (camera unplugged).
@@ -166,7 +175,9 @@ class TFilterGraph : public QObject {
     bool FActive = false;
     TFilter* FFilter = nullptr;  // borrowed members
     TSampleGrabber* FGrabber = nullptr;
-    TVideoWindow* FRenderer = nullptr;
+    mutable QMutex FSinksMutex;  // guards FSinks: the streaming thread reads it
+    std::vector<IFrameSink*> FSinks;
+    int FBindError = 0;  // -errno of the last failed bind
     bool FRendered = false;
     int FWidth = 0, FHeight = 0, FStride = 0;
     std::unique_ptr<StreamWorker> FWorker;

@@ -10,10 +10,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "app/MessageBoxes.h"
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
-#include "capture/VideoWindow.h"
 
 namespace {
 
@@ -40,13 +38,11 @@ TSnapixture::TSnapixture(QObject* owner) : QObject(owner) {
 
 TSnapixture::~TSnapixture() {
     // Stop streaming before any member goes; the video window is its owner's.
-    try {
-        FFilterGraph->StopGraph();
-        FFilterGraph->ClearInsertedFilters();
-    } catch (const EDirectShowException&) {
-        // Everything is released even when the device complains.
-    }
+    // Everything is released even when the device complains.
+    FFilterGraph->StopGraph();
+    FFilterGraph->ClearInsertedFilters();
     FFilterGraph->SetActive(false);
+    SetVideoWindow(nullptr);
     FSampleGrabber->SetFilterGraph(nullptr);
     FFilter->SetFilterGraph(nullptr);
     delete FSampleGrabber;
@@ -54,10 +50,16 @@ TSnapixture::~TSnapixture() {
     delete FFilterGraph;
 }
 
-void TSnapixture::SetVideoWindow(TVideoWindow* window) {
+void TSnapixture::SetVideoWindow(IFrameSink* window) {
+    if (window == FVideoWindow) {
+        return;
+    }
+    if (FVideoWindow) {
+        FFilterGraph->RemoveSink(FVideoWindow);
+    }
     FVideoWindow = window;
     if (window) {
-        window->SetFilterGraph(FFilterGraph);
+        FFilterGraph->AddSink(window);
     }
 }
 
@@ -87,6 +89,12 @@ void TSnapixture::Fail(const QString& reason) {
     FLastError = reason;
 }
 
+void TSnapixture::Raise(int error) {
+    const EDirectShowException e(-error);
+    Fail(e.Message());
+    throw e;
+}
+
 namespace {
 QString DeviceLostText(int error) {
     return error == -ENODEV ? QStringLiteral("摄像头已断开 (拔出或断电).")
@@ -108,11 +116,15 @@ int TSnapixture::Connect() {
         FFilterGraph->ClearInsertedFilters();
         FFilterGraph->SetActive(false);
         FFilter->SetBaseFilter(FMoniker);
-        FFilterGraph->SetActive(true);
+        // A device that cannot be opened leaves the graph active without one;
+        // the next run reports why.
+        if (const int bound = FFilterGraph->SetActive(true); bound < 0) {
+            Fail(EDirectShowException(-bound).Message());
+        }
         Fire(Onconnected);
         return 0;
     } catch (const std::exception& e) {
-        Fail(ErrorText(e));
+        Fail(QString::fromUtf8(e.what()));
         return 1;
     }
 }
@@ -141,23 +153,19 @@ int TSnapixture::Preview() {
         SampleWidth = static_cast<int32_t>(current.fmt.pix.width);
         SampleHeight = static_cast<int32_t>(current.fmt.pix.height);
     }
-    if (FVideoWindow) {
-        try {
-            // A device that refuses the stream (held by another program, gone)
-            // is a refused run: it escapes to the caller with its reason.
-            const int rendered = FFilterGraph->RenderStream();
-            if (rendered < 0 && rendered != -ENXIO) {
-                throw EDirectShowException(-rendered);
-            }
-            if (FFilterGraph->RunGraph()) {
-                CaptureStatus = csPrev;
-                FLostError = 0;
-                result = 0;
-            }
-        } catch (const EDirectShowException& e) {
-            Fail(e.Message());
-            throw;
-        }
+    // A device that refuses the stream (held by another program, gone) is a
+    // refused run: it escapes to the caller with its reason.
+    const int rendered = FFilterGraph->RenderStream();
+    if (rendered < 0 && rendered != -ENXIO) {
+        Raise(rendered);
+    }
+    const int run = FFilterGraph->RunGraph();
+    if (run == 0) {
+        CaptureStatus = csPrev;
+        FLostError = 0;
+        result = 0;
+    } else if (run != -ENXIO) {
+        Raise(run);
     }
     return result;
 }
@@ -184,51 +192,66 @@ void TSnapixture::DelayWait(uint32_t ms) {
 }
 
 int TSnapixture::Capture() {
-    FLastError.clear();
-    try {
-        Fire(OnBeforeCapture);
-        if (Delay) {
-            DelayWait(DelayTime);
-        }
-        bool grabbed = false;
-        try {
-            grabbed = FSampleGrabber->GrabBitmap(FBitmap);
-        } catch (const EDirectShowException&) {
-            Fail(FLostError ? DeviceLostText(FLostError) + QStringLiteral(" 未拍照.")
-                            : QStringLiteral("摄像头没有在预览, 未拍照."));
-            return 1;
-        }
-        if (!grabbed) {
-            // Without a frame of its own a photograph would show the previous
-            // one's picture: a moment the camera did not deliver now.
-            Fail(FLostError ? DeviceLostText(FLostError) + QStringLiteral(" 未拍照.")
-                            : QStringLiteral("摄像头没有送来画面, 未拍照."));
-            return 1;
-        }
-        if (RunOutputPipeline() != 0) {
-            return 1;
-        }
-        Fire(OnCaptured);
-        return 0;
-    } catch (const std::exception& e) {
-        Fail(ErrorText(e));
+    if (FBusy) {
+        // A second photograph asked for while the first one waits (a timer, a
+        // key, a handler running inside the delay): the first one goes on.
+        Fail(QStringLiteral("上一张照片还没有拍完, 未拍照."));
         return 1;
     }
+    FBusy = true;
+    const TCapStatus before = CaptureStatus;
+    CaptureStatus = csCapt;
+    FLastError.clear();
+    int result = 1;
+    try {
+        result = CaptureSteps();
+    } catch (const std::exception& e) {
+        Fail(QString::fromUtf8(e.what()));
+    }
+    // A Stop or a lost device during the wait has said what the device is now.
+    if (CaptureStatus == csCapt) {
+        CaptureStatus = before;
+    }
+    FBusy = false;
+    return result;
+}
+
+int TSnapixture::CaptureSteps() {
+    Fire(OnBeforeCapture);
+    if (Delay) {
+        DelayWait(DelayTime);
+    }
+    const int grabbed = FSampleGrabber->GrabBitmap(FBitmap);
+    if (grabbed < 0) {
+        // Without a frame of its own a photograph would show the previous
+        // one's picture: a moment the camera did not deliver now.
+        if (FLostError) {
+            Fail(DeviceLostText(FLostError) + QStringLiteral(" 未拍照."));
+        } else if (grabbed == -ENOTCONN) {
+            Fail(QStringLiteral("摄像头没有在预览, 未拍照."));
+        } else {
+            Fail(QStringLiteral("摄像头没有送来画面, 未拍照."));
+        }
+        return 1;
+    }
+    if (RunOutputPipeline() != 0) {
+        return 1;
+    }
+    FLastError.clear();  // a refusal of a nested call is no failure of this one
+    Fire(OnCaptured);
+    return 0;
 }
 
 int TSnapixture::Stop() {
     const TCapStatus previous = CaptureStatus;
-    try {
-        FFilterGraph->ClearInsertedFilters();
-        FFilterGraph->SetActive(false);
+    const int r = FFilterGraph->ClearInsertedFilters();
+    FFilterGraph->SetActive(false);  // the stream is released whatever the device said
+    if (r == 0) {
         CaptureStatus = csStop;
         return 0;
-    } catch (const EDirectShowException& e) {
-        // The stream is released all the same; do not keep the device open.
-        FFilterGraph->SetActive(false);
-        CaptureStatus = previous;
-        Fail(e.Message());
-        ShowMessageBox(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"));
-        return 1;
     }
+    CaptureStatus = previous;
+    Fail(EDirectShowException(-r).Message());
+    Fire(OnStopFailed);
+    return 1;
 }

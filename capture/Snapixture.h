@@ -14,10 +14,10 @@
 
 #include "capture/SysDevEnum.h"
 
+class IFrameSink;
 class TFilterGraph;
 class TFilter;
 class TSampleGrabber;
-class TVideoWindow;
 
 enum TCapStatus : uint8_t { csNone, csPrev, csReco, csStop, csCapt };
 
@@ -36,12 +36,21 @@ class TSnapixture : public QObject {
     explicit TSnapixture(QObject* owner = nullptr);
     ~TSnapixture() override;
 
-    // The four operations; each returns 0 on success and 1 on failure.
+    // The four operations; each returns 0 on success and 1 on failure, with
+    // LastError saying why.
     virtual int Connect();
-    // A run the device refuses escapes as EDirectShowException.
+    // A run the device refuses escapes as EDirectShowException. Runs with or
+    // without a video window: the grabber always gets the frames.
     virtual int Preview();
+    // Refused (1) while a photograph is under way, for instance when called
+    // again from an event handler during the delay wait.
     virtual int Capture();
+    // A device that refuses to stop is released all the same; the result is 1
+    // and OnStopFailed fires.
     virtual int Stop();
+
+    // Whether a photograph is under way (Capture has not returned yet).
+    bool Busy() const { return FBusy; }
 
     // --- Properties with setters or read-only access -------------------------
     const TMoniker& Moniker() const { return FMoniker; }
@@ -51,10 +60,10 @@ class TSnapixture : public QObject {
     TSampleGrabber* SampleGrabber() const { return FSampleGrabber; }
     TFilterGraph* FilterGraph() const { return FFilterGraph; }
 
-    TVideoWindow* VideoWindow() const { return FVideoWindow; }
-    // Attaches the window to this component's graph; the previous window is
-    // not detached here (the owner does that after Stop).
-    void SetVideoWindow(TVideoWindow* window);
+    // The sink that shows the live picture (borrowed; none by default). A new
+    // one replaces the previous one in the graph.
+    IFrameSink* VideoWindow() const { return FVideoWindow; }
+    void SetVideoWindow(IFrameSink* window);
 
     // The photograph: 24 bits per pixel, bytes B G R, row 0 on top
     // (QImage::Format_BGR888). Empty until the first frame is grabbed.
@@ -109,13 +118,19 @@ class TSnapixture : public QObject {
     // The running preview lost its device (unplugged, or failed for good). The
     // stream is already released; LastError says why. GUI thread.
     TNotifyEvent OnDeviceLost;
+    // Stop met a device that refused to stop; LastError says why.
+    TNotifyEvent OnStopFailed;
 
   private:
     void Fire(const TNotifyEvent& event);
     // Waits `ms` milliseconds while the GUI thread keeps dispatching events.
     void DelayWait(uint32_t ms);
     void Fail(const QString& reason);
+    // The component's one translation of a device error: LastError, then
+    // EDirectShowException. Never returns.
+    [[noreturn]] void Raise(int error);
     void DeviceLost(int error);
+    int CaptureSteps();
 
     // Steps 4 to 10 of a photograph, on ABitmap: size rule, caption, scaling,
     // OnCapturing, black and white, encoding, naming and writing. Returns 0
@@ -127,13 +142,14 @@ class TSnapixture : public QObject {
     TFilterGraph* FFilterGraph = nullptr;      // owned (Qt child)
     TFilter* FFilter = nullptr;                // owned (Qt child)
     TSampleGrabber* FSampleGrabber = nullptr;  // owned (Qt child)
-    TVideoWindow* FVideoWindow = nullptr;      // borrowed
+    IFrameSink* FVideoWindow = nullptr;        // borrowed
 
     QImage FBitmap;
     QByteArray FJpeg;
     QString FFileName;
     QString FLastError;
     int FLostError = 0;  // -errno that ended the stream; 0 after a Preview runs
+    bool FBusy = false;  // inside Capture
 
     int32_t FInputResolution = 4;
     int32_t FOutputResolution = 4;

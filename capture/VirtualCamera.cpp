@@ -107,6 +107,15 @@ void VirtualCamera::PlugIn() {
     toldGone_.clear();
 }
 
+void VirtualCamera::SetControlFlags(uint32_t id, uint32_t flags) {
+    std::lock_guard lock(mutex_);
+    for (Control& c : controls_) {
+        if (c.id == id) {
+            c.flags = flags;
+        }
+    }
+}
+
 int VirtualCamera::OpenDescriptors() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(descriptors_.size());
@@ -481,7 +490,7 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
             q->maximum = c->maximum;
             q->step = c->step;
             q->default_value = c->defaultValue;
-            q->flags = 0;
+            q->flags = c->flags;
             return 0;
         }
         case VIDIOC_G_CTRL:

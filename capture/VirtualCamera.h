@@ -49,6 +49,9 @@ class VirtualCamera final : public VideoIo {
     // on, and opening fails too, until it is plugged in again.
     void Unplug();
     void PlugIn();
+    // The flags its control query reports for control id (for example
+    // V4L2_CTRL_FLAG_INACTIVE), until the next Reset.
+    void SetControlFlags(uint32_t id, uint32_t flags);
 
     // Introspection for tests.
     int OpenDescriptors() const;
@@ -78,6 +81,7 @@ class VirtualCamera final : public VideoIo {
         uint32_t id;
         const char* name;
         int32_t minimum, maximum, step, defaultValue, value;
+        uint32_t flags = 0;
     };
     struct Buffer {
         std::vector<uint8_t> memory;

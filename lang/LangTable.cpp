@@ -1,18 +1,15 @@
 // The loaded message table, lookup of a text by message key, and the language-file export.
 #include "lang/LangTable.h"
 
-#include <fcntl.h>
 #include <iconv.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <iterator>
 
 #include <QDir>
 #include <QFile>
 
 #include "lang/MessageTable.h"
+#include "photo/SafeWrite.h"
 
 namespace {
 
@@ -49,45 +46,18 @@ class Iconv {
     iconv_t cd_;
 };
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-QString SystemError(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Creates (or truncates) the file and writes it; on failure returns the message for the user.
+// Replaces the file in one step (a link in its place is replaced, not followed; a pipe or folder
+// is refused); on failure returns the message for the user.
 bool WriteFile(const QString& path, const QByteArray& bytes, QString* errorMessage) {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        *errorMessage =
-            QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemError(errno));
-        return false;
+    const std::optional<TWriteFailure> failure = ReplaceFileContents(path, bytes);
+    if (!failure) {
+        return true;
     }
-    const bool written = WriteAll(fd, bytes);
-    const int writeError = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed) {
-        *errorMessage = QStringLiteral("Cannot write file \"%1\". %2")
-                            .arg(path, SystemError(written ? errno : writeError));
-        return false;
-    }
-    return true;
+    const QString what = failure->Stage == TWriteStage::Create
+                             ? QStringLiteral("Cannot create file \"%1\". %2")
+                             : QStringLiteral("Cannot write file \"%1\". %2");
+    *errorMessage = what.arg(path, failure->Reason);
+    return false;
 }
 
 // The bytes of one language file, every line key "=" text CR LF; nothing, with *errorMessage

@@ -16,9 +16,10 @@ std::unique_ptr<QStringList> LoadLangTable();
 QString LangText(const QStringList& table, const QString& key);
 
 // Writes chn.lan (GBK), cht.lan (Big5) and eng.lan (ASCII) into `folder` (the program folder), in
-// that order, each replacing any file of that name. A file that cannot be written ends the export
-// there: returns false and sets *errorMessage (when given) to a text naming the full path and the
-// system's error text; files written before it stay.
+// that order, each replacing any file or link of that name in one step (a link is replaced, never
+// written through). A file that cannot be written, or a name held by a folder, pipe or device,
+// ends the export there: returns false and sets *errorMessage (when given) to a text naming the
+// full path and the reason; files written before it stay.
 bool ExportLangFiles(QString* errorMessage, const QString& folder);
 
 // `text` in the iconv encoding `encoding`, converted exactly: nothing when a character has no

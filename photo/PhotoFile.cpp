@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 namespace PhotoPipeline {
 
@@ -54,6 +56,24 @@ int PlaceNoReplace(const QByteArray& temp, const QByteArray& final) {
     return 0;
 }
 
+// Gives the unnamed file `fd` the name `final` unless something already has that name.
+// Returns 0, or the errno of the refusal (EEXIST when the name is taken).
+int LinkNoReplace(int fd, const QByteArray& final) {
+    // Naming a descriptor through /proc needs no privilege; AT_EMPTY_PATH does, and is the
+    // way left where /proc is not mounted.
+    static const bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
+    const int done =
+        viaProc ? ::linkat(AT_FDCWD, ("/proc/self/fd/" + QByteArray::number(fd)).constData(),
+                           AT_FDCWD, final.constData(), AT_SYMLINK_FOLLOW)
+                : ::linkat(fd, "", AT_FDCWD, final.constData(), AT_EMPTY_PATH);
+    return done == 0 ? 0 : errno;
+}
+
+bool IsTempFileName(const char* name) {
+    static const QRegularExpression pattern(QStringLiteral("^\\.snapix-[0-9a-f]{16}\\.tmp$"));
+    return pattern.match(QLatin1String(name)).hasMatch();
+}
+
 }  // namespace
 
 TPhotoFile::~TPhotoFile() {
@@ -62,9 +82,10 @@ TPhotoFile::~TPhotoFile() {
 
 void TPhotoFile::Discard() {
     if (FFd >= 0) {
-        ::close(FFd);
+        ::close(FFd);  // an unnamed file goes with its last descriptor
         FFd = -1;
     }
+    FUnnamed = false;
     if (!FTempPath.isEmpty()) {
         ::unlink(FTempPath.constData());
         FTempPath.clear();
@@ -75,9 +96,24 @@ bool TPhotoFile::Open(const QString& finalName, QString& error) {
     Discard();
     FWriteError.clear();
     FWritten = 0;
-    // The temporary file lives beside the final one, so that placing it is a rename
-    // within one file system, and starts with a dot so that file browsers hide it.
+    // The temporary file lives beside the final one, so that placing it is a link or a
+    // rename within one file system.
     const QString folder = finalName.left(finalName.lastIndexOf(QLatin1Char('/')) + 1);
+    // Unnamed where the file system allows: a process killed while writing leaves nothing.
+    const QByteArray nativeFolder =
+        QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
+    const int unnamed = ::open(nativeFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (unnamed >= 0) {
+        FFd = unnamed;
+        FUnnamed = true;
+        return true;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error = Failure(finalName, qt_error_string(errno));
+        return false;
+    }
+    // Otherwise a named one, starting with a dot so that file browsers hide it; a killed
+    // process leaves it behind, and RemoveStaleTempFiles clears it at a later start.
     for (int tries = 0; tries < 100; ++tries) {
         const QByteArray path = QFile::encodeName(
             folder + QStringLiteral(".snapix-%1.tmp")
@@ -127,10 +163,15 @@ TPlaceResult TPhotoFile::Place(const TNameFor& nameFor) {
     if (why.isEmpty() && ::fdatasync(FFd) != 0) {
         why = qt_error_string(errno);
     }
-    const int fd = FFd;
-    FFd = -1;
-    if (::close(fd) != 0 && why.isEmpty()) {
-        why = qt_error_string(errno);
+    // A named file is closed before it is placed, so that a failing close (which some
+    // network file systems use to report a failed write) keeps it from being placed. An
+    // unnamed one needs its descriptor to be placed; its data are on disk already.
+    if (!FUnnamed) {
+        const int fd = FFd;
+        FFd = -1;
+        if (::close(fd) != 0 && why.isEmpty()) {
+            why = qt_error_string(errno);
+        }
     }
     if (!why.isEmpty()) {
         Discard();
@@ -140,9 +181,12 @@ TPlaceResult TPhotoFile::Place(const TNameFor& nameFor) {
 
     for (unsigned attempt = 0; attempt < MaxNameAttempts; ++attempt) {
         const QString name = attempt == 0 ? result.FileName : nameFor(attempt);
-        const int refusal = PlaceNoReplace(FTempPath, QFile::encodeName(name));
+        const QByteArray native = QFile::encodeName(name);
+        const int refusal =
+            FUnnamed ? LinkNoReplace(FFd, native) : PlaceNoReplace(FTempPath, native);
         if (refusal == 0) {
             FTempPath.clear();  // it is the photograph now
+            Discard();
             result.Ok = true;
             result.FileName = name;
             return result;
@@ -172,6 +216,28 @@ TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write)
         file.SetWriteError(why);
     }
     return file.Place(nameFor);
+}
+
+int RemoveStaleTempFiles(const QString& folder, std::chrono::seconds olderThan) {
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir) {
+        return 0;
+    }
+    const time_t cutoff = ::time(nullptr) - time_t(olderThan.count());
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempFileName(entry->d_name)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_mtime < cutoff &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 }  // namespace PhotoPipeline

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -20,9 +21,10 @@ struct TPlaceResult {
 // The candidate names of a photograph, attempt 0 first.
 using TNameFor = std::function<QString(unsigned attempt)>;
 
-// A photograph file being written: a temporary file beside its final name, flushed to
-// disk and then placed under the first free name without replacing anything. A file
-// that is never placed is removed when this object goes.
+// A photograph file being written: a temporary file beside its final name (unnamed where
+// the file system allows, so a killed process leaves nothing), flushed to disk and then
+// placed under the first free name without replacing anything. A file that is never
+// placed is removed when this object goes.
 class TPhotoFile {
   public:
     TPhotoFile() = default;
@@ -46,7 +48,8 @@ class TPhotoFile {
     void Discard();
 
     int FFd = -1;
-    QByteArray FTempPath;
+    bool FUnnamed = false;  // O_TMPFILE: no name until it is placed
+    QByteArray FTempPath;   // the named temporary file, where unnamed ones are not available
     QString FWriteError;
     int64_t FWritten = 0;
 };
@@ -62,6 +65,13 @@ TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write)
 
 // Writes all of `data` to `fd`, retrying short writes and EINTR.
 bool WriteAll(int fd, const char* data, size_t size, QString& error);
+
+// Removes from `folder` the named temporary files that this program's processes killed while
+// writing a photograph left behind (".snapix-<16 hex digits>.tmp", plain files of this user)
+// when they are older than `olderThan`; a younger one may be written right now by another
+// copy. Returns how many it removed.
+int RemoveStaleTempFiles(const QString& folder,
+                         std::chrono::seconds olderThan = std::chrono::minutes(1));
 
 // How many names PlacePhotoFile tries before it gives up.
 constexpr unsigned MaxNameAttempts = 10000;

@@ -4,25 +4,41 @@
 //  - a section line is "[name]"; a value line is "key=value"; a line whose first non-blank
 //    character is ";" is a comment; any other line is ignored by the reader and kept by the writer;
 //  - section and key names match without regard to letter case;
-//  - blanks around names and values are dropped, and a value in matching double or single quotes
-//    is returned without them;
+//  - blanks around names and values are dropped (Ctrl-Z, the old end-of-file mark that editors
+//    on Windows leave at the end, counts as a blank), and a value in matching double or single
+//    quotes is returned without them;
 //  - the first matching section wins (later sections of the same name are not searched), and
 //    within it the first matching key wins;
 //  - a value is cut to 2047 characters.
-// Lines may end in CR LF or LF, the last line may lack its newline, and a UTF-8 byte-order mark at
-// the start is skipped; the writer keeps all of these as found. The file is UTF-8 text; bytes that
-// are not valid UTF-8 do not stop the reader and are written back untouched.
+// Lines may end in CR LF, LF or a lone CR, the last line may lack its line end, and a UTF-8
+// byte-order mark at the start is skipped; the writer keeps all of these as found. Lines are
+// UTF-8; a line that is not valid UTF-8 is read as GBK, the code page in which Windows writes
+// this program's settings for its users. The writer changes only its own line and writes it in
+// UTF-8; every other byte is written back untouched.
+//
+// The file is read only when it is a plain file of at most 1 MB, opened without blocking: a pipe
+// or a device (a link to /dev/zero) in its place is unreadable, as is a file of any other kind.
 #include "settings/IniFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QStringDecoder>
 
-#include <vector>
+#include "photo/SafeWrite.h"
 
 namespace {
 
 constexpr qsizetype kMaxValueLength = 2047;
+constexpr qint64 kMaxFileSize = 1024 * 1024;
+constexpr char kCtrlZ = 0x1A;
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 
 struct RawLine {
@@ -43,20 +59,18 @@ IniText Split(const QByteArray& bytes) {
         pos = kUtf8Bom.size();
     }
     while (pos < bytes.size()) {
-        const qsizetype lf = bytes.indexOf('\n', pos);
+        qsizetype end = pos;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r') {
+            ++end;
+        }
         RawLine line;
-        if (lf < 0) {
-            line.text = bytes.mid(pos);
-            pos = bytes.size();
-        } else {
-            line.text = bytes.mid(pos, lf - pos);
-            line.end = "\n";
-            pos = lf + 1;
+        line.text = bytes.mid(pos, end - pos);
+        if (end < bytes.size()) {
+            const bool crLf =
+                bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n';
+            line.end = crLf ? "\r\n" : bytes.mid(end, 1);
         }
-        if (line.text.endsWith('\r') && !line.end.isEmpty()) {
-            line.text.chop(1);
-            line.end = "\r\n";
-        }
+        pos = end + line.end.size();
         ini.lines.push_back(std::move(line));
     }
     return ini;
@@ -79,6 +93,39 @@ struct ParsedLine {
     QString value;  // for a value line: blanks dropped, unquoted
 };
 
+bool IsBlank(QChar c) {
+    return c.isSpace() || c == QLatin1Char(kCtrlZ);
+}
+
+QString Trim(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.mid(begin, end - begin);
+}
+
+bool IsBlankLine(const QByteArray& raw) {
+    for (const char c : raw) {
+        if (c != ' ' && c != '\t' && c != kCtrlZ) {
+            return false;
+        }
+    }
+    return true;
+}
+
+QString DecodeLine(const QByteArray& raw) {
+    if (QByteArrayView(raw).isValidUtf8()) {
+        return QString::fromUtf8(raw);
+    }
+    QStringDecoder gbk("GBK");
+    return gbk.isValid() ? gbk.decode(raw) : QString::fromUtf8(raw);
+}
+
 QString Unquote(const QString& text) {
     if (text.size() >= 2 && text.front() == text.back() &&
         (text.front() == QLatin1Char('"') || text.front() == QLatin1Char('\''))) {
@@ -89,19 +136,19 @@ QString Unquote(const QString& text) {
 
 ParsedLine Parse(const QByteArray& raw) {
     ParsedLine parsed;
-    const QString line = QString::fromUtf8(raw).trimmed();
+    const QString line = Trim(DecodeLine(raw));
     if (line.startsWith(QLatin1Char(';'))) {
         parsed.kind = LineKind::Comment;
     } else if (line.startsWith(QLatin1Char('['))) {
         const qsizetype close = line.lastIndexOf(QLatin1Char(']'));
         if (close > 0) {
             parsed.kind = LineKind::Section;
-            parsed.name = line.mid(1, close - 1).trimmed();
+            parsed.name = Trim(line.mid(1, close - 1));
         }
     } else if (const qsizetype eq = line.indexOf(QLatin1Char('=')); eq >= 0) {
         parsed.kind = LineKind::Value;
-        parsed.name = line.left(eq).trimmed();
-        parsed.value = Unquote(line.mid(eq + 1).trimmed());
+        parsed.name = Trim(line.left(eq));
+        parsed.value = Unquote(Trim(line.mid(eq + 1)));
     }
     return parsed;
 }
@@ -192,19 +239,51 @@ void Insert(IniText& ini, qsizetype at, QByteArray text, const QByteArray& end) 
     ini.lines.insert(ini.lines.begin() + at, RawLine{std::move(text), end});
 }
 
-// The file's bytes; empty for a missing file, nullopt when it exists and cannot be read.
+// The file's bytes; empty for a missing file, nullopt when it exists and cannot be read. Opened
+// without blocking, so a pipe in the file's place cannot hold the program up, and read only when
+// it is a plain file within the size cap, so a device cannot fill the memory.
 std::optional<QByteArray> ReadFile(const QString& fileName) {
-    QFile file(fileName);
-    if (!file.exists()) {
-        return QByteArray();
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return QByteArray();  // missing (a dangling link too)
+        }
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+        ::close(fd);
         return std::nullopt;
     }
+    // The size may change while the file is read; the cap holds whatever it reads. One byte more
+    // than the size tells whether the end has been reached.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype total = 0;
+    for (;;) {
+        if (total == bytes.size()) {
+            if (total > kMaxFileSize) {
+                break;
+            }
+            bytes.resize(qMin(total * 2, kMaxFileSize + 1));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            total = -1;
+        }
+        if (n <= 0) {
+            break;
+        }
+        total += n;
+    }
+    ::close(fd);
+    if (total < 0 || total > kMaxFileSize) {
+        return std::nullopt;
+    }
+    bytes.truncate(total);
     return bytes;
 }
 
@@ -256,28 +335,16 @@ bool WriteIniValue(const QString& FileName, const QString& Section, const QStrin
         Insert(ini, after + 1, (Key.trimmed() + QLatin1Char('=') + encoded).toUtf8(), end);
     } else {
         qsizetype count = ini.lines.size();
-        if (count > 0 && !ini.lines.back().text.trimmed().isEmpty()) {
+        if (count > 0 && !IsBlankLine(ini.lines.back().text)) {
             Insert(ini, count++, QByteArray(), end);  // a blank line before the new section
         }
         Insert(ini, count, (QLatin1Char('[') + Section.trimmed() + QLatin1Char(']')).toUtf8(), end);
         Insert(ini, count + 1, (Key.trimmed() + QLatin1Char('=') + encoded).toUtf8(), end);
     }
 
-    // QSaveFile writes a temporary file beside the target and renames it over the target on
-    // commit; a QSaveFile destroyed without commit removes its temporary file, so the old file
-    // stays untouched on any failure. Unbuffered, because a buffered QSaveFile flushes only at
-    // commit and does not notice when that flush falls short (a full disk): it would rename a
-    // truncated file over the good one.
-    QSaveFile file(FileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        throw EIniWriteError(FileName);
-    }
-    const QByteArray bytes = Join(ini);
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        throw EIniWriteError(FileName);
-    }
-    if (!file.commit()) {
+    // Replaced in one step, so the old file stays whole on any failure (a full disk), and a link
+    // in its place is replaced rather than written through.
+    if (ReplaceFileContents(FileName, Join(ini))) {
         throw EIniWriteError(FileName);
     }
     return true;

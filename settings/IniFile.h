@@ -15,7 +15,8 @@ class EIniWriteError : public std::runtime_error {
 };
 
 // The value of Key in Section of FileName, or Default when the file, the section or the key is
-// missing or the file cannot be read. Never creates the file. At most 2047 characters are returned.
+// missing or the file cannot be read (also when it is no plain file or is over 1 MB). Never
+// blocks, never creates the file. At most 2047 characters are returned.
 QString ReadIniValue(const QString& FileName, const QString& Section, const QString& Key,
                      const QString& Default);
 
@@ -26,6 +27,7 @@ std::optional<QString> TryReadIniValue(const QString& FileName, const QString& S
 
 // Stores Value under Section and Key, creating the file, section or key as needed and keeping every
 // other line as it was. The file is replaced in one step (temporary file, then rename), so it is
-// never left half-written. Returns true; throws EIniWriteError on any failure.
+// never left half-written, and a link in its place is replaced rather than written through. A
+// file that cannot be read is not rewritten. Returns true; throws EIniWriteError on any failure.
 bool WriteIniValue(const QString& FileName, const QString& Section, const QString& Key,
                    const QString& Value);

@@ -19,36 +19,55 @@ QString ReadStoredSavePath() {
     return ReadIniValue(IniFileName, kSettingsSection, kSavePathKey, AppPath);
 }
 
+// A relative stored folder belongs with the program, not with whoever started it.
+QString Resolve(const QString& stored) {
+    return QDir::isAbsolutePath(stored) ? stored : AppPath + stored;
+}
+
+// The stored folder that the last window show could not use; empty when it could.
+QString gStandInFor;
+
 }  // namespace
 
-void LoadSavePathAtShow() {
+std::optional<TSavePathFallback> LoadSavePathAtShow() {
+    gStandInFor.clear();
     const QString stored = ReadStoredSavePath();
     if (stored.isEmpty()) {
         SavePath = AppPath;
-        return;
+        return std::nullopt;
     }
-    if (QFileInfo(stored).isDir() || QDir().mkdir(stored)) {
-        SavePath = AsFolder(stored);
-        return;
+    const QString folder = Resolve(stored);
+    if (QFileInfo(folder).isDir() || QDir().mkdir(folder)) {
+        SavePath = AsFolder(folder);
+        return std::nullopt;
     }
-    // Neither a folder nor creatable (missing parent, or a file of that name).
+    gStandInFor = folder;
     SavePath = AppPath;
-    WriteIniValue(IniFileName, kSettingsSection, kSavePathKey, AppPath);
+    return TSavePathFallback{folder, AppPath};
 }
 
 void ReadSavePathSetting() {
     const QString stored = ReadStoredSavePath();
+    const QString folder = Resolve(stored);
     if (stored.isEmpty()) {
         SavePath = AppPath;
-    } else if (QFileInfo(stored).isDir()) {
-        SavePath = AsFolder(stored);
+    } else if (QFileInfo(folder).isDir()) {
+        SavePath = AsFolder(folder);
+    } else if (folder == gStandInFor) {
+        SavePath = AppPath;
     } else {
-        SavePath = stored;
+        SavePath = folder;
     }
+}
+
+bool SavePathIsStandIn() {
+    return !gStandInFor.isEmpty() && SavePath == AppPath;
 }
 
 void WriteSavePathSetting(const QString& path) {
     WriteIniValue(IniFileName, kSettingsSection, kSavePathKey, path);
+    // The user's own choice replaces the folder that could not be used.
+    gStandInFor.clear();
 }
 
 quint32 FileNoFromText(const QString& text) {

@@ -1,22 +1,38 @@
 // The two values that outlive a run: the photo folder and the last serial number.
 #pragma once
 
+#include <optional>
+
 #include <QString>
 
 inline const QString kSettingsSection = QStringLiteral("Snapix");
 inline const QString kSavePathKey = QStringLiteral("SavePath");
 inline const QString kMaxFileNoKey = QStringLiteral("MaxFileNo");
 
+// A stored photo folder that could not be used at window show, and what this run uses instead.
+struct TSavePathFallback {
+    QString Unusable;     // the stored folder, relative names completed with AppPath
+    QString UsedInstead;  // AppPath
+};
+
 // Photo folder at window show: the global SavePath becomes the stored folder (default AppPath).
-// An empty value means AppPath. A folder that does not exist is created, one level only; when
-// that fails SavePath becomes AppPath and AppPath is stored (which may throw EIniWriteError, after
-// SavePath has been set). A stored value that names a folder is used with "/" appended when it
-// lacks one; the file itself is not changed.
-void LoadSavePathAtShow();
+// An empty value means AppPath; a relative one is taken relative to AppPath, whatever the working
+// folder. A folder that does not exist is created, one level only. A value that names a folder is
+// used with "/" appended when it lacks one; the file itself is never changed.
+// When the folder neither exists nor can be created (a drive not mounted, a missing parent, a file
+// of that name), SavePath becomes AppPath for this run and the fallback is returned; the stored
+// value stays, so the folder is used again once it is back.
+std::optional<TSavePathFallback> LoadSavePathAtShow();
 
 // The base step of committing the photo folder: the global SavePath := the stored folder (default
-// AppPath, also for an empty value), with "/" appended when the value names a folder without it.
+// AppPath, also for an empty value; relative to AppPath), with "/" appended when the value names a
+// folder without it. While the stored folder is the one the last show could not use and still
+// cannot be used, SavePath stays AppPath.
 void ReadSavePathSetting();
+
+// Whether SavePath is only this run's stand-in for a stored folder that cannot be used; storing it
+// would lose the user's folder.
+bool SavePathIsStandIn();
 
 // Stores a photo folder under "SavePath". Throws EIniWriteError.
 void WriteSavePathSetting(const QString& path);

@@ -272,6 +272,47 @@ TEST_F(MainWindowTest, SavePathThatCannotBeStoredIsReportedOnce) {
     EXPECT_TRUE(boxes[0].text.contains(IniFileName)) << boxes[0].text.toStdString();
 }
 
+// A stored photo folder that cannot be used (a drive not mounted) is said once
+// in the left panel; photographs go to the program folder for this run, and
+// the stored folder stays, also through a commit of the settings.
+TEST_F(MainWindowTest, UnusablePhotoFolderIsReportedOnceAndTheStoredFolderKept) {
+    const QString unmounted = folder.filePath("media/usb/photos/");
+    const QByteArray ini = "[Snapix]\r\nSavePath=" + unmounted.toUtf8() + "\r\nMaxFileNo=3\r\n";
+    QFile file(folder.filePath("snapix.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
+    file.close();
+
+    StartWithPicture();
+    EXPECT_EQ(SavePath, AppPath);
+    const QString told = Info();
+    EXPECT_TRUE(told.contains(unmounted)) << told.toStdString();
+    EXPECT_TRUE(told.contains("\"" + AppPath + "\"")) << told.toStdString();
+
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    EXPECT_EQ(Status(), QStringLiteral("拍照完成."));
+    EXPECT_EQ(Photos().size(), 1);
+    SendMessage(form.get(), WM_SAVEPATH_CHANGED);
+    EXPECT_EQ(SavePath, AppPath);
+    EXPECT_EQ(ReadIniValue(IniFileName, "Snapix", "SavePath", ""), unmounted);
+
+    // Shown again (back from the tray): not said a second time.
+    form->hide();
+    form->show();
+    EXPECT_NE(Info(), told);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowTest, WindowStartClearsTemporaryPhotoFilesThatKilledCopiesLeft) {
+    const QString leftover = folder.filePath(".snapix-00000000deadbeef.tmp");
+    QFile file(leftover);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("half a photo") > 0 && file.flush());
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                 QFileDevice::FileModificationTime));
+    file.close();
+    Start();
+    EXPECT_FALSE(QFileInfo::exists(leftover));
+}
+
 TEST_F(MainWindowTest, ASecondStartShowsTheWindowInItsNormalState) {
     QTemporaryDir runtime;
     const QByteArray previous = qgetenv("XDG_RUNTIME_DIR");

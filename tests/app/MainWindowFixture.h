@@ -68,7 +68,7 @@ class MainWindowTest : public ::testing::Test {
             [this] {
                 QImage frame;
                 return form->Snapixture->FilterGraph()->Active() &&
-                       form->Snapixture->SampleGrabber()->GrabBitmap(frame);
+                       form->Snapixture->SampleGrabber()->GrabBitmap(frame) == 0;
             },
             timeoutMs);
     }

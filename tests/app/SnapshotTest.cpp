@@ -363,3 +363,15 @@ TEST(ShutterSound, IsAnEightBitMonoWaveOf5480Samples) {
     }
     EXPECT_GT(loud, 20);
 }
+
+TEST_F(MainWindowTest, ADeviceThatRefusesToStopIsReportedInABoxAndStillReleased) {
+    StartWithPicture();
+    VirtualCamera::Instance().SetFaults({.streamOffFails = true});
+    SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error:"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Stop Device Fail!"));
+    // The preview came back at the new size all the same.
+    EXPECT_EQ(form->Snapixture->CaptureStatus, csPrev);
+    EXPECT_EQ(form->Snapixture->SampleWidth, 320);
+}

@@ -5,10 +5,10 @@
 #include <linux/videodev2.h>
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QThread>
 #include <QTimer>
 
-#include "app/MessageBoxes.h"
 #include "capture/DirectShowException.h"
 #include "capture/SysDevEnum.h"
 #include "support/TestFiles.h"
@@ -93,11 +93,11 @@ TEST_F(VirtualCameraTest, PreviewFiresEventsInOrderAndShowsMovingPicture) {
 
     ASSERT_TRUE(WaitForFrame());
     QImage first, later;
-    ASSERT_TRUE(camera->SampleGrabber()->GrabBitmap(first));
+    ASSERT_EQ(camera->SampleGrabber()->GrabBitmap(first), 0);
     EXPECT_EQ(first.format(), QImage::Format_BGR888);
     EXPECT_EQ(first.size(), QSize(640, 480));
     QTest::qWait(150);
-    ASSERT_TRUE(camera->SampleGrabber()->GrabBitmap(later));
+    ASSERT_EQ(camera->SampleGrabber()->GrabBitmap(later), 0);
     EXPECT_NE(first, later) << "the picture should move";
     EXPECT_TRUE(QTest::qWaitFor([this] { return window->FramesPainted() > 0; }, 2000));
 }
@@ -146,12 +146,107 @@ TEST_F(VirtualCameraTest, RefusedSizeKeepsTheDeviceFormat) {
     EXPECT_EQ(camera->SampleHeight, 480);
 }
 
-TEST_F(VirtualCameraTest, PreviewWithoutVideoWindowRendersNothing) {
-    TSnapixture c;
-    c.SetMoniker(VirtualMoniker());
-    EXPECT_EQ(c.Preview(), 1);
-    EXPECT_NE(c.CaptureStatus, csPrev);
-    EXPECT_FALSE(VirtualCamera::Instance().Streaming());
+// A sink that counts what the graph hands it.
+class CountingSink : public IFrameSink {
+  public:
+    void FrameArrived(const QImage& frame) override {
+        QMutexLocker lock(&mutex);
+        ++frames;
+        last = frame;
+    }
+    void FrameGone() override { ++gone; }
+    int Frames() const {
+        QMutexLocker lock(&mutex);
+        return frames;
+    }
+    int gone = 0;  // GUI thread only
+
+  private:
+    mutable QMutex mutex;
+    int frames = 0;
+    QImage last;
+};
+
+TEST_F(VirtualCameraTest, WithoutAWindowThePreviewStillFeedsTheGrabber) {
+    camera.reset();  // one stream at a time on the virtual camera
+    TSnapixture headless;
+    headless.SetMoniker(VirtualMoniker());
+    ASSERT_EQ(headless.Preview(), 0);
+    EXPECT_EQ(headless.CaptureStatus, csPrev);
+    QImage frame;
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return headless.SampleGrabber()->GrabBitmap(frame) == 0; }, 3000));
+    EXPECT_EQ(frame.size(), QSize(640, 480));
+}
+
+TEST(FilterGraph, RunsWithNoSinkAndFeedsEverySinkItHas) {
+    qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
+    VirtualCamera& vc = VirtualCamera::Instance();
+    vc.Reset();
+    TFilterGraph graph;
+    TFilter device;
+    device.SetFilterGraph(&graph);
+    device.SetBaseFilter(TMoniker{VirtualCamera::kPath, &vc});
+    ASSERT_EQ(graph.SetActive(true), 0);
+    ASSERT_EQ(graph.RenderStream(), 0);
+    ASSERT_EQ(graph.RunGraph(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return graph.FramesDelivered() >= 2; }, 3000))
+        << "frames flow with no sink at all";
+
+    CountingSink a, b;
+    graph.AddSink(&a);
+    graph.AddSink(&b);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return a.Frames() >= 2 && b.Frames() >= 2; }, 3000));
+    graph.RemoveSink(&a);
+    const int seenByA = a.Frames();
+    const int seenByB = b.Frames();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b.Frames() >= seenByB + 2; }, 3000));
+    EXPECT_EQ(a.Frames(), seenByA) << "a removed sink gets nothing more";
+
+    EXPECT_EQ(graph.ClearInsertedFilters(), 0);
+    EXPECT_EQ(b.gone, 1) << "the sinks still in the graph hear that the picture is gone";
+    EXPECT_EQ(a.gone, 0);
+    graph.SetActive(false);
+    EXPECT_EQ(vc.OpenDescriptors(), 0);
+    device.SetFilterGraph(nullptr);
+    graph.RemoveSink(&b);
+}
+
+TEST_F(VirtualCameraTest, ASecondPhotographDuringTheDelayIsRefusedAndTheFirstGoesOn) {
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    camera->Delay = true;
+    camera->DelayTime = 300;
+    camera->FileNameType = 2;
+    camera->FileHeader = "first";
+    int inner = -1;
+    TCapStatus during = csNone;
+    QString innerReason;
+    QTimer::singleShot(50, [&] {
+        during = camera->CaptureStatus;
+        inner = camera->Capture();
+        innerReason = camera->LastError();
+    });
+    EXPECT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+    EXPECT_EQ(inner, 1);
+    EXPECT_FALSE(innerReason.isEmpty());
+    EXPECT_EQ(during, csCapt) << "the status says a photograph is under way";
+    EXPECT_EQ(camera->CaptureStatus, csPrev);
+    EXPECT_FALSE(camera->Busy());
+    EXPECT_TRUE(camera->LastError().isEmpty())
+        << "the refusal does not stick to the first photograph";
+    EXPECT_EQ(EntriesOf(photoDir.path()), QStringList{"first.jpg"});
+}
+
+TEST_F(VirtualCameraTest, AStopDuringTheDelayEndsThePhotographWithoutAFile) {
+    ASSERT_EQ(camera->Preview(), 0);
+    ASSERT_TRUE(WaitForFrame());
+    camera->Delay = true;
+    camera->DelayTime = 300;
+    QTimer::singleShot(50, [&] { camera->Stop(); });
+    EXPECT_EQ(camera->Capture(), 1);
+    EXPECT_EQ(camera->CaptureStatus, csStop);
+    EXPECT_TRUE(EntriesOf(photoDir.path()).isEmpty());
 }
 
 TEST_F(VirtualCameraTest, DeviceFailuresReachTheCallerOnceWithTheirReason) {
@@ -290,7 +385,7 @@ TEST_F(VirtualCameraTest, RepaintsAreCoalesced) {
     frame.fill(Qt::red);
     QThread* producer = QThread::create([&] {
         for (int i = 0; i < 200; ++i) {
-            window->PresentFrame(frame);
+            window->FrameArrived(frame);
         }
     });
     producer->start();
@@ -352,15 +447,13 @@ TEST_F(VirtualCameraTest, PictureControlsChangeThePictureAtOnce) {
 TEST_F(VirtualCameraTest, FailedStopSaysSoKeepsTheStatusAndStillReleasesTheDevice) {
     ASSERT_EQ(camera->Preview(), 0);
     ASSERT_TRUE(WaitForFrame());
-    std::vector<TShownMessageBox> boxes;
-    SetMessageBoxRecorder([&](const TShownMessageBox& box) { boxes.push_back(box); });
+    int told = 0;
+    camera->OnStopFailed = [&](QObject*) { ++told; };
     VirtualCamera::Instance().SetFaults({.streamOffFails = true});
     EXPECT_EQ(camera->Stop(), 1);
-    SetMessageBoxRecorder(nullptr);
+    EXPECT_EQ(told, 1);
     EXPECT_EQ(camera->CaptureStatus, csPrev);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error:"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Stop Device Fail!"));
+    EXPECT_EQ(camera->LastError(), QStringLiteral("Input/output error ($5)."));
     EXPECT_EQ(VirtualCamera::Instance().OpenDescriptors(), 0);
     EXPECT_EQ(VirtualCamera::Instance().LiveMappings(), 0);
 }

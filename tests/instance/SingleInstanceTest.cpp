@@ -2,9 +2,15 @@
 // from a crashed copy's leftovers.
 #include "app/SingleInstance.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include <QFile>
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -12,6 +18,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -43,10 +51,11 @@ TEST_F(SingleInstanceTest, SecondCopyAsksTheFirstToShowItself) {
     ASSERT_TRUE(first.TryStart());
     QSignalSpy shown(&first, &SingleInstance::ShowRequested);
 
+    // The first copy answers only after it has passed the request on.
     SingleInstance second;
     EXPECT_FALSE(second.TryStart());
-    EXPECT_TRUE(shown.wait(3000));
     EXPECT_EQ(shown.count(), 1);
+    EXPECT_FALSE(second.HoldsLock());
 }
 
 TEST_F(SingleInstanceTest, LockAndSocketLiveInAFolderOnlyTheUserCanEnter) {
@@ -77,6 +86,83 @@ TEST_F(SingleInstanceTest, LeftoversOfACrashedCopyDoNotBlockANewStart) {
     QLocalSocket client;
     client.connectToServer(fresh.SocketPath());
     EXPECT_TRUE(client.waitForConnected(2000)) << "the new copy listens on the socket";
+}
+
+// What another user (or a crash) may leave at the private folder's name is
+// refused and left exactly as it was; the program then runs unguarded.
+TEST_F(SingleInstanceTest, RuntimeFolderThatIsNotAPlainOwnFolderIsRefusedAndLeftAlone) {
+    const QString folder = SingleInstance::RuntimeFolder().chopped(1);
+    const QString victim = runtime.filePath("victim");
+    const QByteArray native = QFile::encodeName(folder);
+    const struct {
+        const char* name;
+        bool rootOnly;  // only root can give a folder to another user
+        std::function<bool()> plant;
+    } cases[] = {
+        {"link to another folder", false, [&] { return QFile::link(victim, folder); }},
+        {"plain file", false, [&] { return QFile(folder).open(QIODevice::WriteOnly); }},
+        {"folder of another user", true,
+         [&] {
+             return QDir().mkdir(folder) && ::chown(native.constData(), 65534, 65534) == 0 &&
+                    ::chmod(native.constData(), 0755) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.rootOnly && ::geteuid() != 0) {
+            continue;
+        }
+        ASSERT_TRUE(QDir().mkdir(victim));
+        ASSERT_EQ(::chmod(QFile::encodeName(victim).constData(), 0755), 0);
+        ASSERT_TRUE(c.plant());
+        struct stat before {};
+        ASSERT_EQ(::lstat(native.constData(), &before), 0);
+
+        SingleInstance copy;
+        EXPECT_TRUE(copy.TryStart());
+        EXPECT_FALSE(copy.HoldsLock());
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(native.constData(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        struct stat target {};
+        ASSERT_EQ(::stat(QFile::encodeName(victim).constData(), &target), 0);
+        EXPECT_EQ(target.st_mode & 07777, 0755u);
+        EXPECT_TRUE(EntriesOf(victim).isEmpty());
+        EXPECT_TRUE(EntriesOf(folder).isEmpty());
+
+        QFile::remove(folder);
+        QDir(folder).removeRecursively();
+        QDir(victim).removeRecursively();
+    }
+}
+
+// A copy that holds the lock but does not answer (stopped, hung, or without
+// its socket) must not keep a later start from running.
+TEST_F(SingleInstanceTest, RunningCopyThatDoesNotAnswerDoesNotBlockALaterStart) {
+    QDir().mkpath(SingleInstance::RuntimeFolder());
+    SingleInstance probe;
+    const int held = ::open(QFile::encodeName(probe.LockPath()).constData(),
+                            O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    {
+        SCOPED_TRACE("no socket");
+        SingleInstance later;
+        EXPECT_TRUE(later.TryStart());
+        EXPECT_FALSE(later.HoldsLock());
+    }
+    {
+        SCOPED_TRACE("a socket that takes the request and never answers");
+        QLocalServer mute;
+        ASSERT_TRUE(mute.listen(probe.SocketPath()));
+        SingleInstance later;
+        EXPECT_TRUE(later.TryStart());
+        EXPECT_FALSE(later.HoldsLock());
+        EXPECT_TRUE(mute.hasPendingConnections());
+    }
+    ::close(held);
 }
 
 TEST_F(SingleInstanceTest, SecondProgramStartExitsQuietlyWhileTheFirstRuns) {

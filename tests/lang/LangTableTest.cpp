@@ -2,6 +2,7 @@
 #include "lang/LangTable.h"
 
 #include <iconv.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,9 @@
 
 #include "lang/MessageTable.h"
 #include "settings/AppPaths.h"
+#include "support/TestFiles.h"
 
 namespace {
-
-QByteArray ReadBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Decodes a language file back to Unicode, independently of the writer's own conversion.
 QString Decode(const QByteArray& bytes, const char* encoding) {
@@ -221,6 +218,31 @@ TEST(EncodeExactly, RefusesWhatTheEncodingCannotHold) {
         SCOPED_TRACE(c.encoding);
         EXPECT_EQ(EncodeExactly(c.text, c.encoding), c.expected);
     }
+}
+
+// What else may have a language file's name: a link is replaced, and whatever it points to stays
+// untouched; a pipe neither blocks the export nor is written, and ends the export there.
+TEST_F(ExportTest, LinkIsReplacedAndPipeIsRefusedWithoutWaiting) {
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("precious.txt");
+    WriteBytes(target, "keep me");
+    ASSERT_TRUE(QFile::link(target, file("chn.lan")));
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("gone"), file("cht.lan")));
+    ASSERT_TRUE(ExportLangFiles(nullptr, dir_.path()));
+    EXPECT_FALSE(QFileInfo(file("chn.lan")).isSymLink());
+    EXPECT_FALSE(QFileInfo(file("cht.lan")).isSymLink());
+    EXPECT_TRUE(ReadBytes(file("chn.lan")).startsWith("00000001="));
+    EXPECT_EQ(ReadBytes(target), "keep me");
+    EXPECT_EQ(EntriesOf(elsewhere.path()), QStringList{"precious.txt"});
+
+    ASSERT_TRUE(QFile::remove(file("cht.lan")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file("cht.lan")).constData(), 0600), 0);
+    QString error;
+    EXPECT_FALSE(ExportLangFiles(&error, dir_.path()));
+    EXPECT_EQ(error, "Cannot create file \"" + file("cht.lan") + "\". Not a regular file");
+    EXPECT_TRUE(QFileInfo(file("cht.lan")).exists());
+    EXPECT_FALSE(QFileInfo(file("cht.lan")).isFile()) << "the pipe is left as it was";
+    EXPECT_EQ(EntriesOf(dir_.path()), (QStringList{"chn.lan", "cht.lan", "eng.lan"}));
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -143,4 +146,65 @@ TEST(PhotoFile, AFullDiskFailsAndLeavesNothingBehind) {
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.Error.contains(qt_error_string(ENOSPC))) << r.Error.toStdString();
     EXPECT_TRUE(EntriesOf(dir.path()).isEmpty()) << EntriesOf(dir.path()).join(' ').toStdString();
+}
+
+// While a photograph is written, its temporary file has no name in the folder, so a process
+// killed at that moment leaves nothing behind.
+TEST(PhotoFile, TheFileBeingWrittenHasNoNameUntilItIsPlaced) {
+    QTemporaryDir dir;
+    const int probe = ::open(QFile::encodeName(dir.path()).constData(), O_TMPFILE | O_WRONLY, 0600);
+    if (probe < 0) {
+        GTEST_SKIP() << "no unnamed files on this file system; RemoveStaleTempFiles covers it";
+    }
+    ::close(probe);
+    WriteBytes(dir.path() + "/photo.jpg", "earlier");
+    QStringList whileWriting;
+    const TPlaceResult r = PlacePhotoFile(Suffixed(dir.path()), [&](int fd, QString& why) {
+        whileWriting = EntriesOf(dir.path());
+        return WriteAll(fd, "new", 3, why);
+    });
+    ASSERT_TRUE(r.Ok) << r.Error.toStdString();
+    EXPECT_EQ(whileWriting, QStringList{"photo.jpg"});
+    EXPECT_EQ(ReadBytes(dir.path() + "/photo.jpg"), QByteArray("earlier"));
+    EXPECT_EQ(ReadBytes(dir.path() + "/photo_1.jpg"), QByteArray("new"));
+}
+
+// Only this program's leftovers (".snapix-" and 16 hex digits) that are old enough to be
+// nobody's current work go.
+TEST(PhotoFile, StaleTemporaryFilesOfKilledCopiesAreRemoved) {
+    QTemporaryDir dir;
+    const QString stale = ".snapix-0123456789abcdef.tmp";
+    const struct {
+        QString name;
+        bool old;
+        bool removed;
+    } cases[] = {
+        {stale, true, true},
+        {".snapix-fedcba9876543210.tmp", false, false},  // another copy may be writing it
+        {".snapix-notes.tmp", true, false},
+        {"snapix-0123456789abcdef.tmp", true, false},
+        {".snapix-0123456789abcdef.tmp.jpg", true, false},
+        {"20240101120000.jpg", true, false},
+    };
+    const QDateTime twoMinutesAgo = QDateTime::currentDateTime().addSecs(-120);
+    for (const auto& c : cases) {
+        WriteBytes(dir.path() + "/" + c.name, "x");
+        if (c.old) {
+            QFile f(dir.path() + "/" + c.name);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(f.setFileTime(twoMinutesAgo, QFileDevice::FileModificationTime));
+        }
+    }
+    // A folder and a link of that name are not leftovers of ours.
+    ASSERT_TRUE(QDir(dir.path()).mkdir(".snapix-aaaaaaaaaaaaaaaa.tmp"));
+    ASSERT_TRUE(QFile::link(dir.path() + "/20240101120000.jpg",
+                            dir.path() + "/.snapix-bbbbbbbbbbbbbbbb.tmp"));
+
+    EXPECT_EQ(RemoveStaleTempFiles(dir.path()), 1);
+    for (const auto& c : cases) {
+        EXPECT_EQ(QFileInfo::exists(dir.path() + "/" + c.name), !c.removed) << c.name.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(dir.path() + "/.snapix-aaaaaaaaaaaaaaaa.tmp").isDir());
+    EXPECT_TRUE(QFileInfo(dir.path() + "/.snapix-bbbbbbbbbbbbbbbb.tmp").isSymLink());
+    EXPECT_EQ(RemoveStaleTempFiles(dir.path() + "/missing"), 0);
 }

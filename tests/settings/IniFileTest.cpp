@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -64,6 +66,15 @@ TEST_F(IniFileTest, ReadFindsValueOrDefaultByTheRules) {
          QByteArray("\x00\xff\xfe[Snapix\x01\n\xff=\xfe\x00\n", 17) + "[Snapix]\r\nK=v\r\n\x80\x81",
          "Snapix", "K", "v"},
         {"100,000-character line before", "[Snapix]\n" + longLine + "\nK=v\n", "Snapix", "K", "v"},
+        // As Windows writes it for this program's users.
+        {"GBK value", "[Snapix]\r\nSavePath=D:\\\xD5\xD5\xC6\xAC\\\r\n", "Snapix", "SavePath",
+         "D:\\照片\\"},
+        {"GBK line beside UTF-8 lines", "[Snapix]\nA=\xD5\xD5\nB=/照片/\n", "Snapix", "B",
+         "/照片/"},
+        {"lone CR lines", "[Snapix]\rSavePath=/a/\rMaxFileNo=3\r", "Snapix", "MaxFileNo", "3"},
+        {"Ctrl-Z after the last value", "[Snapix]\r\nSavePath=/a/\x1A", "Snapix", "SavePath",
+         "/a/"},
+        {"Ctrl-Z line at the end", "[Snapix]\r\nK=v\r\n\x1A", "Snapix", "K", "v"},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -85,6 +96,79 @@ TEST_F(IniFileTest, ReadOfMissingOrUnreadableFileGivesDefaultAndCreatesNothing) 
     ASSERT_TRUE(QDir(dir_.path()).mkdir("snapix.ini"));  // exists, cannot be read as a file
     EXPECT_EQ(ReadIniValue(path(), "Snapix", "SavePath", "/d/"), "/d/");
     EXPECT_EQ(TryReadIniValue(path(), "Snapix", "SavePath", "/d/"), std::nullopt);
+}
+
+// Anything in the settings file's place that is no plain file of at most 1 MB is unreadable:
+// the read gives the default at once (a pipe must not block it, a device must not fill the
+// memory), and a write refuses it and leaves it as it was.
+TEST_F(IniFileTest, FileThatIsNoPlainFileWithinOneMegabyteIsUnreadableAndKept) {
+    const QByteArray native = QFile::encodeName(path());
+    const struct {
+        const char* name;
+        std::function<bool()> plant;
+    } cases[] = {
+        {"pipe", [&] { return ::mkfifo(native.constData(), 0600) == 0; }},
+        {"link to /dev/zero", [&] { return QFile::link("/dev/zero", path()); }},
+        {"link to a pipe",
+         [&] {
+             return ::mkfifo(QFile::encodeName(path("pipe")).constData(), 0600) == 0 &&
+                    QFile::link(path("pipe"), path());
+         }},
+        {"folder", [&] { return QDir(dir_.path()).mkdir("snapix.ini"); }},
+        {"file over 1 MB",
+         [&] {
+             WriteBytes(path(), "[Snapix]\nK=v\n" + QByteArray(1024 * 1024, ';'));
+             return true;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.plant());
+        struct stat before {};
+        ASSERT_EQ(::lstat(native.constData(), &before), 0);
+
+        EXPECT_EQ(ReadIniValue(path(), "Snapix", "K", "DEF"), "DEF");
+        EXPECT_EQ(TryReadIniValue(path(), "Snapix", "K", "DEF"), std::nullopt);
+        EXPECT_THROW(WriteIniValue(path(), "Snapix", "K", "w"), EIniWriteError);
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(native.constData(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_size, before.st_size);
+        QFile::remove(path());
+        QFile::remove(path("pipe"));
+        QDir(path()).removeRecursively();
+    }
+
+    WriteBytes(path(), "[Snapix]\nK=v\n;" + QByteArray(1024 * 1024 - 14, ';'));
+    ASSERT_EQ(QFileInfo(path()).size(), 1024 * 1024);
+    EXPECT_EQ(ReadIniValue(path(), "Snapix", "K", "DEF"), "v") << "1 MB is still read";
+}
+
+// A link in the settings file's place is read through, but a write replaces the link with the
+// file: nothing outside the folder is written.
+TEST_F(IniFileTest, WriteReplacesALinkInsteadOfWritingThroughIt) {
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("real.ini");
+    WriteBytes(target, "[Snapix]\nK=1\nMaxFileNo=4\n");
+    ASSERT_TRUE(QFile::link(target, path()));
+    EXPECT_EQ(ReadIniValue(path(), "Snapix", "K", "DEF"), "1");
+
+    WriteIniValue(path(), "Snapix", "K", "2");
+    EXPECT_FALSE(QFileInfo(path()).isSymLink());
+    EXPECT_EQ(ReadBytes(path()), "[Snapix]\nK=2\nMaxFileNo=4\n");
+    EXPECT_EQ(ReadBytes(target), "[Snapix]\nK=1\nMaxFileNo=4\n");
+    EXPECT_EQ(EntriesOf(elsewhere.path()), QStringList{"real.ini"});
+
+    // A link to nothing: a missing file, made here on the first write.
+    QFile::remove(path());
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("gone.ini"), path()));
+    EXPECT_EQ(ReadIniValue(path(), "Snapix", "K", "DEF"), "DEF");
+    WriteIniValue(path(), "Snapix", "K", "3");
+    EXPECT_FALSE(QFileInfo(path()).isSymLink());
+    EXPECT_EQ(ReadBytes(path()), "[Snapix]\nK=3\n");
+    EXPECT_EQ(EntriesOf(elsewhere.path()), QStringList{"real.ini"});
 }
 
 struct WriteCase {
@@ -125,6 +209,11 @@ TEST_F(IniFileTest, WriteChangesOnlyItsOwnLine) {
          "[Snapix]\nK=3\nk=2\n"},
         {"binary garbage kept", garbage + "\n[Snapix]\nK=1\n" + garbage, "Snapix", "K", "2",
          garbage + "\n[Snapix]\nK=2\n" + garbage},
+        {"lone CR lines kept", "[Snapix]\rA=1\rK=1\r", "Snapix", "K", "2", "[Snapix]\rA=1\rK=2\r"},
+        {"GBK lines kept", "[Snapix]\r\nP=\xD5\xD5\r\nK=1\r\n", "Snapix", "K", "2",
+         "[Snapix]\r\nP=\xD5\xD5\r\nK=2\r\n"},
+        {"Ctrl-Z line is blank", "[Other]\r\nX=1\r\n\x1A", "Snapix", "K", "v",
+         "[Other]\r\nX=1\r\n\x1A\r\n[Snapix]\r\nK=v\r\n"},
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.name);

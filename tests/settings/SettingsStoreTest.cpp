@@ -46,54 +46,80 @@ TEST_F(SettingsStoreTest, WithoutSettingsFilePhotosGoToProgramFolderAndCounterSt
     EXPECT_EQ(ReadBytes(IniFileName), "[Snapix]\nMaxFileNo=1\n");
 }
 
-// The stored folder is used with "/" appended when it lacks one; the file is only rewritten when
-// the folder can neither be found nor created.
+// The stored folder is used with "/" appended when it lacks one, relative names belong to the
+// program folder. A folder that can neither be found nor created falls back to the program folder
+// for this run only: the file is never rewritten, so the folder is used again once it is back.
 TEST_F(SettingsStoreTest, PhotoFolderAtShow) {
     ASSERT_TRUE(QDir(tmp_.path()).mkdir("photos"));
+    ASSERT_TRUE(QDir(AppPath).mkdir("inside"));
     WriteBytes(tmp("plainfile"), "x");
     const struct {
         const char* name;
         QString stored;
-        QString expected;          // SavePath afterwards
-        QString storedAfterwards;  // "SavePath" in the file afterwards
-        bool created;              // the folder exists afterwards
+        QString expected;  // SavePath afterwards
+        bool fallback;     // reported as unusable
     } cases[] = {
-        {"empty value", "", AppPath, "", false},
-        {"existing folder", tmp("photos/"), tmp("photos/"), tmp("photos/"), true},
-        {"existing folder without /", tmp("photos"), tmp("photos/"), tmp("photos"), true},
-        {"new folder, parent exists", tmp("new1/"), tmp("new1/"), tmp("new1/"), true},
-        {"new folder without /", tmp("new2"), tmp("new2/"), tmp("new2"), true},
-        {"parent missing", tmp("none/deeper/"), AppPath, AppPath, false},
-        {"a file of that name", tmp("plainfile"), AppPath, AppPath, false},
-        {"under a file", tmp("plainfile/sub/"), AppPath, AppPath, false},
+        {"empty value", "", AppPath, false},
+        {"existing folder", tmp("photos/"), tmp("photos/"), false},
+        {"existing folder without /", tmp("photos"), tmp("photos/"), false},
+        {"new folder, parent exists", tmp("new1/"), tmp("new1/"), false},
+        {"new folder without /", tmp("new2"), tmp("new2/"), false},
+        {"relative folder", "inside", AppPath + "inside/", false},
+        {"relative new folder", "made/", AppPath + "made/", false},
+        {"parent missing", tmp("none/deeper/"), AppPath, true},
+        {"a file of that name", tmp("plainfile"), AppPath, true},
+        {"under a file", tmp("plainfile/sub/"), AppPath, true},
+        {"relative, parent missing", "none/deeper/", AppPath, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        writeIni("[Snapix]\r\nSavePath=" + c.stored.toUtf8() + "\r\nMaxFileNo=5\r\n");
+        const QByteArray file = "[Snapix]\r\nSavePath=" + c.stored.toUtf8() + "\r\nMaxFileNo=5\r\n";
+        writeIni(file);
         SavePath.clear();
-        LoadSavePathAtShow();
+        const std::optional<TSavePathFallback> fallback = LoadSavePathAtShow();
         EXPECT_EQ(SavePath, c.expected);
-        EXPECT_EQ(storedSavePath(), c.storedAfterwards);
-        EXPECT_EQ(ReadIniValue(IniFileName, kSettingsSection, kMaxFileNoKey, ""), "5");
-        if (c.created) {
-            EXPECT_TRUE(QFileInfo(c.stored).isDir());
+        EXPECT_EQ(ReadBytes(IniFileName), file);
+        EXPECT_EQ(fallback.has_value(), c.fallback);
+        if (fallback) {
+            EXPECT_EQ(fallback->Unusable,
+                      QDir::isAbsolutePath(c.stored) ? c.stored : AppPath + c.stored);
+            EXPECT_EQ(fallback->UsedInstead, AppPath);
+            EXPECT_TRUE(SavePathIsStandIn());
+        } else {
+            EXPECT_TRUE(QFileInfo(c.expected).isDir());
+            EXPECT_FALSE(SavePathIsStandIn());
         }
     }
     EXPECT_FALSE(QFileInfo::exists(tmp("none")));  // one level only
+    EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath("made"))) << "not the working folder";
+
+    // The folder comes back: the next show uses it.
+    writeIni("[Snapix]\nSavePath=" + tmp("none/deeper/").toUtf8() + "\n");
+    ASSERT_TRUE(LoadSavePathAtShow());
+    ASSERT_TRUE(QDir().mkpath(tmp("none/deeper")));
+    EXPECT_FALSE(LoadSavePathAtShow());
+    EXPECT_EQ(SavePath, tmp("none/deeper/"));
 }
 
-TEST_F(SettingsStoreTest, FailedFallbackWriteRaisesWithFallbackInEffect) {
+// Committing while the stored folder is unusable reads back the stand-in, not the missing
+// folder as a name prefix.
+TEST_F(SettingsStoreTest, CommitWhileTheStoredFolderIsUnusableKeepsTheStandIn) {
     writeIni("[Snapix]\nSavePath=" + tmp("none/deeper/").toUtf8() + "\n");
-    {
-        FileSizeLimit full(0);
-        EXPECT_THROW(LoadSavePathAtShow(), EIniWriteError);
-    }
+    ASSERT_TRUE(LoadSavePathAtShow());
+    ReadSavePathSetting();
     EXPECT_EQ(SavePath, AppPath);
-    EXPECT_EQ(storedSavePath(), tmp("none/deeper/"));
+    EXPECT_TRUE(SavePathIsStandIn());
+
+    ASSERT_TRUE(QDir(tmp_.path()).mkdir("photos"));
+    WriteSavePathSetting(tmp("photos/"));  // the user's own choice ends the stand-in
+    EXPECT_FALSE(SavePathIsStandIn());
+    ReadSavePathSetting();
+    EXPECT_EQ(SavePath, tmp("photos/"));
 }
 
 TEST_F(SettingsStoreTest, CommittedPhotoFolderIsReadBack) {
     ASSERT_TRUE(QDir(tmp_.path()).mkdir("photos"));
+    ASSERT_TRUE(QDir(AppPath).mkdir("photos-rel"));
     const struct {
         const char* name;
         QString written;
@@ -102,6 +128,7 @@ TEST_F(SettingsStoreTest, CommittedPhotoFolderIsReadBack) {
         {"folder with /", tmp("photos/"), tmp("photos/")},
         {"folder without /", tmp("photos"), tmp("photos/")},
         {"not a folder: kept as written", tmp("nowhere/pre"), tmp("nowhere/pre")},
+        {"relative folder", "photos-rel", AppPath + "photos-rel/"},
         {"empty", "", AppPath},
     };
     for (const auto& c : cases) {

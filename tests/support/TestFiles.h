@@ -25,7 +25,8 @@ inline void WriteBytes(const QString& path, const QByteArray& bytes) {
 }
 
 inline QStringList EntriesOf(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
 }
 
 // While alive, no file of this process can grow beyond `bytes`: a write past it fails with EFBIG,

@@ -12,7 +12,7 @@
 
 #include "capture/FilterGraph.h"
 #include "capture/Snapixture.h"
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 #include "capture/VirtualCamera.h"
 
 class VirtualCameraTest : public ::testing::Test {
@@ -46,7 +46,7 @@ class VirtualCameraTest : public ::testing::Test {
             [this] {
                 QImage frame;
                 return camera->FilterGraph()->Active() &&
-                       camera->SampleGrabber()->GrabBitmap(frame);
+                       camera->SampleGrabber()->GrabBitmap(frame) == 0;
             },
             timeoutMs);
     }

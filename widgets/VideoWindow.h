@@ -9,31 +9,30 @@
 #include <QMutex>
 #include <QWidget>
 
-class TFilterGraph;
+#include "capture/FrameSink.h"
 
 enum TVideoMode { vmNormal, vmVMR };
 
-class TVideoWindow : public QWidget {
+class TVideoWindow : public QWidget, public IFrameSink {
     Q_OBJECT
 
   public:
     explicit TVideoWindow(QWidget* parent = nullptr);
-    // Leaves its graph first, which stops a running stream, so the streaming
-    // thread never paints into a destroyed window.
+    // Leaves its graph first, so the streaming thread never hands a frame to a
+    // destroyed window.
     ~TVideoWindow() override;
 
     TVideoMode Mode = vmNormal;
 
+    // The graph whose frames this window shows (none when not a sink of one).
     TFilterGraph* FilterGraph() const { return FGraph; }
-    // Membership: the window renders the graph's stream from its next run;
-    // none leaves the graph.
-    void SetFilterGraph(TFilterGraph* graph);
 
     // Streaming thread: keeps the frame as the latest and asks for a repaint.
     // Repaints are coalesced: at most one is pending, however slow painting is.
-    void PresentFrame(const QImage& frame);
+    void FrameArrived(const QImage& frame) override;
     // GUI thread: back to black.
-    void ClearFrame();
+    void FrameGone() override;
+    void GraphChanged(TFilterGraph* graph) override { FGraph = graph; }
 
     // The frame that would be painted now (a shared copy).
     QImage CurrentFrame() const;
@@ -49,8 +48,8 @@ class TVideoWindow : public QWidget {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    TFilterGraph* FGraph = nullptr;
-    mutable QMutex FMutex;  // guards FLatest and FNewFrame
+    TFilterGraph* FGraph = nullptr;  // set by the graph, GUI thread
+    mutable QMutex FMutex;           // guards FLatest and FNewFrame
     QImage FLatest;
     bool FNewFrame = false;
     std::atomic<bool> FRepaintPending{false};

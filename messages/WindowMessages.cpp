@@ -1,5 +1,5 @@
 // Window messages as synchronous Qt events.
-#include "app/WindowMessages.h"
+#include "messages/WindowMessages.h"
 
 #include <QCoreApplication>
 #include <QPointer>

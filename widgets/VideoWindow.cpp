@@ -1,5 +1,5 @@
 // TVideoWindow.
-#include "capture/VideoWindow.h"
+#include "widgets/VideoWindow.h"
 
 #include <QMetaObject>
 #include <QMutexLocker>
@@ -13,14 +13,12 @@ TVideoWindow::TVideoWindow(QWidget* parent) : QWidget(parent) {
 }
 
 TVideoWindow::~TVideoWindow() {
-    SetFilterGraph(nullptr);
+    if (FGraph) {
+        FGraph->RemoveSink(this);
+    }
 }
 
-void TVideoWindow::SetFilterGraph(TFilterGraph* graph) {
-    TFilterGraph::Move(this, FGraph, graph);
-}
-
-void TVideoWindow::PresentFrame(const QImage& frame) {
+void TVideoWindow::FrameArrived(const QImage& frame) {
     {
         QMutexLocker lock(&FMutex);
         FLatest = frame;
@@ -32,7 +30,7 @@ void TVideoWindow::PresentFrame(const QImage& frame) {
     }
 }
 
-void TVideoWindow::ClearFrame() {
+void TVideoWindow::FrameGone() {
     {
         QMutexLocker lock(&FMutex);
         FLatest = QImage();

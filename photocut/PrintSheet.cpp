@@ -1,0 +1,82 @@
+// Print sheet layout, composition and the density of its JPEG.
+#include "photocut/PrintSheet.h"
+
+#include <QPainter>
+
+namespace PrintSheet {
+
+QVector<QRect> Layout(QSize photoSize) {
+    QVector<QRect> places;
+    if (photoSize.isEmpty()) {
+        return places;
+    }
+    const int roomW = kSheetSize.width() - 2 * kMargin;
+    const int roomH = kSheetSize.height() - 2 * kMargin;
+    const int columns = (roomW + kGap) / (photoSize.width() + kGap);
+    const int rows = (roomH + kGap) / (photoSize.height() + kGap);
+    if (columns <= 0 || rows <= 0) {
+        return places;
+    }
+    const int gridW = columns * photoSize.width() + (columns - 1) * kGap;
+    const int gridH = rows * photoSize.height() + (rows - 1) * kGap;
+    const int left = (kSheetSize.width() - gridW) / 2;
+    const int top = (kSheetSize.height() - gridH) / 2;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            places.append(QRect(QPoint(left + c * (photoSize.width() + kGap),
+                                       top + r * (photoSize.height() + kGap)),
+                                photoSize));
+        }
+    }
+    return places;
+}
+
+QImage Compose(const QImage& photo) {
+    QImage sheet(kSheetSize, QImage::Format_BGR888);
+    if (sheet.isNull()) {
+        return sheet;
+    }
+    sheet.fill(Qt::white);
+    const QVector<QRect> places = Layout(photo.size());
+    QPainter painter(&sheet);
+    painter.setPen(QPen(QColor::fromRgb(kMarkColour), 1));
+    for (const QRect& place : places) {
+        // Marks continue each edge outward from every corner, one pixel clear of the
+        // photo, so they lie in the gaps and margin and never on a photo.
+        const int l = place.left() - 1;
+        const int t = place.top() - 1;
+        const int r = place.right() + 1;
+        const int b = place.bottom() + 1;
+        const int m = kMarkLength;
+        painter.drawLine(l - m, t, l - 1, t);
+        painter.drawLine(l, t - m, l, t - 1);
+        painter.drawLine(r + 1, t, r + m, t);
+        painter.drawLine(r, t - m, r, t - 1);
+        painter.drawLine(l - m, b, l - 1, b);
+        painter.drawLine(l, b + 1, l, b + m);
+        painter.drawLine(r + 1, b, r + m, b);
+        painter.drawLine(r, b + 1, r, b + m);
+    }
+    for (const QRect& place : places) {
+        painter.drawImage(place.topLeft(), photo);
+    }
+    return sheet;
+}
+
+bool SetJfifDensity(QByteArray& jpeg, int dpi) {
+    // SOI, then APP0: marker, length, "JFIF\0", version (2), units (1), X and Y density
+    // (2 each, big-endian).
+    if (jpeg.size() < 20 || !jpeg.startsWith("\xFF\xD8\xFF\xE0") ||
+        jpeg.mid(6, 5) != QByteArray("JFIF\0", 5) || dpi <= 0 || dpi > 0xFFFF) {
+        return false;
+    }
+    char* p = jpeg.data();
+    p[13] = 1;  // dots per inch
+    p[14] = char(dpi >> 8);
+    p[15] = char(dpi & 0xFF);
+    p[16] = char(dpi >> 8);
+    p[17] = char(dpi & 0xFF);
+    return true;
+}
+
+}  // namespace PrintSheet

@@ -1,0 +1,38 @@
+// The print sheet: copies of an identity photo at their real size on a 6-inch sheet at
+// 300 dots per inch, with thin grey cut marks and a white margin.
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <QVector>
+
+namespace PrintSheet {
+
+constexpr int kDpi = 300;
+// 152 x 102 mm, landscape.
+constexpr QSize kSheetSize{1800, 1200};
+// 25 x 35 mm and 35 x 49 mm at 300 dpi.
+constexpr QSize kOneInch{295, 413};
+constexpr QSize kTwoInch{413, 579};
+// White border kept clear of photos, and the gap between neighbouring photos in which
+// the cut marks run.
+constexpr int kMargin = 30;
+constexpr int kGap = 20;
+constexpr int kMarkLength = 12;
+constexpr QRgb kMarkColour = 0xFFA0A0A0;
+
+// Where the copies of a photo of `photoSize` go on the sheet: as many as fit in a grid,
+// the grid centred. Empty when not even one fits.
+QVector<QRect> Layout(QSize photoSize);
+
+// The sheet with `photo` at every place of Layout(photo.size()), cut marks along every
+// photo edge, white elsewhere. Format_BGR888.
+QImage Compose(const QImage& photo);
+
+// Sets the resolution in the JFIF header (APP0) of a JPEG stream to `dpi` dots per
+// inch. False, and nothing changed, when the stream does not start with one.
+bool SetJfifDensity(QByteArray& jpeg, int dpi);
+
+}  // namespace PrintSheet

@@ -1,0 +1,128 @@
+// The cutting frame, shown offscreen, with its dialogs answered by the test and its
+// photo folder in a temporary directory.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QTemporaryDir>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "photocut/CropBox.h"
+#include "photocut/PhotoShopDialogs.h"
+#include "photocut/PhotoView.h"
+#include "photocut/fraPhotoShop.h"
+
+// Answers the frame's dialogs from queues and records what they were asked.
+struct FakeDialogs final : TPhotoShopDialogs {
+    std::deque<QString> openAnswers;
+    std::deque<TSaveChoice> saveAnswers;
+    bool confirmPrint = true;
+
+    std::vector<QString> opened;     // folders the open dialog started in
+    std::vector<QString> proposals;  // names the save dialog proposed
+    std::vector<QImage> sheets;
+    std::vector<int> copies;
+    std::vector<QString> messages;
+    std::vector<QString> errors;
+
+    QString OpenFileName(QWidget*, const QString& folder) override {
+        opened.push_back(folder);
+        return Take(openAnswers);
+    }
+    TSaveChoice SaveFileName(QWidget*, const QString& proposed) override {
+        proposals.push_back(proposed);
+        return Take(saveAnswers);
+    }
+    bool ConfirmPrintSheet(QWidget*, const QImage& sheet, int n) override {
+        sheets.push_back(sheet);
+        copies.push_back(n);
+        return confirmPrint;
+    }
+    void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
+    void ShowError(QWidget*, const QString& text) override { errors.push_back(text); }
+
+  private:
+    template <typename T>
+    static T Take(std::deque<T>& queue) {
+        if (queue.empty()) {
+            return T{};
+        }
+        T answer = queue.front();
+        queue.pop_front();
+        return answer;
+    }
+};
+
+// A picture whose every pixel tells where it is: blue = x mod 256, green = y mod 256,
+// red = x div 256 * 16 + y div 256. Format_BGR888.
+inline QImage Coordinates(int width, int height) {
+    QImage image(width, height, QImage::Format_BGR888);
+    for (int y = 0; y < height; ++y) {
+        uchar* p = image.scanLine(y);
+        for (int x = 0; x < width; ++x, p += 3) {
+            p[0] = uchar(x & 255);
+            p[1] = uchar(y & 255);
+            p[2] = uchar((x >> 8) * 16 + (y >> 8));
+        }
+    }
+    return image;
+}
+
+// Where a pixel of a Coordinates() picture came from.
+inline QPoint Origin(const QImage& image, int x, int y) {
+    const uchar* p = image.constScanLine(y) + 3 * x;
+    return QPoint((p[2] >> 4) * 256 + p[0], (p[2] & 15) * 256 + p[1]);
+}
+
+inline QImage Filled(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_BGR888);
+    image.fill(colour);
+    return image;
+}
+
+class PhotoShopTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        auto owned = std::make_unique<FakeDialogs>();
+        dialogs = owned.get();
+        frame.SetDialogs(std::move(owned));
+        frame.SetPhotoNaming([this] { return TPhotoNaming{folder.path() + "/", "id"}; });
+        frame.show();
+    }
+
+    // The view re-rendered at zoom v, whatever the zoom was.
+    void Zoom(int v) {
+        frame.TrackBar->setValue(v == 0 ? 1 : v - 1);
+        frame.TrackBar->setValue(v);
+    }
+
+    // The view image's rectangle in the view panel.
+    QRect View() const { return frame.ImgSource->geometry(); }
+
+    // Drags the crop box with the left button from its current place by `delta`,
+    // through the pointer positions a hand would pass.
+    void Drag(QPoint delta) {
+        QWidget* box = frame.pnlCut;
+        const QPoint grip = box->pos() + QPoint(10, 10);  // in the view panel
+        QTest::mousePress(box, Qt::LeftButton, {}, box->mapFrom(frame.Panel3, grip));
+        for (int step = 1; step <= 4; ++step) {
+            QTest::mouseMove(box, box->mapFrom(frame.Panel3, grip + delta * step / 4));
+        }
+        QTest::mouseRelease(box, Qt::LeftButton, {}, box->mapFrom(frame.Panel3, grip + delta));
+    }
+
+    QTemporaryDir folder;
+    TfraPhotoShop frame;
+    FakeDialogs* dialogs = nullptr;
+};
