@@ -64,3 +64,7 @@ void TStopSignal::Read() {
         }
     }
 }
+
+// The meta-object code of this file's classes lives here, not in a shared object file
+// that would tie every program using them to every other class of the core.
+#include "moc_StopSignal.cpp"
