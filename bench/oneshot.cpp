@@ -126,7 +126,7 @@ bool InProcessPhotoMs(const QString& folder, std::vector<double>& times) {
     QElapsedTimer waited;
     waited.start();
     QImage frame;
-    while (!camera.SampleGrabber()->GrabBitmap(frame)) {
+    while (camera.SampleGrabber()->GrabBitmap(frame) != 0) {
         if (waited.elapsed() > 5000) {
             std::fprintf(stderr, "the virtual camera delivers no picture\n");
             return false;

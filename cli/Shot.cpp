@@ -8,12 +8,15 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <linux/videodev2.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -28,6 +31,7 @@
 #include "capture/SysDevEnum.h"
 #include "capture/VirtualCamera.h"
 #include "cli/StopSignal.h"
+#include "photo/Caption.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/Startup.h"
@@ -109,6 +113,8 @@ class TShotRun {
     // Opens the camera, sets its size and controls and starts the stream. Empty, or why not.
     QString StartCamera();
     QString ApplyControl(const TShotControl& control);
+    // Opens the caption's font and renders its glyphs once on a scrap picture.
+    void WarmUpCaption(const QString& folder);
     // Runs the event loop until done() holds, the time is up, the stream is lost or a
     // stop is requested. done is asked every few milliseconds; nullptr waits out the time.
     void Wait(Clock::time_point until, const std::function<bool()>& done = nullptr);
@@ -201,11 +207,10 @@ QString TShotRun::ChooseFolder(QString& why) {
     QString folder;
     if (FOptions.Output.isEmpty()) {
         // The window's rule: the stored photo folder, created one level deep when
-        // missing, else the program's folder.
-        try {
-            LoadSavePathAtShow();
-        } catch (const std::exception& e) {
-            Say(QStringLiteral("note: %1").arg(ErrorOf(e)));
+        // missing; while it cannot be used, the program's folder stands in.
+        if (const std::optional<TSavePathFallback> fallback = LoadSavePathAtShow()) {
+            Say(QStringLiteral("the photo folder %1 cannot be used; photographs go to %2")
+                    .arg(fallback->Unusable, fallback->UsedInstead));
         }
         folder = ::SavePath;
     } else {
@@ -227,17 +232,23 @@ QString TShotRun::ChooseFolder(QString& why) {
             folder += QLatin1Char('/');
         }
     }
-    // Asked before the camera starts: a photograph begins as a hidden temporary file
-    // in this folder, and so does this probe.
-    QByteArray probe = QFile::encodeName(folder) + ".snapix-shot-XXXXXX";
-    const int fd = ::mkstemp(probe.data());
+    // Asked before the camera starts: a photograph begins as a temporary file in this
+    // folder (unnamed where the file system allows), and so does this probe.
+    const QByteArray path = QFile::encodeName(folder);
+    int fd = ::open(path.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        QByteArray probe = path + ".snapix-shot-XXXXXX";
+        fd = ::mkstemp(probe.data());
+        if (fd >= 0) {
+            ::unlink(probe.constData());
+        }
+    }
     if (fd < 0) {
         why = QStringLiteral("cannot store photographs in %1: %2")
                   .arg(folder, qt_error_string(errno));
         return {};
     }
     ::close(fd);
-    ::unlink(probe.constData());
     return folder;
 }
 
@@ -285,7 +296,7 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
 }
 
 QString TShotRun::StartCamera() {
-    if (FCamera->Connect() != 0) {
+    if (FCamera->Connect() != 0 || !FCamera->Filter()->HasDevice()) {
         return QStringLiteral("cannot open %1: %2").arg(FCameraName, FCamera->LastError());
     }
     TFilter& filter = *FCamera->Filter();
@@ -334,6 +345,22 @@ QString TShotRun::StartCamera() {
     return {};
 }
 
+void TShotRun::WarmUpCaption(const QString& folder) {
+    const TCaptureOptions options = CaptureOptionsFor(FOptions, folder, 0);
+    const TRecTitle& t = options.Title;
+    const bool drawsText = options.PrintDate || options.PrintTime ||
+                           !(t.Line1 + t.Line2 + t.Line3 + t.Line4 + t.Line5).isEmpty();
+    if (!drawsText || FCamera->SampleWidth <= 0 || FCamera->SampleHeight <= 0) {
+        return;
+    }
+    // The caption's layout, and so its font size, follow the live picture's width.
+    QImage scrap(FCamera->SampleWidth, FCamera->SampleHeight, QImage::Format_BGR888);
+    scrap.fill(Qt::white);
+    PhotoPipeline::DrawCaption(scrap, {t.Line1, t.Line2, t.Line3, t.Line4, t.Line5},
+                               options.PrintDate, options.PrintTime, options.FontColor,
+                               QDateTime::currentDateTime());
+}
+
 int TShotRun::List(const QString& executableFolder) {
     FStartup = StartUp(executableFolder);
     const TSysDevEnum& devices = *FStartup.Devices;
@@ -345,7 +372,7 @@ int TShotRun::List(const QString& executableFolder) {
     for (int i = 0; i < devices.DeviceCount(); ++i) {
         TSnapixture camera;
         camera.SetMoniker(devices.DeviceMoniker(i));
-        const QString sizes = camera.Connect() == 0
+        const QString sizes = camera.Connect() == 0 && camera.Filter()->HasDevice()
                                   ? SizesText(*camera.Filter())
                                   : QStringLiteral("(cannot open: %1)").arg(camera.LastError());
         PrintLine(FOut, QStringLiteral("%1\t%2\t%3\t%4")
@@ -391,10 +418,13 @@ int TShotRun::Shoot(const QString& executableFolder) {
         return Fail(why);
     }
 
+    // The camera's first picture takes a frame period or more; meanwhile the work the
+    // first photograph would otherwise start with is done.
+    WarmUpCaption(folder);
     // The first picture must have arrived before the first photograph can be taken.
     QImage frame;
     Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
-         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame); });
+         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
     if (frame.isNull()) {
         FCamera->Stop();
         if (FLost) {

@@ -213,6 +213,26 @@ TEST_F(ShotProcess, FolderThatCannotTakePhotographsFails) {
     EXPECT_TRUE(EntriesOf(locked).isEmpty());
 }
 
+// What the camera cannot do is found before any photograph, and said.
+TEST_F(ShotProcess, CameraThatCannotDoWhatIsAskedFails) {
+    const struct {
+        QStringList Args;
+        const char* Says;
+    } cases[] = {
+        {{"--control=brightness=100"}, "brightness 100 is outside the camera's range -64 to 64"},
+        {{"--size=1000x700"}, "does not deliver 1000x700 (the nearest it offers is 800x600"},
+        {{"--device=3"}, "there is no camera 3: the cameras are numbered 0 to 0"},
+        {{"--device=/dev/null"}, "/dev/null is not a camera"},
+    };
+    for (const auto& c : cases) {
+        const Finished run = Run(QStringList{"--virtual-camera", "-o", dir.path()} + c.Args);
+        EXPECT_EQ(run.Exit, 1) << c.Args.join(' ').toStdString();
+        EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Says))) << run.Err.toStdString();
+    }
+    EXPECT_TRUE(EntriesOf(dir.path()).contains("program"));
+    EXPECT_EQ(EntriesOf(dir.path()).size(), 1) << "nothing stored";
+}
+
 TEST_F(ShotProcess, CtrlCStopsASeriesAfterTheCurrentPhotograph) {
     QProcess process;
     Start(process, {"--virtual-camera", "--count=5", "--interval=60", "-o", dir.path()});
