@@ -113,6 +113,9 @@ class TShotRun {
     // Opens the camera, sets its size and controls and starts the stream. Empty, or why not.
     QString StartCamera();
     QString ApplyControl(const TShotControl& control);
+    QString BusyText() const {
+        return QStringLiteral("%1 is busy: another program is using it").arg(FCameraName);
+    }
     // Opens the caption's font and renders its glyphs once on a scrap picture.
     void WarmUpCaption(const QString& folder);
     // Runs the event loop until done() holds, the time is up, the stream is lost or a
@@ -309,7 +312,7 @@ QString TShotRun::StartCamera() {
             result = filter.SetFormat(format);
         }
         if (result == -EBUSY) {
-            return QStringLiteral("%1 is busy: another program is using it").arg(FCameraName);
+            return BusyText();
         }
         if (result < 0) {
             return QStringLiteral("%1 refuses the size %2: %3")
@@ -334,6 +337,11 @@ QString TShotRun::StartCamera() {
     int previewed = 1;
     try {
         previewed = FCamera->Preview();
+    } catch (const EDirectShowException& e) {
+        if (e.Code() == EBUSY) {
+            return BusyText();
+        }
+        return QStringLiteral("cannot start %1: %2").arg(FCameraName, e.Message());
     } catch (const std::exception& e) {
         return QStringLiteral("cannot start %1: %2").arg(FCameraName, ErrorOf(e));
     }
