@@ -5,14 +5,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <linux/videodev2.h>
 
@@ -32,6 +29,7 @@
 #include "capture/VirtualCamera.h"
 #include "cli/StopSignal.h"
 #include "photo/Caption.h"
+#include "photo/TempFile.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "settings/Startup.h"
@@ -235,23 +233,13 @@ QString TShotRun::ChooseFolder(QString& why) {
             folder += QLatin1Char('/');
         }
     }
-    // Asked before the camera starts: a photograph begins as a temporary file in this
-    // folder (unnamed where the file system allows), and so does this probe.
-    const QByteArray path = QFile::encodeName(folder);
-    int fd = ::open(path.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        QByteArray probe = path + ".snapix-shot-XXXXXX";
-        fd = ::mkstemp(probe.data());
-        if (fd >= 0) {
-            ::unlink(probe.constData());
-        }
-    }
-    if (fd < 0) {
+    // Asked before the camera starts, with the temporary file a photograph begins as.
+    PhotoPipeline::TTempFile probe;
+    if (const int error = probe.Open(QFile::encodeName(folder)); error != 0) {
         why = QStringLiteral("cannot store photographs in %1: %2")
-                  .arg(folder, qt_error_string(errno));
+                  .arg(folder, qt_error_string(error));
         return {};
     }
-    ::close(fd);
     return folder;
 }
 
