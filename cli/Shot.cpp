@@ -373,7 +373,7 @@ int TShotRun::List(const QString& executableFolder) {
                                   : QStringLiteral("(cannot open: %1)").arg(camera.LastError());
         PrintLine(FOut, QStringLiteral("%1\t%2\t%3\t%4")
                             .arg(i)
-                            .arg(devices.DeviceMoniker(i).path, devices.DeviceName(i), sizes));
+                            .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, sizes));
         camera.Stop();
     }
     return kExitStored;

@@ -82,7 +82,7 @@ class ShotProcess : public ::testing::Test {
 TEST_F(ShotProcess, ListsTheCamerasWithTheirSizes) {
     const Finished run = Run({"--list", "--virtual-camera"});
     EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
-    EXPECT_EQ(run.Lines(), QStringList{"0\tvirtual:0\tSnapix Virtual Camera\t160x120 320x240 "
+    EXPECT_EQ(run.Lines(), QStringList{"0\tSnapix Virtual Camera\tvirtual:0\t160x120 320x240 "
                                        "640x480* 800x600 1280x720 1280x1024 1920x1080"});
 }
 
