@@ -7,12 +7,14 @@
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
 #include "widgets/ButtonBar.h"
+#include "widgets/VideoWindow.h"
 
 TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     setObjectName(QStringLiteral("frmMainForm"));
     btnPhotoshop = new QPushButton(QStringLiteral("照片剪切"));
     btnPhotoshop->setFocusPolicy(Qt::NoFocus);
     bsSkinPanel11->AddControl(btnPhotoshop, QRect(197, 5, 66, 25));
+    connect(VideoWindow, &TVideoWindow::DoubleClicked, this, &TfrmMainForm::VideoWindowDblClick);
     SetApplicationMainWindow(this);
 }
 
