@@ -10,23 +10,14 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 namespace PhotoPipeline {
 
 bool WriteAll(int fd, const char* data, size_t size, QString& error) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            error = qt_error_string(errno);
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
+    if (const int r = WriteAll(fd, data, size); r != 0) {
+        error = qt_error_string(r);
+        return false;
     }
     return true;
 }
@@ -37,38 +28,6 @@ QString Failure(const QString& fileName, const QString& why) {
     return QStringLiteral("无法保存照片 \"%1\": %2").arg(fileName, why);
 }
 
-// Places `temp` under `final` unless something already has that name. Returns 0, or the
-// errno of the refusal (EEXIST when the name is taken).
-int PlaceNoReplace(const QByteArray& temp, const QByteArray& final) {
-    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, final.constData(), RENAME_NOREPLACE) ==
-        0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return errno;
-    }
-    // A file system without the no-replace rename: a hard link refuses an existing name
-    // just the same, and the temporary name is dropped afterwards.
-    if (::link(temp.constData(), final.constData()) != 0) {
-        return errno;
-    }
-    ::unlink(temp.constData());
-    return 0;
-}
-
-// Gives the unnamed file `fd` the name `final` unless something already has that name.
-// Returns 0, or the errno of the refusal (EEXIST when the name is taken).
-int LinkNoReplace(int fd, const QByteArray& final) {
-    // Naming a descriptor through /proc needs no privilege; AT_EMPTY_PATH does, and is the
-    // way left where /proc is not mounted.
-    static const bool viaProc = ::access("/proc/self/fd", X_OK) == 0;
-    const int done =
-        viaProc ? ::linkat(AT_FDCWD, ("/proc/self/fd/" + QByteArray::number(fd)).constData(),
-                           AT_FDCWD, final.constData(), AT_SYMLINK_FOLLOW)
-                : ::linkat(fd, "", AT_FDCWD, final.constData(), AT_EMPTY_PATH);
-    return done == 0 ? 0 : errno;
-}
-
 bool IsTempFileName(const char* name) {
     static const QRegularExpression pattern(QStringLiteral("^\\.snapix-[0-9a-f]{16}\\.tmp$"));
     return pattern.match(QLatin1String(name)).hasMatch();
@@ -76,72 +35,30 @@ bool IsTempFileName(const char* name) {
 
 }  // namespace
 
-TPhotoFile::~TPhotoFile() {
-    Discard();
-}
-
-void TPhotoFile::Discard() {
-    if (FFd >= 0) {
-        ::close(FFd);  // an unnamed file goes with its last descriptor
-        FFd = -1;
-    }
-    FUnnamed = false;
-    if (!FTempPath.isEmpty()) {
-        ::unlink(FTempPath.constData());
-        FTempPath.clear();
-    }
-}
-
 bool TPhotoFile::Open(const QString& finalName, QString& error) {
-    Discard();
     FWriteError.clear();
     FWritten = 0;
     // The temporary file lives beside the final one, so that placing it is a link or a
     // rename within one file system.
     const QString folder = finalName.left(finalName.lastIndexOf(QLatin1Char('/')) + 1);
-    // Unnamed where the file system allows: a process killed while writing leaves nothing.
-    const QByteArray nativeFolder =
-        QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
-    const int unnamed = ::open(nativeFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (unnamed >= 0) {
-        FFd = unnamed;
-        FUnnamed = true;
-        return true;
-    }
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        error = Failure(finalName, qt_error_string(errno));
+    if (const int r = FTemp.Open(QFile::encodeName(folder)); r != 0) {
+        error = Failure(finalName, qt_error_string(r));
         return false;
     }
-    // Otherwise a named one, starting with a dot so that file browsers hide it; a killed
-    // process leaves it behind, and RemoveStaleTempFiles clears it at a later start.
-    for (int tries = 0; tries < 100; ++tries) {
-        const QByteArray path = QFile::encodeName(
-            folder + QStringLiteral(".snapix-%1.tmp")
-                         .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
-        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            FFd = fd;
-            FTempPath = path;
-            return true;
-        }
-        if (errno != EEXIST) {
-            break;
-        }
-    }
-    error = Failure(finalName, qt_error_string(errno));
-    return false;
+    return true;
 }
 
 bool TPhotoFile::Append(const char* data, size_t size) {
-    if (FFd < 0 || !FWriteError.isEmpty()) {
+    const int fd = FTemp.Descriptor();
+    if (fd < 0 || !FWriteError.isEmpty()) {
         return false;
     }
-    if (!WriteAll(FFd, data, size, FWriteError)) {
+    if (!WriteAll(fd, data, size, FWriteError)) {
         return false;
     }
     // Start writing this piece to disk now, so that the flush before placing the file
     // finds little left to do.
-    ::sync_file_range(FFd, FWritten, off64_t(size), SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(fd, FWritten, off64_t(size), SYNC_FILE_RANGE_WRITE);
     FWritten += int64_t(size);
     return true;
 }
@@ -155,49 +72,35 @@ void TPhotoFile::SetWriteError(const QString& error) {
 TPlaceResult TPhotoFile::Place(const TNameFor& nameFor) {
     TPlaceResult result;
     result.FileName = nameFor(0);
-    if (FFd < 0) {
-        result.Error = Failure(result.FileName, qt_error_string(EBADF));
-        return result;
-    }
     QString why = FWriteError;
-    if (why.isEmpty() && ::fdatasync(FFd) != 0) {
-        why = qt_error_string(errno);
-    }
-    // A named file is closed before it is placed, so that a failing close (which some
-    // network file systems use to report a failed write) keeps it from being placed. An
-    // unnamed one needs its descriptor to be placed; its data are on disk already.
-    if (!FUnnamed) {
-        const int fd = FFd;
-        FFd = -1;
-        if (::close(fd) != 0 && why.isEmpty()) {
-            why = qt_error_string(errno);
+    if (FTemp.Descriptor() < 0) {
+        why = qt_error_string(EBADF);
+    } else if (why.isEmpty()) {
+        if (const int r = FTemp.Finish(); r != 0) {
+            why = qt_error_string(r);
         }
     }
     if (!why.isEmpty()) {
-        Discard();
+        FTemp.Discard();
         result.Error = Failure(result.FileName, why);
         return result;
     }
 
     for (unsigned attempt = 0; attempt < MaxNameAttempts; ++attempt) {
         const QString name = attempt == 0 ? result.FileName : nameFor(attempt);
-        const QByteArray native = QFile::encodeName(name);
-        const int refusal =
-            FUnnamed ? LinkNoReplace(FFd, native) : PlaceNoReplace(FTempPath, native);
+        const int refusal = FTemp.PlaceNoReplace(QFile::encodeName(name));
         if (refusal == 0) {
-            FTempPath.clear();  // it is the photograph now
-            Discard();
             result.Ok = true;
             result.FileName = name;
             return result;
         }
         if (refusal != EEXIST) {
-            Discard();
+            FTemp.Discard();
             result.Error = Failure(name, qt_error_string(refusal));
             return result;
         }
     }
-    Discard();
+    FTemp.Discard();
     result.Error =
         Failure(result.FileName,
                 QStringLiteral("已有 %1 个同名照片, 没有空闲的文件名").arg(MaxNameAttempts));

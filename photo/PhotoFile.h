@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "photo/TempFile.h"
+
 namespace PhotoPipeline {
 
 // The outcome of placing a photograph file.
@@ -30,11 +32,10 @@ class TPhotoFile {
     TPhotoFile() = default;
     TPhotoFile(const TPhotoFile&) = delete;
     TPhotoFile& operator=(const TPhotoFile&) = delete;
-    ~TPhotoFile();
 
     // Creates the temporary file in the folder `finalName` will be placed in.
     bool Open(const QString& finalName, QString& error);
-    int Descriptor() const { return FFd; }
+    int Descriptor() const { return FTemp.Descriptor(); }
     // Appends and asks the system to start writing it to disk. After a failure further
     // data is dropped and the failure is what Place reports.
     bool Append(const char* data, size_t size);
@@ -45,11 +46,7 @@ class TPhotoFile {
     TPlaceResult Place(const TNameFor& nameFor);
 
   private:
-    void Discard();
-
-    int FFd = -1;
-    bool FUnnamed = false;  // O_TMPFILE: no name until it is placed
-    QByteArray FTempPath;   // the named temporary file, where unnamed ones are not available
+    TTempFile FTemp;
     QString FWriteError;
     int64_t FWritten = 0;
 };

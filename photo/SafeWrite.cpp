@@ -9,117 +9,14 @@
 #include <cstring>
 
 #include <QFile>
-#include <QRandomGenerator>
+
+#include "photo/TempFile.h"
 
 namespace {
 
 QString SystemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-QByteArray RandomSuffix() {
-    return QByteArray::number(QRandomGenerator::global()->generate64(), 16);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// The temporary file being written; removed unless it has taken its name.
-class TTempFile {
-  public:
-    TTempFile(const QByteArray& folder, const QByteArray& base) : FFolder(folder), FBase(base) {}
-    ~TTempFile() {
-        if (FFd >= 0) {
-            ::close(FFd);
-        }
-        if (!FNamed.isEmpty()) {
-            ::unlink(FNamed.constData());
-        }
-    }
-    TTempFile(const TTempFile&) = delete;
-    TTempFile& operator=(const TTempFile&) = delete;
-
-    // 0 or the errno of the failure.
-    int Open(mode_t mode) {
-        // Unnamed first: a process killed while writing leaves nothing behind.
-        FFd = ::open(FFolder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
-        if (FFd >= 0) {
-            return 0;
-        }
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return errno;
-        }
-        for (int tries = 0; tries < 100; ++tries) {
-            const QByteArray name = NewName();
-            FFd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-            if (FFd >= 0) {
-                FNamed = name;
-                return 0;
-            }
-            if (errno != EEXIST) {
-                break;
-            }
-        }
-        return errno;
-    }
-
-    int Descriptor() const { return FFd; }
-
-    // Flushes the data to disk and renames the file to `target`, replacing
-    // whatever plain file or link has that name. 0 or the errno.
-    int Commit(const QByteArray& target) {
-        if (::fdatasync(FFd) != 0) {
-            return errno;
-        }
-        if (FNamed.isEmpty()) {
-            // An unnamed file gets a name only now, at the last moment; a link
-            // cannot replace, so it takes a fresh hidden name and is renamed.
-            const QByteArray proc = "/proc/self/fd/" + QByteArray::number(FFd);
-            for (int tries = 0; FNamed.isEmpty() && tries < 100; ++tries) {
-                const QByteArray name = NewName();
-                if (::linkat(AT_FDCWD, proc.constData(), AT_FDCWD, name.constData(),
-                             AT_SYMLINK_FOLLOW) == 0) {
-                    FNamed = name;
-                } else if (errno != EEXIST) {
-                    return errno;
-                }
-            }
-            if (FNamed.isEmpty()) {
-                return EEXIST;
-            }
-        }
-        const int fd = FFd;
-        FFd = -1;
-        if (::close(fd) != 0) {
-            return errno;
-        }
-        if (::rename(FNamed.constData(), target.constData()) != 0) {
-            return errno;
-        }
-        FNamed.clear();  // it is the file now
-        return 0;
-    }
-
-  private:
-    QByteArray NewName() const { return FFolder + "/." + FBase + "." + RandomSuffix() + ".tmp"; }
-
-    QByteArray FFolder;
-    QByteArray FBase;
-    QByteArray FNamed;  // the temporary file's name once it has one
-    int FFd = -1;
-};
 
 }  // namespace
 
@@ -151,18 +48,21 @@ std::optional<TWriteFailure> ReplaceFileContents(const QString& path, const QByt
 
     const qsizetype slash = target.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(qMax<qsizetype>(slash, 1));
-    const QByteArray base = target.mid(slash + 1);
-    TTempFile temp(folder, base);
-    if (const int error = temp.Open(mode)) {
+    PhotoPipeline::TTempFile temp;
+    if (const int error = temp.Open(folder, mode)) {
         return TWriteFailure{TWriteStage::Create, SystemError(error)};
     }
     if (keepMode && ::fchmod(temp.Descriptor(), mode) != 0) {
         return TWriteFailure{TWriteStage::Create, SystemError(errno)};
     }
-    if (!WriteAll(temp.Descriptor(), bytes.constData(), size_t(bytes.size()))) {
-        return TWriteFailure{TWriteStage::Write, SystemError(errno)};
+    if (const int error =
+            PhotoPipeline::WriteAll(temp.Descriptor(), bytes.constData(), size_t(bytes.size()))) {
+        return TWriteFailure{TWriteStage::Write, SystemError(error)};
     }
-    if (const int error = temp.Commit(target)) {
+    if (const int error = temp.Finish()) {
+        return TWriteFailure{TWriteStage::Write, SystemError(error)};
+    }
+    if (const int error = temp.Replace(target)) {
         return TWriteFailure{TWriteStage::Write, SystemError(error)};
     }
     return std::nullopt;

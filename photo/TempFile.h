@@ -1,0 +1,50 @@
+// A file being written beside the name it will take, so that nobody ever sees it
+// half-written: photographs, settings and language files all go through it.
+#pragma once
+
+#include <cstddef>
+
+#include <sys/types.h>
+
+#include <QByteArray>
+
+namespace PhotoPipeline {
+
+// Unnamed where the file system allows (a process killed while writing leaves
+// nothing), otherwise a hidden ".snapix-<16 hex digits>.tmp" in the same folder.
+// Removed when this object goes, unless it has taken a name.
+class TTempFile {
+  public:
+    TTempFile() = default;
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    ~TTempFile() { Discard(); }
+
+    // Creates it in `folder` with `mode` (less the umask). 0 or the errno.
+    int Open(const QByteArray& folder, mode_t mode = 0666);
+    int Descriptor() const { return FFd; }
+
+    // Flushes the data to disk and, for a named file, closes it, so that a failing
+    // close (which some network file systems use to report a failed write) is seen
+    // before the file takes its name. 0 or the errno.
+    int Finish();
+    // After Finish: takes the name `final` unless something already has it (EEXIST).
+    // 0 or the errno.
+    int PlaceNoReplace(const QByteArray& final);
+    // After Finish: takes the name `target`, replacing the plain file or link that has
+    // it (a link is replaced, never followed). 0 or the errno.
+    int Replace(const QByteArray& target);
+
+    // Closes and removes it.
+    void Discard();
+
+  private:
+    int FFd = -1;
+    QByteArray FFolder;
+    QByteArray FName;  // path of a named file; empty while it is unnamed
+};
+
+// Writes all of `data` to `fd`, retrying short writes and EINTR. 0 or the errno.
+int WriteAll(int fd, const char* data, size_t size);
+
+}  // namespace PhotoPipeline
