@@ -1,13 +1,38 @@
-// TfrmMainForm: the program's window.
+// TfrmMainForm: the program's window: the lower-area panels and the settings
+// wiring.
 #include "app/uMainForm.h"
 
+#include <QBoxLayout>
+#include <QFrame>
 #include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
 
 #include "capture/Snapixture.h"
+#include "controls/AMStreamConfig.h"
+#include "controls/VideoProcAmp.h"
+#include "photocut/fraPhotoShop.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
+#include "settings/fraCamSet.h"
 #include "widgets/ButtonBar.h"
+#include "widgets/SkinPanel.h"
 #include "widgets/VideoWindow.h"
+
+namespace {
+
+// The index the source list and WM_INPUT_RESOLUTION give to "320*240".
+constexpr int kCutResolution = 1;
+
+QWidget* FilledPanel(QWidget* panel, QWidget* child) {
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(child);
+    return panel;
+}
+
+}  // namespace
 
 TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     setObjectName(QStringLiteral("frmMainForm"));
@@ -15,18 +40,197 @@ TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     btnPhotoshop->setFocusPolicy(Qt::NoFocus);
     bsSkinPanel11->AddControl(btnPhotoshop, QRect(197, 5, 66, 25));
     connect(VideoWindow, &TVideoWindow::DoubleClicked, this, &TfrmMainForm::VideoWindowDblClick);
+
+    // The lower area holds the links panel and the two panels that take its
+    // place; only the links panel shows at start.
+    fraCamSet = new TfraCamSet;
+    pnlSetup = FilledPanel(new QWidget, fraCamSet);
+    pnlSetup->setObjectName(QStringLiteral("pnlSetup"));
+    fraPhotoShop = new TfraPhotoShop;
+    pnlPhotoShop = new QFrame;
+    pnlPhotoShop->setObjectName(QStringLiteral("pnlPhotoShop"));
+    pnlPhotoShop->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    FilledPanel(pnlPhotoShop, fraPhotoShop);
+    auto* lower = static_cast<QBoxLayout*>(bsSkinPanel7->layout());
+    lower->addWidget(pnlSetup, 1);
+    lower->addWidget(pnlPhotoShop, 1);
+    pnlSetup->hide();
+    pnlPhotoShop->hide();
+
+    connect(btnSetup, &QPushButton::clicked, this, &TfrmMainForm::btnSetupClick);
+    connect(btnPhotoshop, &QPushButton::clicked, this, &TfrmMainForm::btnPhotoshopClick);
+    connect(fraCamSet, &TfraCamSet::DeviceChosen, this, &TfrmMainForm::fraCamSetcbDeviceChange);
+
+    fraPhotoShop->SetPhotoNaming([this] {
+        return TPhotoNaming{::SavePath, fraCamSet->FileHeader()};
+    });
+    connect(fraPhotoShop, &TfraPhotoShop::SaveRequested, this,
+            [this] { SendMessage(this, WM_PHOTOCUT_SAVE); });
+    connect(fraPhotoShop, &TfraPhotoShop::CopyRequested, this,
+            [this] { SendMessage(this, WM_PHOTOCUT_COPY); });
+    connect(fraPhotoShop, &TfraPhotoShop::InfoText, this, &TfrmMainForm::SetInfoText);
+
+    Snapixture->OnBeforePreview = [this](QObject* sender) { SnapixtureBeforePreview(sender); };
     SetApplicationMainWindow(this);
 }
 
 TfrmMainForm::~TfrmMainForm() {
+    Snapixture->OnBeforePreview = nullptr;
     if (ApplicationMainWindow() == this) {
         SetApplicationMainWindow(nullptr);
     }
 }
 
 void TfrmMainForm::FormShow() {
+    fraCamSet->AMStreamConfig->SetFilter(Snapixture->Filter());
+    // The device last picked in the settings panel, not always the first one.
+    FDeviceIndex = static_cast<uint8_t>(fraCamSet->DeviceIndex());
     TfrmSnapixBas::FormShow();
+    for (TVideoProcAmp* amp : {fraCamSet->vpaBrightness, fraCamSet->vpaContras, fraCamSet->vpaHue,
+                               fraCamSet->vpaColorEnable}) {
+        amp->SetFilter(Snapixture->Filter());
+    }
+    SendMessage(fraCamSet, WM_CAMERA_DEFAULTS);
+    if (!FFileNoLoaded) {
+        // Before the first photograph can be taken.
+        FFileNoLoaded = true;
+        fraCamSet->LoadFileNo();
+    }
     SendMessage(this, WM_STATUS_TEXT, 0);
+}
+
+void TfrmMainForm::WndProc(TWindowMessage& message) {
+    switch (message.Msg) {
+        case WM_SETUP_TOGGLE:
+            ShowLowerPanel(FLowerPanel == TLowerPanel::Setup ? TLowerPanel::Links
+                                                             : TLowerPanel::Setup);
+            break;
+        case WM_PHOTOCUT_TOGGLE:
+            ShowLowerPanel(FLowerPanel == TLowerPanel::PhotoShop ? TLowerPanel::Links
+                                                                 : TLowerPanel::PhotoShop);
+            break;
+        case WM_PHOTOCUT_SAVE:
+            SaveCutPhoto();
+            break;
+        case WM_PHOTOCUT_COPY:
+            CopyCutPhoto();
+            break;
+        case WM_INPUT_RESOLUTION:
+            // While the cutting panel is open the camera stays at 320*240 (the
+            // defaults of a window show would change it); the settings' choice
+            // comes back when the panel closes.
+            if (FLowerPanel == TLowerPanel::PhotoShop && message.LParam != kCutResolution) {
+                break;
+            }
+            TfrmSnapixBas::WndProc(message);
+            break;
+        default:
+            TfrmSnapixBas::WndProc(message);
+            break;
+    }
+}
+
+void TfrmMainForm::ShowLowerPanel(TLowerPanel panel) {
+    const TLowerPanel previous = FLowerPanel;
+    FLowerPanel = panel;
+    pnlSetup->setVisible(panel == TLowerPanel::Setup);
+    pnlPhotoShop->setVisible(panel == TLowerPanel::PhotoShop);
+    pnlAdv->setVisible(panel == TLowerPanel::Links);
+
+    const QRect screenRect = screen()->geometry();
+    if (panel == TLowerPanel::Setup && previous != TLowerPanel::Setup) {
+        // The upper area goes back to its design height, which leaves the
+        // settings their room.
+        const QList<int> sizes = bsSkinSplitter2->sizes();
+        bsSkinSplitter2->setSizes(
+            {kClientHeight, std::max(0, sizes[0] + sizes[1] - kClientHeight)});
+    }
+    if (panel == TLowerPanel::PhotoShop && previous != TLowerPanel::PhotoShop) {
+        resize(width(), kPhotoShopHeight);
+        move(x(), screenRect.top());
+        if (Snapixture->InputResolution() != kCutResolution) {
+            SendMessage(this, WM_INPUT_RESOLUTION, 0, kCutResolution);
+        }
+    } else if (previous == TLowerPanel::PhotoShop && panel != TLowerPanel::PhotoShop) {
+        resize(width(), kMinHeight);
+        move(x(), screenRect.top() + (screenRect.height() - kMinHeight) / 2);
+        SendMessage(this, WM_INPUT_RESOLUTION, 0, fraCamSet->InputResolution());
+    }
+}
+
+void TfrmMainForm::btnSetupClick() {
+    SendMessage(this, WM_SETUP_TOGGLE);
+    // Also when the panel has just been hidden.
+    SendMessage(fraCamSet, WM_SETUP_LOAD);
+}
+
+void TfrmMainForm::btnPhotoshopClick() {
+    SendMessage(this, WM_PHOTOCUT_TOGGLE);
+}
+
+void TfrmMainForm::fraCamSetcbDeviceChange(int index) {
+    // Kept for the rest of the run: every later show selects it again.
+    FDeviceIndex = static_cast<uint8_t>(index);
+    SendMessage(this, WM_DEVICE_SELECT, static_cast<quintptr>(index));
+    // The sliders show the new device's values.
+    SendMessage(fraCamSet, WM_CAMERA_RELOAD);
+}
+
+void TfrmMainForm::SnapixtureBeforePreview(QObject*) {
+    if (FLowerPanel != TLowerPanel::PhotoShop) {
+        Snapixture->SetInputResolution(fraCamSet->InputResolution());
+    }
+}
+
+void TfrmMainForm::SnapixtureBeforeCapture(QObject*) {
+    ApplyFixedCaptureValues();
+    CopySettings();
+    ApplyCaptureOptions(FCaptureOptions, *Snapixture);
+    StartCountdown();
+}
+
+void TfrmMainForm::CopySettings() {
+    TCaptureOptions& o = FCaptureOptions;
+    o.CompressionQuality = static_cast<uint8_t>(fraCamSet->CompressionQuality());
+    o.PhotoStyle = static_cast<uint8_t>(fraCamSet->PhotoStyle());
+    o.PhotoSize = static_cast<uint8_t>(fraCamSet->PhotoSize());
+    o.PhotoSize2 = fraCamSet->PhotoSize2();
+    o.FileFormat = static_cast<uint8_t>(fraCamSet->FileFormat());
+    o.FileHeader = fraCamSet->FileHeader();
+    o.FileNameType = static_cast<uint8_t>(fraCamSet->FileNameType());
+    o.MaxNo = fraCamSet->FileNo();
+    o.UseOutputResolution = fraCamSet->UseOutputResolution();
+    o.OutputResolution = fraCamSet->OutputResolution();
+    o.DelayTime = fraCamSet->DelayTime();
+    // The photograph draws Line1, Line3 and Line4 one below the other (and only
+    // Line2 on a 160-pixel-wide picture, which shows no caption): the three
+    // lines of the panel go there, in order.
+    const std::array<QString, 3> lines = fraCamSet->CaptionLines();
+    o.Title = TRecTitle{lines[0], QString(), lines[1], lines[2], QString()};
+    o.PrintDate = fraCamSet->PrintDate();
+    o.PrintTime = fraCamSet->PrintTime();
+}
+
+void TfrmMainForm::SnapixtureCaptured(QObject* sender) {
+    if (FLowerPanel == TLowerPanel::PhotoShop) {
+        fraPhotoShop->NewPhoto(Snapixture->ABitmap());
+    }
+    // The picture controls and the source resolution stay as the user left
+    // them. A serial number used by this photograph moves the counter, which
+    // is stored at once; a date-time name leaves it and the file alone.
+    if (Snapixture->MaxNo != fraCamSet->FileNo()) {
+        fraCamSet->SetFileNo(Snapixture->MaxNo);
+        SendMessage(fraCamSet, WM_SAVE_MAXFILENO);
+    }
+    TfrmSnapixBas::SnapixtureCaptured(sender);
+}
+
+void TfrmMainForm::SaveCutPhoto() {
+    fraPhotoShop->SaveCutPhoto();
+}
+
+void TfrmMainForm::CopyCutPhoto() {
+    fraPhotoShop->CopyCutPhoto();
 }
 
 void TfrmMainForm::SavePathChanged() {

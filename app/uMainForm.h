@@ -1,7 +1,15 @@
-// TfrmMainForm: the class of the program's one window, frmMainForm.
+// TfrmMainForm: the class of the program's one window, frmMainForm. It embeds
+// the settings panel and the cutting panel in the lower area, copies the
+// settings into the capture component before every preview and photograph,
+// and after each photograph hands it to the cutting panel and stores the
+// serial-number counter.
 #pragma once
 
 #include "app/uSnapixBas.h"
+
+class QFrame;
+class TfraCamSet;
+class TfraPhotoShop;
 
 class TfrmMainForm : public TfrmSnapixBas {
     Q_OBJECT
@@ -12,8 +20,47 @@ class TfrmMainForm : public TfrmSnapixBas {
     ~TfrmMainForm() override;
 
     QPushButton* btnPhotoshop;
+    QWidget* pnlSetup;            // lower area: holds fraCamSet
+    TfraCamSet* fraCamSet;        // every option of the run
+    QFrame* pnlPhotoShop;         // lower area: holds fraPhotoShop
+    TfraPhotoShop* fraPhotoShop;  // identity-photo cutting
+
+    // Heights of the window in the normal layout and while the cutting panel
+    // is open, and of the upper area when the settings panel opens.
+    static constexpr int kPhotoShopHeight = 738;
+    static constexpr int kClientHeight = 266;
+
+    // The panel shown under the button bar; exactly one at any time.
+    enum class TLowerPanel { Links, Setup, PhotoShop };
+    TLowerPanel LowerPanel() const { return FLowerPanel; }
+
+  public slots:
+    void btnSetupClick();
+    void btnPhotoshopClick();
+    // The user picked a device in the settings panel's list.
+    void fraCamSetcbDeviceChange(int index);
 
   protected:
     void FormShow() override;
+    void WndProc(TWindowMessage& message) override;
     void SavePathChanged() override;
+
+    void SnapixtureBeforePreview(QObject* sender);
+    void SnapixtureBeforeCapture(QObject* sender) override;
+    void SnapixtureCaptured(QObject* sender) override;
+
+    // Served for the cutting panel's save and copy buttons.
+    void SaveCutPhoto();
+    void CopyCutPhoto();
+
+  private:
+    // The one place that switches the lower area. Leaving the cutting panel,
+    // by whatever way, gives the camera back the settings' source resolution
+    // and the window its normal height.
+    void ShowLowerPanel(TLowerPanel panel);
+    // The settings panel's options into FCaptureOptions.
+    void CopySettings();
+
+    TLowerPanel FLowerPanel = TLowerPanel::Links;
+    bool FFileNoLoaded = false;
 };

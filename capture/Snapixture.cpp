@@ -138,13 +138,25 @@ int TSnapixture::Preview() {
         return result;
     }
     Fire(OnBeforePreview);
-    if (FInputResolution >= 0 && FInputResolution < 4) {
+    v4l2_format format;
+    if (FFilter->GetFormat(format) == 0) {
+        // A V4L2 driver keeps the last size set, also when the device is
+        // opened again; a device opened afresh is in its own format only the
+        // first time. That size is what index 4 goes back to.
+        const QSize current(static_cast<int>(format.fmt.pix.width),
+                            static_cast<int>(format.fmt.pix.height));
+        const QSize own = FOwnSizes.try_emplace(FMoniker.path, current).first->second;
+        QSize wanted;
+        if (FInputResolution >= 0 && FInputResolution < 4) {
+            wanted = QSize(FInputWidth, FInputHeight);
+        } else if (FInputResolution == 4 && own != current) {
+            wanted = own;
+        }
         // Only the size changes; a size the device refuses leaves its format.
-        // Any other index keeps the device's own format.
-        v4l2_format format;
-        if (FFilter->GetFormat(format) == 0) {
-            format.fmt.pix.width = static_cast<uint32_t>(FInputWidth);
-            format.fmt.pix.height = static_cast<uint32_t>(FInputHeight);
+        // Any other index keeps the size the device has.
+        if (wanted.isValid()) {
+            format.fmt.pix.width = static_cast<uint32_t>(wanted.width());
+            format.fmt.pix.height = static_cast<uint32_t>(wanted.height());
             FFilter->SetFormat(format);
         }
     }

@@ -5,11 +5,13 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
+#include <QSize>
 #include <QString>
 
 #include "capture/SysDevEnum.h"
@@ -72,6 +74,9 @@ class TSnapixture : public QObject {
     const QByteArray& AJpeg() const { return FJpeg; }
     const QString& FileName() const { return FFileName; }
 
+    // The size asked of the device at the next Preview: 0..3 a size of the
+    // table, 4 the device's own size (the one it had when first opened here),
+    // any other the size it has.
     int32_t InputResolution() const { return FInputResolution; }
     void SetInputResolution(int32_t value);
     int32_t OutputResolution() const { return FOutputResolution; }
@@ -152,6 +157,8 @@ class TSnapixture : public QObject {
     bool FBusy = false;  // inside Capture
 
     int32_t FInputResolution = 4;
+    // Each device's size when this component first opened it, by node path.
+    std::map<QString, QSize> FOwnSizes;
     int32_t FOutputResolution = 4;
     int32_t FInputWidth = 0;
     int32_t FInputHeight = 0;

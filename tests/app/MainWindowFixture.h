@@ -9,6 +9,7 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QDir>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>

@@ -9,9 +9,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "capture/SysDevEnum.h"
+#include "settings/fraCamSet.h"
+#include "widgets/ComboBox.h"
 #include "tests/app/MainWindowFixture.h"
 #include "widgets/Image.h"
 
@@ -74,8 +77,9 @@ TEST_F(MainWindowTest, F8TakesAPhotographAtTheCamerasOwnSizeAndShowsIt) {
     EXPECT_TRUE(form->btnCapture->isEnabled());
     const QStringList photos = Photos();
     ASSERT_EQ(photos.size(), 1) << Info().toStdString();
-    // Prefix (empty) and date-time: YYYYMMDDHHMMSS.jpg
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{14}\\.jpg$")).match(photos[0]).hasMatch())
+    // The settings' default prefix and date-time: TAVRINYYYYMMDDHHMMSS.jpg
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^TAVRIN\\d{14}\\.jpg$")).match(photos[0]).hasMatch())
         << photos[0].toStdString();
     EXPECT_EQ(QImageReader(SavePath + photos[0]).size(), QSize(640, 480));
     EXPECT_EQ(form->Image->Picture().size(), QSize(640, 480));
@@ -132,7 +136,7 @@ TEST_F(MainWindowTest, TrayCaptureItemTakesAPhotographLikeF8) {
 TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanwhile) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->CaptureOptions().DelayTime = 2000;
+    form->fraCamSet->seDelay->setValue(2);
     int photographs = 0;
     form->Snapixture->OnCapturing = [&](QObject*) { ++photographs; };
     StatusLog log(*form);
@@ -168,7 +172,7 @@ TEST_F(MainWindowTest, DelayedPhotographCountsDownOncePerSecondAndIgnoresF8Meanw
 TEST_F(MainWindowTest, DelayZeroWithTheBoxTickedPhotographsAtOnce) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->CaptureOptions().DelayTime = 0;
+    form->fraCamSet->seDelay->setValue(0);
     QStringList seen;
     form->Snapixture->OnCapturing = [&](QObject*) { seen << Status(); };
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -179,7 +183,7 @@ TEST_F(MainWindowTest, DelayZeroWithTheBoxTickedPhotographsAtOnce) {
 TEST_F(MainWindowTest, UntickingTheDelayBoxFreezesTheCountdownButThePhotographIsTaken) {
     StartWithPicture();
     form->cbDelay->setChecked(true);
-    form->CaptureOptions().DelayTime = 2000;
+    form->fraCamSet->seDelay->setValue(2);
     StatusLog log(*form);
     QTimer::singleShot(300, [&] { form->cbDelay->setChecked(false); });
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -237,7 +241,7 @@ TEST_F(MainWindowTest, NoCameraShowsTheMessageOnceAndF8ReportsTheFailure) {
     EXPECT_EQ(Status(), QStringLiteral("预览中."));
 
     form->cbDelay->setChecked(true);
-    form->CaptureOptions().DelayTime = 1000;
+    form->fraCamSet->seDelay->setValue(1);
     QElapsedTimer clock;
     clock.start();
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -250,7 +254,8 @@ TEST_F(MainWindowTest, NoCameraShowsTheMessageOnceAndF8ReportsTheFailure) {
 
 TEST_F(MainWindowTest, ResolutionAndDeviceRequestsRestartThePreview) {
     StartWithPicture();
-    EXPECT_EQ(SendMessage(ApplicationMainWindow(), WM_INPUT_RESOLUTION, 0, 1), 0);
+    // The settings' source list restarts the preview at the size it shows.
+    form->fraCamSet->cbAMStreamConfig->setCurrentIndex(1);
     EXPECT_EQ(form->Snapixture->InputResolution(), 1);
     EXPECT_EQ(form->Snapixture->SampleWidth, 320);
     EXPECT_EQ(form->Snapixture->SampleHeight, 240);
@@ -317,7 +322,7 @@ TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly)
     StartWithPicture();
     form->cbDelay->setChecked(true);
     // Far longer than the test may take: only quitting ends the wait early.
-    form->CaptureOptions().DelayTime = 60000;
+    form->fraCamSet->seDelay->setValue(60);
     bool stoppedAtClose = false;
     QTimer::singleShot(0, [&] { QTest::keyClick(form.get(), Qt::Key_F8); });
     QTimer::singleShot(300, [&] {
@@ -371,7 +376,7 @@ TEST(ShutterSound, IsAnEightBitMonoWaveOf5480Samples) {
 TEST_F(MainWindowTest, ADeviceThatRefusesToStopIsReportedInABoxAndStillReleased) {
     StartWithPicture();
     VirtualCamera::Instance().SetFaults({.streamOffFails = true});
-    SendMessage(form.get(), WM_INPUT_RESOLUTION, 0, 1);
+    form->fraCamSet->cbAMStreamConfig->setCurrentIndex(1);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error:"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("Stop Device Fail!"));

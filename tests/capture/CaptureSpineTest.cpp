@@ -138,6 +138,20 @@ TEST_F(VirtualCameraTest, InputResolutionOutsideTheTableKeepsTheDeviceSize) {
     }
 }
 
+TEST_F(VirtualCameraTest, InputResolutionFourGoesBackToTheSizeTheDeviceHadWhenFirstOpened) {
+    ASSERT_EQ(camera->Preview(), 0);
+    // The driver keeps a size set, across opens too.
+    for (const int index : {3, 4, 1, 4}) {
+        camera->Stop();
+        camera->SetInputResolution(index);
+        ASSERT_EQ(camera->Preview(), 0);
+        const QSize expected = index == 3   ? QSize(1280, 1024)
+                               : index == 1 ? QSize(320, 240)
+                                            : QSize(640, 480);
+        EXPECT_EQ(QSize(camera->SampleWidth, camera->SampleHeight), expected) << index;
+    }
+}
+
 TEST_F(VirtualCameraTest, RefusedSizeKeepsTheDeviceFormat) {
     VirtualCamera::Instance().SetFaults({.refuseSizes = true});
     camera->SetInputResolution(3);

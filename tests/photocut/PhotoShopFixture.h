@@ -18,50 +18,9 @@
 #include <gtest/gtest.h>
 
 #include "photocut/CropBox.h"
-#include "photocut/PhotoShopDialogs.h"
+#include "support/FakePhotoShopDialogs.h"
 #include "photocut/PhotoView.h"
 #include "photocut/fraPhotoShop.h"
-
-// Answers the frame's dialogs from queues and records what they were asked.
-struct FakeDialogs final : TPhotoShopDialogs {
-    std::deque<QString> openAnswers;
-    std::deque<TSaveChoice> saveAnswers;
-    bool confirmPrint = true;
-
-    std::vector<QString> opened;     // folders the open dialog started in
-    std::vector<QString> proposals;  // names the save dialog proposed
-    std::vector<QImage> sheets;
-    std::vector<int> copies;
-    std::vector<QString> messages;
-    std::vector<QString> errors;
-
-    QString OpenFileName(QWidget*, const QString& folder) override {
-        opened.push_back(folder);
-        return Take(openAnswers);
-    }
-    TSaveChoice SaveFileName(QWidget*, const QString& proposed) override {
-        proposals.push_back(proposed);
-        return Take(saveAnswers);
-    }
-    bool ConfirmPrintSheet(QWidget*, const QImage& sheet, int n) override {
-        sheets.push_back(sheet);
-        copies.push_back(n);
-        return confirmPrint;
-    }
-    void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
-    void ShowError(QWidget*, const QString& text) override { errors.push_back(text); }
-
-  private:
-    template <typename T>
-    static T Take(std::deque<T>& queue) {
-        if (queue.empty()) {
-            return T{};
-        }
-        T answer = queue.front();
-        queue.pop_front();
-        return answer;
-    }
-};
 
 // A picture whose every pixel tells where it is: blue = x mod 256, green = y mod 256,
 // red = x div 256 * 16 + y div 256. Format_BGR888.
