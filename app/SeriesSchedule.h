@@ -29,6 +29,10 @@ class TSeriesSchedule {
     // counting the slots passed over as skipped.
     bool TakeDue();
 
+    // The slot just handed out was not used (a photograph was still under
+    // way): it counts as skipped.
+    void Decline() { ++FSkipped; }
+
     // The slot TakeDue last handed out (1 for the first) and how late it was
     // taken; 0 before the first.
     qint64 Slot() const { return FTaken; }
