@@ -106,7 +106,14 @@ void TfrmMainForm::FormShow() {
         FFileNoLoaded = true;
         fraCamSet->LoadFileNo();
     }
-    SendMessage(this, WM_STATUS_TEXT, 0);
+    if (FSeries.Running()) {
+        // Back from full screen or the tray with a series still running: the
+        // button and the status say so, not the captions of an idle window.
+        btnCapture->setText(QStringLiteral("停止连拍(F8)"));
+        SendMessage(this, WM_STATUS_TEXT, 3);
+    } else {
+        SendMessage(this, WM_STATUS_TEXT, 0);
+    }
 }
 
 void TfrmMainForm::FormCloseQuery(bool& canClose) {

@@ -11,9 +11,12 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
 
+#include "app/uFullScreen.h"
 #include "settings/fraCamSet.h"
 #include "tests/app/MainWindowFixture.h"
+#include "widgets/VideoWindow.h"
 
 namespace {
 
@@ -189,4 +192,21 @@ TEST_F(SeriesTest, CameraUnpluggedDuringASeriesFailsItsTicksAndTheSeriesResumesW
     EXPECT_TRUE(form->SeriesRunning());
     form->btnCapture->click();
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(SeriesTest, SeriesCarriesOnInFullScreenWhereF8DoesNotStopItAndKeepsItsCaptionOnReturn) {
+    StartWithSeries(1);
+    form->btnCapture->click();
+    form->bsSkinSpeedButton1->click();
+    ASSERT_TRUE(form->FullScreenActive());
+    QTest::keyClick(frmFullScreen->VideoWindow, Qt::Key_F8);
+    EXPECT_TRUE(form->SeriesRunning());
+    ASSERT_TRUE(WaitForPhotos(1)) << "photographs go on while the window is hidden";
+
+    QTest::keyClick(frmFullScreen->VideoWindow, Qt::Key_Escape);
+    EXPECT_TRUE(form->SeriesRunning());
+    EXPECT_EQ(Caption(), QStringLiteral("停止连拍(F8)"));
+    EXPECT_EQ(Status(), QStringLiteral("连续拍照中."));
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    EXPECT_FALSE(form->SeriesRunning());
 }
