@@ -500,3 +500,7 @@ void TFilterGraph::StreamLost(uint64_t generation, int error) {
 uint64_t TFilterGraph::FramesDelivered() const {
     return FWorker ? FWorker->Delivered() : 0;
 }
+
+// The meta-object code of this file's classes lives here, not in a shared object file
+// that would tie every program using them to every other class of the core.
+#include "moc_FilterGraph.cpp"

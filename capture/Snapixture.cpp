@@ -267,3 +267,7 @@ int TSnapixture::Stop() {
     Fire(OnStopFailed);
     return 1;
 }
+
+// The meta-object code of this file's classes lives here, not in a shared object file
+// that would tie every program using them to every other class of the core.
+#include "moc_Snapixture.cpp"

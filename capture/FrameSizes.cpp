@@ -1,0 +1,38 @@
+// The frame sizes an open device offers for a pixel format.
+#include "capture/FrameSizes.h"
+
+#include <cerrno>
+
+#include <linux/videodev2.h>
+
+#include "capture/FilterGraph.h"
+
+int EnumFrameSizes(const TFilter& filter, uint32_t pixelFormat,
+                   std::vector<TFrameSizeRange>& sizes) {
+    sizes.clear();
+    // A driver lists at most a few dozen sizes; the bound keeps a misbehaving one from
+    // answering forever.
+    constexpr uint32_t kMaxEntries = 256;
+    for (uint32_t index = 0; index < kMaxEntries; ++index) {
+        v4l2_frmsizeenum entry{};
+        entry.index = index;
+        entry.pixel_format = pixelFormat;
+        const int result = filter.Ioctl(VIDIOC_ENUM_FRAMESIZES, &entry);
+        if (result < 0) {
+            // EINVAL after the first entry is the end of the list.
+            return index > 0 && result == -EINVAL ? 0 : result;
+        }
+        if (entry.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+            const QSize size(int(entry.discrete.width), int(entry.discrete.height));
+            sizes.push_back({size, size, QSize()});
+            continue;
+        }
+        // Stepwise and continuous ranges are the only entry of their list.
+        const v4l2_frmsize_stepwise& s = entry.stepwise;
+        sizes.push_back({QSize(int(s.min_width), int(s.min_height)),
+                         QSize(int(s.max_width), int(s.max_height)),
+                         QSize(int(s.step_width), int(s.step_height))});
+        return 0;
+    }
+    return 0;
+}

@@ -1,0 +1,533 @@
+// snapix-shot's work: choose the camera and folder, start the live stream, wait for its
+// first picture, then take the photographs on their deadlines.
+#include "cli/Shot.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include <sys/stat.h>
+
+#include <linux/videodev2.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include "capture/CaptureOptions.h"
+#include "capture/DirectShowException.h"
+#include "capture/FilterGraph.h"
+#include "capture/FrameSizes.h"
+#include "capture/Snapixture.h"
+#include "capture/SysDevEnum.h"
+#include "capture/VirtualCamera.h"
+#include "cli/StopSignal.h"
+#include "photo/Caption.h"
+#include "photo/TempFile.h"
+#include "settings/AppPaths.h"
+#include "settings/SettingsStore.h"
+#include "settings/Startup.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// How long a camera may take to send its first picture once it streams. USB cameras
+// settle their exposure first and can take a second or two.
+constexpr int kFirstFrameTimeoutMs = 10000;
+
+QString SystemError(int negativeErrno) {
+    return qt_error_string(-negativeErrno);
+}
+
+QString SizeText(int width, int height) {
+    return QStringLiteral("%1x%2").arg(width).arg(height);
+}
+
+QString SizeText(const QSize& size) {
+    return SizeText(size.width(), size.height());
+}
+
+QString SecondsText(double ms) {
+    return QString::number(ms / 1000.0, 'g', 3) + QStringLiteral(" s");
+}
+
+// "160x120 320x240 640x480*": the device's sizes for the format the program asks for,
+// the current one marked.
+QString SizesText(const TFilter& filter) {
+    std::vector<TFrameSizeRange> sizes;
+    const int listed = EnumFrameSizes(filter, V4L2_PIX_FMT_BGR24, sizes);
+    if (listed < 0) {
+        return QStringLiteral("(sizes not listed: %1)").arg(SystemError(listed));
+    }
+    v4l2_format current;
+    QSize now;
+    if (filter.GetFormat(current) == 0) {
+        now = QSize(int(current.fmt.pix.width), int(current.fmt.pix.height));
+    }
+    QStringList parts;
+    for (const TFrameSizeRange& range : sizes) {
+        if (range.IsDiscrete()) {
+            parts << SizeText(range.Min) + (range.Min == now ? QStringLiteral("*") : QString());
+        } else {
+            parts << QStringLiteral("%1-%2/%3")
+                         .arg(SizeText(range.Min), SizeText(range.Max), SizeText(range.Step));
+        }
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+QString ErrorOf(const std::exception& e) {
+    const auto* device = dynamic_cast<const EDirectShowException*>(&e);
+    return device ? device->Message() : QString::fromLocal8Bit(e.what());
+}
+
+class TShotRun {
+  public:
+    TShotRun(const TShotOptions& options, FILE* out, FILE* err)
+        : FOptions(options), FOut(out), FErr(err) {}
+
+    int List(const QString& executableFolder);
+    int Shoot(const QString& executableFolder);
+
+  private:
+    void Say(const QString& text) { PrintLine(FErr, QStringLiteral("snapix-shot: ") + text); }
+    int Fail(const QString& text) {
+        Say(text);
+        return kExitFailed;
+    }
+
+    // The listed camera the options name, or -1 with the reason.
+    int ChooseDevice(QString& why) const;
+    // The folder photographs go to, ending with "/", or empty with the reason.
+    QString ChooseFolder(QString& why);
+    // Opens the camera, sets its size and controls and starts the stream. Empty, or why not.
+    QString StartCamera();
+    QString ApplyControl(const TShotControl& control);
+    QString BusyText() const {
+        return QStringLiteral("%1 is busy: another program is using it").arg(FCameraName);
+    }
+    // Opens the caption's font and renders its glyphs once on a scrap picture.
+    void WarmUpCaption(const QString& folder);
+    // Runs the event loop until done() holds, the time is up, the stream is lost or a
+    // stop is requested. done is asked every few milliseconds; nullptr waits out the time.
+    void Wait(Clock::time_point until, const std::function<bool()>& done = nullptr);
+
+    const TShotOptions& FOptions;
+    FILE* FOut;
+    FILE* FErr;
+    TStartup FStartup;
+    std::unique_ptr<TSnapixture> FCamera;
+    QString FCameraName;
+    std::unique_ptr<TStopSignal> FStop;
+    QEventLoop* FWaiting = nullptr;  // the wait in progress, if any
+    bool FLost = false;              // the stream ended for good (camera unplugged)
+};
+
+void TShotRun::Wait(Clock::time_point until, const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            loop.quit();
+        }
+    });
+    const auto left = std::chrono::ceil<Ms>(until - Clock::now()).count();
+    if (left <= 0 || (done && done()) || FLost || (FStop && FStop->Requested())) {
+        return;
+    }
+    deadline.start(static_cast<int>(std::min<int64_t>(left, INT32_MAX)));
+    if (done) {
+        poll.start(2);
+    }
+    FWaiting = &loop;
+    loop.exec();
+    FWaiting = nullptr;
+}
+
+int TShotRun::ChooseDevice(QString& why) const {
+    const TSysDevEnum& devices = *FStartup.Devices;
+    const int count = devices.DeviceCount();
+    if (count == 0) {
+        why = QStringLiteral(
+            "no camera found (no video device that can capture); "
+            "--virtual-camera uses the built-in test camera");
+        return -1;
+    }
+    const QString& wanted = FOptions.Device;
+    if (wanted.isEmpty()) {
+        if (FOptions.VirtualCamera) {
+            for (int i = 0; i < count; ++i) {
+                if (devices.DeviceMoniker(i).path == QLatin1String(VirtualCamera::kPath)) {
+                    return i;
+                }
+            }
+        }
+        return 0;
+    }
+    bool isNumber = false;
+    const int index = wanted.toInt(&isNumber);
+    if (isNumber && !wanted.startsWith(QLatin1Char('+')) && !wanted.startsWith(QLatin1Char('-'))) {
+        if (index >= count) {
+            why = QStringLiteral(
+                      "there is no camera %1: the cameras are numbered 0 to %2 "
+                      "(see --list)")
+                      .arg(wanted)
+                      .arg(count - 1);
+            return -1;
+        }
+        return index;
+    }
+    // A node path, also by one of its other names (/dev/v4l/by-id/...).
+    const QString canonical = QFileInfo(wanted).canonicalFilePath();
+    for (int i = 0; i < count; ++i) {
+        const QString path = devices.DeviceMoniker(i).path;
+        if (path == wanted || (!canonical.isEmpty() && canonical == path)) {
+            return i;
+        }
+    }
+    why = QFileInfo::exists(wanted)
+              ? QStringLiteral("%1 is not a camera that can capture video (see --list)").arg(wanted)
+              : QStringLiteral("there is no camera %1 (see --list)").arg(wanted);
+    return -1;
+}
+
+QString TShotRun::ChooseFolder(QString& why) {
+    QString folder;
+    if (FOptions.Output.isEmpty()) {
+        // The window's rule: the stored photo folder, created one level deep when
+        // missing; while it cannot be used, the program's folder stands in.
+        if (const std::optional<TSavePathFallback> fallback = LoadSavePathAtShow()) {
+            Say(QStringLiteral("the photo folder %1 cannot be used; photographs go to %2")
+                    .arg(fallback->Unusable, fallback->UsedInstead));
+        }
+        folder = ::SavePath;
+    } else {
+        folder = FOptions.Output;
+        const QFileInfo info(folder);
+        if (info.exists() && !info.isDir()) {
+            why = QStringLiteral("%1 is a file, not a folder").arg(folder);
+            return {};
+        }
+        if (!info.exists()) {
+            // One level, as the window creates its folder: a mistyped parent is not built.
+            if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0) {
+                why = QStringLiteral("cannot create the folder %1: %2")
+                          .arg(folder, qt_error_string(errno));
+                return {};
+            }
+        }
+        if (!folder.endsWith(QLatin1Char('/'))) {
+            folder += QLatin1Char('/');
+        }
+    }
+    // Asked before the camera starts, with the temporary file a photograph begins as.
+    PhotoPipeline::TTempFile probe;
+    if (const int error = probe.Open(QFile::encodeName(folder)); error != 0) {
+        why = QStringLiteral("cannot store photographs in %1: %2")
+                  .arg(folder, qt_error_string(error));
+        return {};
+    }
+    return folder;
+}
+
+QString TShotRun::ApplyControl(const TShotControl& control) {
+    const TFilter& filter = *FCamera->Filter();
+    v4l2_queryctrl query{};
+    query.id = control.Id;
+    int result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
+    if (result == -EINVAL || (result == 0 && (query.flags & V4L2_CTRL_FLAG_DISABLED))) {
+        return QStringLiteral("%1 has no %2 control").arg(FCameraName, control.Name);
+    }
+    if (result < 0) {
+        return QStringLiteral("cannot read the %1 control: %2")
+            .arg(control.Name, SystemError(result));
+    }
+    if (query.flags & V4L2_CTRL_FLAG_READ_ONLY) {
+        return QStringLiteral("the %1 control of %2 cannot be changed")
+            .arg(control.Name, FCameraName);
+    }
+    const int32_t value = control.Inverted ? 1 - control.Value : control.Value;
+    const auto outside = [&] {
+        return QStringLiteral("%1 %2 is outside the camera's range %3 to %4")
+            .arg(control.Name)
+            .arg(control.Value)
+            .arg(query.minimum)
+            .arg(query.maximum);
+    };
+    if (value < query.minimum || value > query.maximum) {
+        return outside();
+    }
+    v4l2_control set{};
+    set.id = control.Id;
+    set.value = value;
+    result = filter.Ioctl(VIDIOC_S_CTRL, &set);
+    if (result == -ERANGE) {
+        return outside();
+    }
+    if (result < 0) {
+        return QStringLiteral("cannot set %1 to %2: %3")
+            .arg(control.Name)
+            .arg(control.Value)
+            .arg(SystemError(result));
+    }
+    return {};
+}
+
+QString TShotRun::StartCamera() {
+    if (FCamera->Connect() != 0 || !FCamera->Filter()->HasDevice()) {
+        return QStringLiteral("cannot open %1: %2").arg(FCameraName, FCamera->LastError());
+    }
+    TFilter& filter = *FCamera->Filter();
+    if (FOptions.Size) {
+        v4l2_format format;
+        int result = filter.GetFormat(format);
+        if (result == 0) {
+            format.fmt.pix.width = static_cast<uint32_t>(FOptions.Size->width());
+            format.fmt.pix.height = static_cast<uint32_t>(FOptions.Size->height());
+            result = filter.SetFormat(format);
+        }
+        if (result == -EBUSY) {
+            return BusyText();
+        }
+        if (result < 0) {
+            return QStringLiteral("%1 refuses the size %2: %3")
+                .arg(FCameraName, SizeText(*FOptions.Size), SystemError(result));
+        }
+        const QSize got(int(format.fmt.pix.width), int(format.fmt.pix.height));
+        if (got != *FOptions.Size) {
+            return QStringLiteral(
+                       "%1 does not deliver %2 (the nearest it offers is %3; "
+                       "see --list)")
+                .arg(FCameraName, SizeText(*FOptions.Size), SizeText(got));
+        }
+    }
+    for (const TShotControl& control : FOptions.Controls) {
+        const QString why = ApplyControl(control);
+        if (!why.isEmpty()) {
+            return why;
+        }
+    }
+    // The device keeps the format set above: index 4 asks for no size of its own.
+    FCamera->SetInputResolution(4);
+    int previewed = 1;
+    try {
+        previewed = FCamera->Preview();
+    } catch (const EDirectShowException& e) {
+        if (e.Code() == EBUSY) {
+            return BusyText();
+        }
+        return QStringLiteral("cannot start %1: %2").arg(FCameraName, e.Message());
+    } catch (const std::exception& e) {
+        return QStringLiteral("cannot start %1: %2").arg(FCameraName, ErrorOf(e));
+    }
+    if (previewed != 0) {
+        const QString why = FCamera->LastError();
+        return QStringLiteral("cannot start %1%2")
+            .arg(FCameraName, why.isEmpty() ? QString() : QStringLiteral(": ") + why);
+    }
+    return {};
+}
+
+void TShotRun::WarmUpCaption(const QString& folder) {
+    const TCaptureOptions options = CaptureOptionsFor(FOptions, folder, 0);
+    const TRecTitle& t = options.Title;
+    const bool drawsText = options.PrintDate || options.PrintTime ||
+                           !(t.Line1 + t.Line2 + t.Line3 + t.Line4 + t.Line5).isEmpty();
+    if (!drawsText || FCamera->SampleWidth <= 0 || FCamera->SampleHeight <= 0) {
+        return;
+    }
+    // The caption's layout, and so its font size, follow the live picture's width.
+    QImage scrap(FCamera->SampleWidth, FCamera->SampleHeight, QImage::Format_BGR888);
+    scrap.fill(Qt::white);
+    PhotoPipeline::DrawCaption(scrap, {t.Line1, t.Line2, t.Line3, t.Line4, t.Line5},
+                               options.PrintDate, options.PrintTime, options.FontColor,
+                               QDateTime::currentDateTime());
+}
+
+int TShotRun::List(const QString& executableFolder) {
+    FStartup = StartUp(executableFolder);
+    const TSysDevEnum& devices = *FStartup.Devices;
+    if (devices.DeviceCount() == 0) {
+        return Fail(
+            QStringLiteral("no camera found (no video device that can capture); "
+                           "--virtual-camera adds the built-in test camera"));
+    }
+    for (int i = 0; i < devices.DeviceCount(); ++i) {
+        TSnapixture camera;
+        camera.SetMoniker(devices.DeviceMoniker(i));
+        const QString sizes = camera.Connect() == 0 && camera.Filter()->HasDevice()
+                                  ? SizesText(*camera.Filter())
+                                  : QStringLiteral("(cannot open: %1)").arg(camera.LastError());
+        PrintLine(FOut, QStringLiteral("%1\t%2\t%3\t%4")
+                            .arg(i)
+                            .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, sizes));
+        camera.Stop();
+    }
+    return kExitStored;
+}
+
+int TShotRun::Shoot(const QString& executableFolder) {
+    FStartup = StartUp(executableFolder);
+    QString why;
+    const int device = ChooseDevice(why);
+    if (device < 0) {
+        return Fail(why);
+    }
+    const QString folder = ChooseFolder(why);
+    if (folder.isEmpty()) {
+        return Fail(why);
+    }
+    FCameraName = QStringLiteral("%1 (%2)").arg(FStartup.Devices->DeviceName(device),
+                                                FStartup.Devices->DeviceMoniker(device).path);
+
+    FStop = std::make_unique<TStopSignal>();
+    FStop->OnRequested = [this] {
+        Say(QStringLiteral("stopping after the current photograph (Ctrl-C again ends at once)"));
+        if (FWaiting) {
+            FWaiting->quit();
+        }
+    };
+    FCamera = std::make_unique<TSnapixture>();
+    FCamera->SetMoniker(FStartup.Devices->DeviceMoniker(device));
+    FCamera->OnDeviceLost = [this](QObject*) {
+        FLost = true;
+        if (FWaiting) {
+            FWaiting->quit();
+        }
+    };
+    why = StartCamera();
+    if (!why.isEmpty()) {
+        FCamera->Stop();
+        return Fail(why);
+    }
+
+    // The camera's first picture takes a frame period or more; meanwhile the work the
+    // first photograph would otherwise start with is done.
+    WarmUpCaption(folder);
+    // The first picture must have arrived before the first photograph can be taken.
+    QImage frame;
+    Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
+         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
+    if (frame.isNull()) {
+        FCamera->Stop();
+        if (FLost) {
+            return Fail(FCamera->LastError());
+        }
+        if (FStop->Requested()) {
+            return Fail(QStringLiteral("stopped before the first photograph"));
+        }
+        return Fail(QStringLiteral("%1 sent no picture within %2 seconds")
+                        .arg(FCameraName)
+                        .arg(kFirstFrameTimeoutMs / 1000));
+    }
+    Say(QStringLiteral("%1 at %2")
+            .arg(FCameraName, SizeText(FCamera->SampleWidth, FCamera->SampleHeight)));
+
+    uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
+    const int count = FOptions.Count;
+    const auto interval = Ms(FOptions.IntervalMs);
+    if (FOptions.DelayMs > 0) {
+        Say(QStringLiteral("first photograph in %1").arg(SecondsText(FOptions.DelayMs)));
+    }
+    // Photograph k starts at start + slot * interval on the monotonic clock, so the
+    // series keeps its pace whatever each photograph takes; one that overruns its
+    // turn lets the missed turns go.
+    const Clock::time_point start = Clock::now() + Ms(FOptions.DelayMs);
+    int64_t slot = 0;
+    int taken = 0, stored = 0;
+    while (taken < count && !FStop->Requested() && !FLost) {
+        if (taken > 0) {
+            Wait(start + slot * interval);
+            if (FStop->Requested() || FLost) {
+                break;
+            }
+        }
+        TCaptureOptions capture = CaptureOptionsFor(FOptions, folder, counter);
+        capture.Delay = taken == 0 && FOptions.DelayMs > 0;
+        ApplyCaptureOptions(capture, *FCamera);
+        int result = 1;
+        QString reason;
+        try {
+            result = FCamera->Capture();
+        } catch (const std::exception& e) {
+            reason = ErrorOf(e);
+        }
+        ++taken;
+        if (FOptions.Serial) {
+            // A serial number once used stays used, also by a photograph that failed.
+            counter = FCamera->MaxNo;
+            StoreFileNo(counter);
+        }
+        if (result == 0) {
+            ++stored;
+            PrintLine(FOut, FCamera->FileName());
+        } else {
+            if (reason.isEmpty()) {
+                reason = FCamera->LastError();
+            }
+            Say(QStringLiteral("photograph %1 of %2 not stored: %3")
+                    .arg(taken)
+                    .arg(count)
+                    .arg(reason.isEmpty() ? QStringLiteral("no reason given") : reason));
+        }
+        if (taken == count || interval.count() == 0) {
+            ++slot;
+            continue;
+        }
+        // The next turn that has not begun yet.
+        const auto late = Clock::now() - start;
+        const int64_t next =
+            std::max<int64_t>(slot + 1, (late + interval - std::chrono::nanoseconds(1)) / interval);
+        if (next > slot + 1) {
+            Say(QStringLiteral("photograph %1 took longer than the interval; %2 turn(s) skipped")
+                    .arg(taken)
+                    .arg(next - slot - 1));
+        }
+        slot = next;
+    }
+    FCamera->Stop();
+
+    if (FLost && taken < count) {
+        Say(FCamera->LastError());
+    }
+    if (taken < count) {
+        Say(QStringLiteral("%1 of %2 photographs taken").arg(taken).arg(count));
+    } else if (count > 1 && stored < taken) {
+        Say(QStringLiteral("%1 of %2 photographs not stored").arg(taken - stored).arg(count));
+    }
+    if (taken == 0 || stored < taken || (FLost && taken < count)) {
+        return kExitFailed;
+    }
+    return kExitStored;
+}
+
+}  // namespace
+
+void PrintLine(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err) {
+    if (options.VirtualCamera) {
+        // The same switch the window reads: the device list offers the test camera.
+        qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
+    }
+    TShotRun run(options, out, err);
+    return options.Action == TShotAction::List ? run.List(executableFolder)
+                                               : run.Shoot(executableFolder);
+}

@@ -1,0 +1,21 @@
+// Running snapix-shot: the camera list, and the photographs a command line asks for,
+// taken through the capture component exactly as the window takes them.
+#pragma once
+
+#include <cstdio>
+
+#include <QString>
+
+#include "cli/ShotOptions.h"
+
+// Exit statuses.
+inline constexpr int kExitStored = 0;  // every photograph asked for was stored
+inline constexpr int kExitFailed = 1;  // one or more were not; the reason was printed
+inline constexpr int kExitUsage = 2;   // the command line is wrong
+
+// Prints text as UTF-8 and flushes, so that each line reaches a pipe when it is said.
+void PrintLine(FILE* stream, const QString& text);
+
+// Runs the List or Shoot action. Needs a running QGuiApplication (captions draw text)
+// and is called on its thread. executableFolder decides AppPath and so snapix.ini.
+int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err);

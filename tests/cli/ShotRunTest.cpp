@@ -1,0 +1,93 @@
+// snapix-shot's run in this process, where the virtual camera can be made to fail the
+// way real ones do: held by another program, unplugged during a series.
+#include "cli/Shot.h"
+
+#include <cstdio>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "capture/VirtualCamera.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+class ShotRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        photos = dir.filePath(QStringLiteral("photos"));
+        VirtualCamera::Instance().Reset();
+    }
+    void TearDown() override { VirtualCamera::Instance().Reset(); }
+
+    // Runs the tool's work on the given arguments; its program folder is the test folder.
+    int Run(QStringList args) {
+        args << QStringLiteral("--virtual-camera") << QStringLiteral("-o") << photos;
+        const TShotParse parsed = ParseShotOptions(args);
+        EXPECT_TRUE(parsed.Ok()) << parsed.Error.toStdString();
+        FILE* outFile = std::tmpfile();
+        FILE* errFile = std::tmpfile();
+        const int status = RunShot(parsed.Options, dir.path(), outFile, errFile);
+        out = ReadBack(outFile);
+        err = ReadBack(errFile);
+        return status;
+    }
+
+    static QString ReadBack(FILE* file) {
+        std::rewind(file);
+        QByteArray bytes;
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+            bytes.append(buffer, qsizetype(n));
+        }
+        std::fclose(file);
+        return QString::fromUtf8(bytes);
+    }
+
+    QTemporaryDir dir;
+    QString photos;
+    QString out, err;
+};
+
+TEST_F(ShotRun, CameraHeldByAnotherProgramIsSaid) {
+    VirtualCamera::Faults faults;
+    faults.busyOnBuffers = true;
+    VirtualCamera::Instance().SetFaults(faults);
+    EXPECT_EQ(Run({}), kExitFailed);
+    EXPECT_TRUE(
+        err.contains("Snapix Virtual Camera (virtual:0) is busy: another program is "
+                     "using it"))
+        << qPrintable(err);
+    EXPECT_TRUE(out.isEmpty());
+
+    // Refused when the size is set, before the stream.
+    faults = {};
+    faults.busyOnFormat = true;
+    VirtualCamera::Instance().SetFaults(faults);
+    EXPECT_EQ(Run({"--size=320x240"}), kExitFailed);
+    EXPECT_TRUE(err.contains("is busy: another program is using it")) << qPrintable(err);
+}
+
+TEST_F(ShotRun, CameraUnpluggedDuringASeriesEndsItWithTheReason) {
+    // Unplugged once the first photograph is in its folder; the second one is due 30
+    // seconds later, so the series is waiting when the camera goes.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!EntriesOf(photos).isEmpty()) {
+            VirtualCamera::Instance().Unplug();
+            watch.stop();
+        }
+    });
+    watch.start(5);
+    EXPECT_EQ(Run({"--count=3", "--interval=30"}), kExitFailed);
+    EXPECT_EQ(out.split('\n', Qt::SkipEmptyParts).size(), 1);
+    EXPECT_TRUE(err.contains("摄像头已断开")) << qPrintable(err);
+    EXPECT_TRUE(err.contains("1 of 3 photographs taken")) << qPrintable(err);
+    EXPECT_EQ(VirtualCamera::Instance().OpenDescriptors(), 0);
+}
+
+}  // namespace
