@@ -65,7 +65,10 @@ int main(int argc, char** argv) {
 
     // The wait for an absent camera, measured on its own.
     camera.Unplug();
-    QTest::qWaitFor([&] { return form.DeviceWatch()->Watching(); }, 10000);
+    if (!QTest::qWaitFor([&] { return form.DeviceWatch()->Watching(); }, 10000)) {
+        std::fprintf(stderr, "the loss was not noticed\n");
+        return 1;
+    }
     const double cpuBefore = CpuMs();
     QElapsedTimer waited;
     waited.start();
@@ -77,7 +80,10 @@ int main(int argc, char** argv) {
     }
     const double waitingCpuPct = 100.0 * (CpuMs() - cpuBefore) / waited.elapsed();
     camera.PlugIn();
-    QTest::qWaitFor([&] { return Previewing(form); }, 15000);
+    if (!QTest::qWaitFor([&] { return Previewing(form); }, 15000)) {
+        std::fprintf(stderr, "the picture did not come back\n");
+        return 1;
+    }
 
     const int fdsBefore = OpenFds();
     int returned = 0, hangs = 0;
