@@ -2,12 +2,17 @@
 // wiring.
 #include "app/uMainForm.h"
 
+#include <algorithm>
+
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QFrame>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 
+#include "app/MessageBoxes.h"
 #include "capture/Snapixture.h"
 #include "controls/AMStreamConfig.h"
 #include "controls/VideoProcAmp.h"
@@ -17,6 +22,7 @@
 #include "settings/fraCamSet.h"
 #include "widgets/ButtonBar.h"
 #include "widgets/SkinPanel.h"
+#include "widgets/VideoWindow.h"
 
 namespace {
 
@@ -38,6 +44,7 @@ TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     btnPhotoshop = new QPushButton(QStringLiteral("照片剪切"));
     btnPhotoshop->setFocusPolicy(Qt::NoFocus);
     bsSkinPanel11->AddControl(btnPhotoshop, QRect(197, 5, 66, 25));
+    connect(VideoWindow, &TVideoWindow::DoubleClicked, this, &TfrmMainForm::VideoWindowDblClick);
 
     // The lower area holds the links panel and the two panels that take its
     // place; only the links panel shows at start.
@@ -69,6 +76,11 @@ TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     connect(fraPhotoShop, &TfraPhotoShop::InfoText, this, &TfrmMainForm::SetInfoText);
 
     Snapixture->OnBeforePreview = [this](QObject* sender) { SnapixtureBeforePreview(sender); };
+
+    tmSequential = new QTimer(this);
+    tmSequential->setSingleShot(true);
+    tmSequential->setTimerType(Qt::PreciseTimer);
+    connect(tmSequential, &QTimer::timeout, this, &TfrmMainForm::tmSequentialTimer);
     SetApplicationMainWindow(this);
 }
 
@@ -94,7 +106,110 @@ void TfrmMainForm::FormShow() {
         FFileNoLoaded = true;
         fraCamSet->LoadFileNo();
     }
-    SendMessage(this, WM_STATUS_TEXT, 0);
+    if (FSeries.Running()) {
+        // Back from full screen or the tray with a series still running: the
+        // button and the status say so, not the captions of an idle window.
+        btnCapture->setText(QStringLiteral("停止连拍(F8)"));
+        SendMessage(this, WM_STATUS_TEXT, 3);
+    } else {
+        SendMessage(this, WM_STATUS_TEXT, 0);
+    }
+}
+
+void TfrmMainForm::FormCloseQuery(bool& canClose) {
+    StopSeries();
+    TfrmSnapixBas::FormCloseQuery(canClose);
+}
+
+void TfrmMainForm::btnCaptureClick() {
+    // A running series always stops here, whatever the box shows meanwhile.
+    if (!FSeries.Running() && !fraCamSet->Sequential()) {
+        TfrmSnapixBas::btnCaptureClick();
+        return;
+    }
+    if (FSeries.Running()) {
+        StopSeries();
+    } else {
+        FSeries.Start(std::min(60, fraCamSet->SequentialInterval()) * 1000);
+        FSeriesFailing = false;
+        ArmSequential();
+    }
+    const bool running = FSeries.Running();
+    fraCamSet->cbSequential->setEnabled(!running);
+    if (running) {
+        btnCapture->setText(QStringLiteral("停止连拍(F8)"));
+        SendMessage(this, WM_STATUS_TEXT, 3);
+    } else {
+        btnCapture->setText(QStringLiteral("拍照(F8)"));
+        SendMessage(this, WM_STATUS_TEXT, 2);
+    }
+    // F8 and Enter reach it only while it is enabled: they stop the series.
+    btnCapture->setEnabled(true);
+}
+
+void TfrmMainForm::ArmSequential() {
+    tmSequential->start(static_cast<int>(FSeries.MsToNext()));
+}
+
+void TfrmMainForm::StopSeries() {
+    FSeries.Stop();
+    tmSequential->stop();
+}
+
+void TfrmMainForm::tmSequentialTimer() {
+    if (!FSeries.TakeDue()) {
+        // Woken before the slot (a coarse system timer): wait for the rest.
+        if (FSeries.Running()) {
+            ArmSequential();
+        }
+        return;
+    }
+    if (Snapixture->Busy()) {
+        // A photograph that waits while events run (a delayed one started by
+        // a handler) is still under way: this slot passes without one, and
+        // nothing is queued to fire later.
+        FSeries.Decline();
+        ArmSequential();
+        return;
+    }
+    Snapixture->Delay = false;
+    int result = 1;
+    QString reason;
+    try {
+        result = Snapixture->Capture();
+    } catch (const std::exception& e) {
+        reason = ErrorText(e);
+    }
+    tmDelay->stop();
+    // A serial number, once used, stays used, also by a photograph that failed later.
+    FCaptureOptions.MaxNo = Snapixture->MaxNo;
+    if (result == 0) {
+        if (FSeriesFailing) {
+            FSeriesFailing = false;
+            SendMessage(this, WM_STATUS_TEXT, 3);
+        }
+        SetInfoText(Snapixture->FileName());
+    } else {
+        // Said at every failed slot, and the series goes on: it resumes by
+        // itself when the cause goes away (space freed, camera back).
+        FSeriesFailing = true;
+        if (reason.isEmpty()) {
+            reason = Snapixture->LastError();
+        }
+        SetStatusText(QStringLiteral("拍照失败."));
+        SetInfoText(reason.isEmpty() ? QStringLiteral("照片未能保存.") : reason);
+    }
+    // A handler inside the photograph may have stopped the series.
+    if (FSeries.Running()) {
+        ArmSequential();
+    }
+}
+
+void TfrmMainForm::PreviewResumed() {
+    TfrmSnapixBas::PreviewResumed();
+    if (FSeries.Running()) {
+        SendMessage(this, WM_STATUS_TEXT, 3);
+    }
 }
 
 void TfrmMainForm::WndProc(TWindowMessage& message) {

@@ -2,12 +2,15 @@
 // the settings panel and the cutting panel in the lower area, copies the
 // settings into the capture component before every preview and photograph,
 // and after each photograph hands it to the cutting panel and stores the
-// serial-number counter.
+// serial-number counter. With 连续拍照 ticked the capture button starts and
+// stops a series of photographs.
 #pragma once
 
+#include "app/SeriesSchedule.h"
 #include "app/uSnapixBas.h"
 
 class QFrame;
+class QTimer;
 class TfraCamSet;
 class TfraPhotoShop;
 
@@ -24,6 +27,12 @@ class TfrmMainForm : public TfrmSnapixBas {
     TfraCamSet* fraCamSet;        // every option of the run
     QFrame* pnlPhotoShop;         // lower area: holds fraPhotoShop
     TfraPhotoShop* fraPhotoShop;  // identity-photo cutting
+    // Single shot, armed for the next slot of a running series; idle while a
+    // photograph of the series is being taken.
+    QTimer* tmSequential;
+
+    bool SeriesRunning() const { return FSeries.Running(); }
+    const TSeriesSchedule& Series() const { return FSeries; }
 
     // Heights of the window in the normal layout and while the cutting panel
     // is open, and of the upper area when the settings panel opens.
@@ -35,6 +44,10 @@ class TfrmMainForm : public TfrmSnapixBas {
     TLowerPanel LowerPanel() const { return FLowerPanel; }
 
   public slots:
+    // With 连续拍照 ticked (or a series running): starts or stops the series.
+    // Otherwise the single photograph.
+    void btnCaptureClick() override;
+    void tmSequentialTimer();
     void btnSetupClick();
     void btnPhotoshopClick();
     // The user picked a device in the settings panel's list.
@@ -42,12 +55,14 @@ class TfrmMainForm : public TfrmSnapixBas {
 
   protected:
     void FormShow() override;
+    void FormCloseQuery(bool& canClose) override;
     void WndProc(TWindowMessage& message) override;
     void SavePathChanged() override;
 
     void SnapixtureBeforePreview(QObject* sender);
     void SnapixtureBeforeCapture(QObject* sender) override;
     void SnapixtureCaptured(QObject* sender) override;
+    void PreviewResumed() override;
 
     // Served for the cutting panel's save and copy buttons.
     void SaveCutPhoto();
@@ -60,7 +75,14 @@ class TfrmMainForm : public TfrmSnapixBas {
     void ShowLowerPanel(TLowerPanel panel);
     // The settings panel's options into FCaptureOptions.
     void CopySettings();
+    // The series' timer set for its next slot.
+    void ArmSequential();
+    void StopSeries();
 
     TLowerPanel FLowerPanel = TLowerPanel::Links;
     bool FFileNoLoaded = false;
+    TSeriesSchedule FSeries;
+    // The last photograph of the running series failed; the next one that
+    // succeeds says the series runs again.
+    bool FSeriesFailing = false;
 };

@@ -129,7 +129,9 @@ void TfrmSnapixBas::ApplyFixedCaptureValues() {
     FCaptureOptions.PrintDate = false;
     FCaptureOptions.PrintTime = false;
     FCaptureOptions.SavePath = ::SavePath;
-    FCaptureOptions.Delay = cbDelay->isChecked();
+    // Whoever asked for the photograph decided whether it waits: the delay
+    // box for a single photograph, never for one of a series.
+    FCaptureOptions.Delay = Snapixture->Delay;
 }
 
 void TfrmSnapixBas::StartCountdown() {

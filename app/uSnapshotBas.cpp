@@ -1,12 +1,16 @@
-// TfrmSnapshotBas: the capture component and the preview restarts.
+// TfrmSnapshotBas: the capture component, the preview restarts and the
+// full-screen switch.
 #include "app/uSnapshotBas.h"
 
 #include <climits>
 
+#include <QScreen>
 #include <QToolButton>
 
 #include "app/MessageBoxes.h"
+#include "app/uFullScreen.h"
 #include "capture/CaptureOptions.h"
+#include "capture/DeviceWatch.h"
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "widgets/ButtonBar.h"
@@ -36,10 +40,14 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
         ShowMessageBox(nullptr, QStringLiteral("Error:"), QStringLiteral("Stop Device Fail!"));
     };
     // Said at once, not only at the next photograph: the picture went black.
+    // Then the window waits for the camera to come back.
     Snapixture->OnDeviceLost = [this](QObject*) {
         SetStatusText(QStringLiteral("摄像头已断开."));
         SetInfoText(Snapixture->LastError());
+        WatchLostDevice();
     };
+    FDeviceWatch = new TDeviceWatch(this);
+    FDeviceWatch->OnReturned = [this](const TMoniker& moniker) { DeviceReturned(moniker); };
 
     bsSkinSpeedButton1 = new QToolButton();
     bsSkinSpeedButton1->setText(QStringLiteral("全"));
@@ -50,9 +58,12 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
 }
 
 TfrmSnapshotBas::~TfrmSnapshotBas() {
-    // The component stops its stream while the video window it paints into
-    // still exists.
+    // The component stops its stream while the video windows it paints into
+    // still exist.
+    FDeviceWatch->OnReturned = nullptr;
+    Snapixture->OnDeviceLost = nullptr;
     delete Snapixture;
+    FFullScreenWindow.reset();
 }
 
 void TfrmSnapshotBas::FormShow() {
@@ -62,22 +73,26 @@ void TfrmSnapshotBas::FormShow() {
 
 void TfrmSnapshotBas::FormKeyDown(int& key, Qt::KeyboardModifiers shift) {
     TfrmCamBas::FormKeyDown(key, shift);
-    // The key stays set: the capture-key test after this one sees it too.
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (shift & Qt::AltModifier)) {
+        // The gesture only switches: a photograph taken by the same key would
+        // meet the preview just restarted, with no picture yet.
+        key = 0;
         SendMessage(this, WM_FULLSCREEN_ENTER);
     }
+}
+
+void TfrmSnapshotBas::VideoWindowDblClick() {
+    SendMessage(this, WM_FULLSCREEN_ENTER);
 }
 
 void TfrmSnapshotBas::WndProc(TWindowMessage& message) {
     switch (message.Msg) {
         case WM_DEVICE_SELECT: {
-            Snapixture->Stop();
             TMoniker moniker;
             if (FVideoDevices && message.WParam <= static_cast<quintptr>(INT_MAX)) {
                 moniker = FVideoDevices->DeviceMoniker(static_cast<int>(message.WParam));
             }
-            Snapixture->SetMoniker(moniker);
-            Snapixture->Preview();
+            StartDevice(moniker);
             break;
         }
         case WM_INPUT_RESOLUTION:
@@ -88,8 +103,105 @@ void TfrmSnapshotBas::WndProc(TWindowMessage& message) {
         case WM_DEVICE_RECONNECT:
             Snapixture->Connect();
             break;
+        case WM_FULLSCREEN_ENTER:
+            FullScreenEnter();
+            break;
+        case WM_FULLSCREEN_LEAVE:
+            FullScreenLeave();
+            break;
         default:
             TfrmCamBas::WndProc(message);
             break;
     }
+}
+
+void TfrmSnapshotBas::StartDevice(const TMoniker& moniker) {
+    Snapixture->Stop();
+    // Another device ends the wait for the lost one.
+    if (FDeviceWatch->Watching() && !(moniker == FDeviceWatch->Device().moniker)) {
+        FDeviceWatch->Cancel();
+    }
+    Snapixture->SetMoniker(moniker);
+    PreviewUnlessAway();
+}
+
+void TfrmSnapshotBas::PreviewUnlessAway() {
+    if (FDeviceWatch->Watching() && Snapixture->Moniker() == FDeviceWatch->Device().moniker) {
+        // Asking now would only fail; the status already says the camera is gone.
+        return;
+    }
+    Snapixture->Preview();
+}
+
+void TfrmSnapshotBas::WatchLostDevice() {
+    const TMoniker lost = Snapixture->Moniker();
+    TDeviceIdentity device{lost, {}, {}};
+    if (const int index = FVideoDevices ? FVideoDevices->IndexOf(lost) : -1; index >= 0) {
+        device = FVideoDevices->DeviceIdentity(index);
+    }
+    FDeviceWatch->Watch(device);
+}
+
+void TfrmSnapshotBas::DeviceReturned(const TMoniker& moniker) {
+    const TDeviceIdentity lost = FDeviceWatch->Device();
+    if (FVideoDevices) {
+        // Back under another node number: the list names it there from now on.
+        FVideoDevices->SetDeviceMoniker(FVideoDevices->IndexOf(lost.moniker), moniker);
+    }
+    try {
+        StartDevice(moniker);
+    } catch (const std::exception& e) {
+        // It answers but will not stream yet (still waking up, or taken by
+        // another program meanwhile): keep waiting rather than box each try.
+        SetInfoText(ErrorText(e));
+    }
+    if (Snapixture->CaptureStatus == csPrev) {
+        PreviewResumed();
+    } else if (!FDeviceWatch->Watching()) {
+        FDeviceWatch->Watch(TDeviceIdentity{moniker, lost.card, lost.busInfo});
+    }
+}
+
+void TfrmSnapshotBas::PreviewResumed() {
+    SendMessage(this, WM_STATUS_TEXT, 0);
+    SetInfoText(QStringLiteral("摄像头已重新连接."));
+}
+
+void TfrmSnapshotBas::FullScreenEnter() {
+    if (FFullScreen) {
+        return;
+    }
+    FFullScreen = true;
+    hide();
+    Snapixture->Stop();
+    if (!frmFullScreen) {
+        FFullScreenWindow = std::make_unique<TfrmFullScreen>();
+        frmFullScreen = FFullScreenWindow.get();
+    }
+    // The screen without its panels and task bar.
+    frmFullScreen->setGeometry(screen()->availableGeometry());
+    frmFullScreen->show();
+    frmFullScreen->raise();
+    Snapixture->SetVideoWindow(nullptr);
+    Snapixture->SetVideoWindow(frmFullScreen->VideoWindow);
+    PreviewUnlessAway();
+}
+
+void TfrmSnapshotBas::FullScreenLeave() {
+    if (!FFullScreen) {
+        return;
+    }
+    FFullScreen = false;
+    if (frmFullScreen) {
+        frmFullScreen->hide();
+    }
+    // Becoming visible runs the show sequence; its preview still draws into
+    // the full-screen picture, moved back below.
+    show();
+    raise();
+    activateWindow();
+    Snapixture->Stop();
+    Snapixture->SetVideoWindow(nullptr);
+    Snapixture->SetVideoWindow(VideoWindow);
+    PreviewUnlessAway();
 }

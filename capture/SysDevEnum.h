@@ -1,9 +1,11 @@
 // The list of video capture devices, and the moniker naming one of them.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
 class VideoIo;
 
@@ -17,6 +19,22 @@ struct TMoniker {
     bool operator==(const TMoniker& other) const { return path == other.path && io == other.io; }
 };
 
+// What tells one camera from another across an unplug: a camera plugged back
+// into the same port can come back under another node, with the same card
+// name and bus position.
+struct TDeviceIdentity {
+    TMoniker moniker;
+    QString card;
+    QString busInfo;
+};
+
+// Opens the device, asks what it is and closes it again. Nothing when it
+// cannot be opened (absent, unplugged) or does not capture video.
+std::optional<TDeviceIdentity> ProbeCaptureDevice(const TMoniker& moniker);
+
+// The V4L2 nodes /dev/video* in node-number order (video2 before video10).
+QStringList VideoNodePaths();
+
 // A snapshot, taken at creation, of the capture devices: the V4L2 nodes that
 // can capture video, in node-number order, then the virtual camera when
 // SNAPIX_VIRTUAL_CAMERA is 1.
@@ -29,6 +47,13 @@ class TSysDevEnum {
     QString DeviceName(int index) const;
     // None outside 0..count-1.
     TMoniker DeviceMoniker(int index) const;
+    // Card name and bus position as listed; a none moniker outside 0..count-1.
+    TDeviceIdentity DeviceIdentity(int index) const;
+    // The entry naming moniker, or -1.
+    int IndexOf(const TMoniker& moniker) const;
+    // The device of entry index answers at another node now (plugged back
+    // into the system under a new number).
+    void SetDeviceMoniker(int index, const TMoniker& moniker);
 
     // Whether the virtual camera is listed in this process.
     static bool VirtualCameraEnabled();
@@ -36,6 +61,7 @@ class TSysDevEnum {
   private:
     struct Device {
         QString name;
+        QString busInfo;
         TMoniker moniker;
     };
     std::vector<Device> FDevices;

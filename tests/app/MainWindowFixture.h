@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QDir>
 #include <QLabel>
 #include <QTemporaryDir>
