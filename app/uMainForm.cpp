@@ -172,18 +172,8 @@ void TfrmMainForm::tmSequentialTimer() {
         ArmSequential();
         return;
     }
-    Snapixture->Delay = false;
-    int result = 1;
     QString reason;
-    try {
-        result = Snapixture->Capture();
-    } catch (const std::exception& e) {
-        reason = ErrorText(e);
-    }
-    tmDelay->stop();
-    // A serial number, once used, stays used, also by a photograph that failed later.
-    FCaptureOptions.MaxNo = Snapixture->MaxNo;
-    if (result == 0) {
+    if (TakePhotograph(false, reason)) {
         if (FSeriesFailing) {
             FSeriesFailing = false;
             SendMessage(this, WM_STATUS_TEXT, 3);
@@ -193,11 +183,7 @@ void TfrmMainForm::tmSequentialTimer() {
         // Said at every failed slot, and the series goes on: it resumes by
         // itself when the cause goes away (space freed, camera back).
         FSeriesFailing = true;
-        if (reason.isEmpty()) {
-            reason = Snapixture->LastError();
-        }
-        SetStatusText(QStringLiteral("拍照失败."));
-        SetInfoText(reason.isEmpty() ? QStringLiteral("照片未能保存.") : reason);
+        ShowPhotographFailed(reason);
     }
     // A handler inside the photograph may have stopped the series.
     if (FSeries.Running()) {

@@ -99,29 +99,44 @@ void TfrmSnapixBas::btnCaptureClick() {
     SendMessage(this, WM_STATUS_TEXT, 1);
     SetInfoText(QString());
     btnCapture->setEnabled(false);
-    Snapixture->Delay = cbDelay->isChecked();
-    int result = 1;
     QString reason;
+    const bool stored = TakePhotograph(cbDelay->isChecked(), reason);
+    btnCapture->setEnabled(true);
+    if (stored) {
+        SendMessage(this, WM_STATUS_TEXT, 2);
+        SetInfoText(Snapixture->FileName());
+    } else {
+        ShowPhotographFailed(reason);
+    }
+}
+
+bool TfrmSnapixBas::TakePhotograph(bool delay, QString& reason) {
+    Snapixture->Delay = delay;
+    int result = 1;
     try {
         result = Snapixture->Capture();
     } catch (const std::exception& e) {
         reason = ErrorText(e);
     }
     tmDelay->stop();
-    btnCapture->setEnabled(true);
     // A serial number, once used, stays used, also by a photograph that failed later.
     FCaptureOptions.MaxNo = Snapixture->MaxNo;
     if (result == 0) {
-        SendMessage(this, WM_STATUS_TEXT, 2);
-        SetInfoText(Snapixture->FileName());
-        return;
+        return true;
     }
-    // A photograph that was not stored is never reported as done.
     if (reason.isEmpty()) {
         reason = Snapixture->LastError();
     }
+    if (reason.isEmpty()) {
+        reason = QStringLiteral("照片未能保存.");
+    }
+    return false;
+}
+
+void TfrmSnapixBas::ShowPhotographFailed(const QString& reason) {
+    // A photograph that was not stored is never reported as done.
     SetStatusText(QStringLiteral("拍照失败."));
-    SetInfoText(reason.isEmpty() ? QStringLiteral("照片未能保存.") : reason);
+    SetInfoText(reason);
 }
 
 void TfrmSnapixBas::ApplyFixedCaptureValues() {

@@ -43,6 +43,10 @@ class TfrmSnapixBas : public TfrmSnapshotBas {
     // The parts of the before-capture step that a derived form arranges
     // around its own settings copy.
     void ApplyFixedCaptureValues();
+    // One photograph, with or without the delay: true when it was stored; else
+    // false with the reason a user can act on (never empty).
+    bool TakePhotograph(bool delay, QString& reason);
+    void ShowPhotographFailed(const QString& reason);
     void StartCountdown();
 
     int FDelayCount = 0;

@@ -26,22 +26,17 @@
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
 #include "cli/ShotOptions.h"
+#include "bench/BenchSupport.h"
 
 extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::MsSince;
+
+using bench::Clock;
 constexpr int kRuns = 15;
-
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // The photograph's options, as the tool is given them and as the in-process run uses them.
 QStringList PhotoArguments() {

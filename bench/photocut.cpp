@@ -17,19 +17,14 @@
 #include "photocut/PhotoShopDialogs.h"
 #include "photocut/PhotoView.h"
 #include "photocut/fraPhotoShop.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::MsSince;
 
-double MsSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Clock;
 
 // Answers the open dialog with one file; everything else is declined.
 struct FileChoice final : TPhotoShopDialogs {

@@ -28,10 +28,13 @@
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
 #include "widgets/VideoWindow.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+
+using bench::Clock;
 
 // Wall and CPU time of this thread, in milliseconds.
 struct TTimes {
@@ -48,11 +51,6 @@ TTimes Now() {
 TTimes Since(TTimes start) {
     const TTimes now = Now();
     return {now.Wall - start.Wall, now.Cpu - start.Cpu};
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 // The reference: the plainest libjpeg encoding of the picture into memory, at quality 100,

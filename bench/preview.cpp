@@ -22,15 +22,11 @@
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
 #include "widgets/VideoWindow.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-double CpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
+using bench::CpuMs;
 
 struct TRun {
     uint64_t Delivered = 0, Painted = 0;

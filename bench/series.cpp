@@ -25,23 +25,12 @@
 #include "capture/Snapixture.h"
 #include "settings/AppPaths.h"
 #include "settings/fraCamSet.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-double RssMb() {
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const QList<QByteArray> fields = statm.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() * sysconf(_SC_PAGESIZE) / (1024.0 * 1024.0) : 0;
-}
-
-int OpenFds() {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
-                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                                .size());
-}
+using bench::OpenFds;
+using bench::RssMb;
 
 }  // namespace
 

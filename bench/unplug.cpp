@@ -21,21 +21,12 @@
 #include "capture/FilterGraph.h"
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
-double CpuMs() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
-           (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
-}
-
-int OpenFds() {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd"))
-                                .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-                                .size());
-}
+using bench::CpuMs;
+using bench::OpenFds;
 
 bool Previewing(TfrmMainForm& form) {
     QImage frame;
