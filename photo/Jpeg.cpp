@@ -241,34 +241,36 @@ bool Encode(TJpegJob& job, QByteArray& out, QString& error) {
     return true;
 }
 
+// A job for `photo`, or none (with `error` set) when it is not in B, G, R rows.
+std::unique_ptr<TJpegJob> NewJob(const QImage& photo, int quality, const TJpegHooks& hooks,
+                                 bool blackAndWhite, QString& error) {
+    if (!photo.isNull() && photo.format() != QImage::Format_BGR888) {
+        error = QStringLiteral("照片不是 24 位 BGR 格式");
+        return nullptr;
+    }
+    auto job = std::make_unique<TJpegJob>();
+    job->Photo = &photo;
+    job->BlackAndWhite = blackAndWhite;
+    job->GreyedTo = 0;
+    job->Hooks = &hooks;
+    job->Quality = quality;
+    return job;
+}
+
 }  // namespace
 
 bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error,
                 const TJpegHooks& hooks) {
-    if (!photo.isNull() && photo.format() != QImage::Format_BGR888) {
-        error = QStringLiteral("照片不是 24 位 BGR 格式");
-        return false;
-    }
-    auto job = std::make_unique<TJpegJob>();
-    job->Photo = &photo;
-    job->BlackAndWhite = false;
-    job->Hooks = &hooks;
-    job->Quality = quality;
-    return Encode(*job, out, error);
+    const auto job = NewJob(photo, quality, hooks, false, error);
+    return job && Encode(*job, out, error);
 }
 
 bool EncodeBlackAndWhiteJpeg(QImage& photo, int quality, QByteArray& out, QString& error,
                              const TJpegHooks& hooks) {
-    if (!photo.isNull() && photo.format() != QImage::Format_BGR888) {
-        error = QStringLiteral("照片不是 24 位 BGR 格式");
+    const auto job = NewJob(photo, quality, hooks, true, error);
+    if (!job) {
         return false;
     }
-    auto job = std::make_unique<TJpegJob>();
-    job->Photo = &photo;
-    job->BlackAndWhite = true;
-    job->GreyedTo = 0;
-    job->Hooks = &hooks;
-    job->Quality = quality;
     if (!photo.isNull()) {
         // Luma rows of whole blocks; the widest chroma row, whole blocks over half the width.
         job->LumaStride = (size_t(photo.width()) + 7 + 63) & ~size_t(63);
