@@ -12,6 +12,7 @@
 
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
+#include "photo/SizeRule.h"
 
 namespace {
 
@@ -77,6 +78,20 @@ void TSnapixture::SetOutputResolution(int32_t value) {
         FOutputWidth = kOutputSizes[value].width;
         FOutputHeight = kOutputSizes[value].height;
     }
+}
+
+QSize TSnapixture::NextPhotographSize() const {
+    if (!UseOutputResolution) {
+        return QSize(SampleWidth, SampleHeight);
+    }
+    if (PhotoSize == 1) {
+        // The size rule picks the output size as the photograph begins.
+        const int32_t chosen = PhotoPipeline::SizeLimitChoice(PhotoSize2).OutputResolution;
+        if (static_cast<uint32_t>(chosen) < 6) {
+            return QSize(kOutputSizes[chosen].width, kOutputSizes[chosen].height);
+        }
+    }
+    return QSize(FOutputWidth, FOutputHeight);
 }
 
 void TSnapixture::Fire(const TNotifyEvent& event) {

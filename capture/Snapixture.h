@@ -85,6 +85,9 @@ class TSnapixture : public QObject {
     int32_t InputHeight() const { return FInputHeight; }
     int32_t OutputWidth() const { return FOutputWidth; }
     int32_t OutputHeight() const { return FOutputHeight; }
+    // The width and height of the photograph Capture would take now, with the
+    // options as they stand and the live picture at SampleWidth x SampleHeight.
+    QSize NextPhotographSize() const;
 
     // Why the last failed operation failed, in words a user can act on (the
     // file name and the system's error text where a file was involved).

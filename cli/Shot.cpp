@@ -9,6 +9,10 @@
 #include <memory>
 #include <optional>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 #include <sys/stat.h>
 
 #include <linux/videodev2.h>
@@ -23,12 +27,14 @@
 #include "capture/CaptureOptions.h"
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
+#include "capture/FrameSink.h"
 #include "capture/FrameSizes.h"
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "capture/VirtualCamera.h"
 #include "cli/StopSignal.h"
 #include "photo/Caption.h"
+#include "photo/PictureMemory.h"
 #include "photo/TempFile.h"
 #include "settings/AppPaths.h"
 #include "settings/SettingsStore.h"
@@ -89,6 +95,32 @@ QString ErrorOf(const std::exception& e) {
     return device ? device->Message() : QString::fromLocal8Bit(e.what());
 }
 
+// Rings on the GUI thread when the camera has sent a frame, so that a wait for the
+// first picture ends as the picture arrives rather than at its next look. At most one
+// ring is on its way at a time.
+class TFrameBell : public QObject, public IFrameSink {
+  public:
+    explicit TFrameBell(std::function<void()> ring) : FRing(std::move(ring)) {}
+
+    void FrameArrived(const QImage&) override {  // streaming thread
+        if (!FPending.exchange(true)) {
+            // Queued to this object: a ring still on its way when the bell goes is dropped.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    FPending = false;
+                    FRing();
+                },
+                Qt::QueuedConnection);
+        }
+    }
+    void FrameGone() override {}
+
+  private:
+    const std::function<void()> FRing;
+    std::atomic<bool> FPending{false};
+};
+
 class TShotRun {
   public:
     TShotRun(const TShotOptions& options, FILE* out, FILE* err)
@@ -117,8 +149,14 @@ class TShotRun {
     // Opens the caption's font and renders its glyphs once on a scrap picture.
     void WarmUpCaption(const QString& folder);
     // Runs the event loop until done() holds, the time is up, the stream is lost or a
-    // stop is requested. done is asked every few milliseconds; nullptr waits out the time.
+    // stop is requested. done is asked when LookNow is called and every 10 ms; nullptr
+    // waits out the time.
     void Wait(Clock::time_point until, const std::function<bool()>& done = nullptr);
+    // Ends the wait in progress at once if what it waits for has come.
+    void LookNow();
+    // Waits for the camera's first picture, and meanwhile makes ready what the first
+    // photograph would otherwise begin with. false: none came.
+    bool WaitForFirstPicture(const QString& folder, uint32_t counter);
 
     const TShotOptions& FOptions;
     FILE* FOut;
@@ -128,6 +166,7 @@ class TShotRun {
     QString FCameraName;
     std::unique_ptr<TStopSignal> FStop;
     QEventLoop* FWaiting = nullptr;  // the wait in progress, if any
+    const std::function<bool()>* FWaitDone = nullptr;  // what it waits for, if anything
     bool FLost = false;              // the stream ended for good (camera unplugged)
 };
 
@@ -150,11 +189,43 @@ void TShotRun::Wait(Clock::time_point until, const std::function<bool()>& done) 
     }
     deadline.start(static_cast<int>(std::min<int64_t>(left, INT32_MAX)));
     if (done) {
-        poll.start(2);
+        // Only a net: what the wait is for usually says so itself (LookNow).
+        poll.start(10);
+        FWaitDone = &done;
     }
     FWaiting = &loop;
     loop.exec();
     FWaiting = nullptr;
+    FWaitDone = nullptr;
+}
+
+void TShotRun::LookNow() {
+    if (FWaiting && FWaitDone && (*FWaitDone)()) {
+        FWaiting->quit();
+    }
+}
+
+bool TShotRun::WaitForFirstPicture(const QString& folder, uint32_t counter) {
+    TFrameBell bell([this] { LookNow(); });
+    TFilterGraph* graph = FCamera->FilterGraph();
+    graph->AddSink(&bell);
+
+    // The camera's first picture takes a frame period or more. Meanwhile the caption's
+    // font is opened here, and the memory of the first photograph is brought in on the
+    // other core: a fresh process would otherwise have the system zero it, page by page,
+    // inside the photograph.
+    ApplyCaptureOptions(CaptureOptionsFor(FOptions, folder, counter), *FCamera);
+    const QSize photograph = FCamera->NextPhotographSize();
+    std::thread memory(
+        [photograph] { PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height()); });
+    WarmUpCaption(folder);
+
+    QImage frame;
+    Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
+         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
+    graph->RemoveSink(&bell);
+    memory.join();
+    return !frame.isNull();
 }
 
 int TShotRun::ChooseDevice(QString& why) const {
@@ -414,14 +485,9 @@ int TShotRun::Shoot(const QString& executableFolder) {
         return Fail(why);
     }
 
-    // The camera's first picture takes a frame period or more; meanwhile the work the
-    // first photograph would otherwise start with is done.
-    WarmUpCaption(folder);
+    uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
     // The first picture must have arrived before the first photograph can be taken.
-    QImage frame;
-    Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
-         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
-    if (frame.isNull()) {
+    if (!WaitForFirstPicture(folder, counter)) {
         FCamera->Stop();
         if (FLost) {
             return Fail(FCamera->LastError());
@@ -436,7 +502,6 @@ int TShotRun::Shoot(const QString& executableFolder) {
     Say(QStringLiteral("%1 at %2")
             .arg(FCameraName, SizeText(FCamera->SampleWidth, FCamera->SampleHeight)));
 
-    uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
     const int count = FOptions.Count;
     const auto interval = Ms(FOptions.IntervalMs);
     if (FOptions.DelayMs > 0) {

@@ -61,6 +61,11 @@ void FreeImageMemory(void* info) {
     delete block;
 }
 
+// Rows of 3 x width bytes rounded up to 4, as QImage lays out a BGR888 picture.
+qsizetype BgrBytesPerLine(int width) {
+    return (qsizetype(width) * 3 + 3) & ~qsizetype(3);
+}
+
 }  // namespace
 
 void TPictureMemoryFree::operator()(uint8_t* data) const {
@@ -92,7 +97,7 @@ QImage NewBgrPicture(int width, int height) {
     if (width <= 0 || height <= 0) {
         return {};
     }
-    const qsizetype bytesPerLine = (qsizetype(width) * 3 + 3) & ~qsizetype(3);
+    const qsizetype bytesPerLine = BgrBytesPerLine(width);
     TPictureMemory memory = AllocatePictureMemory(size_t(bytesPerLine) * size_t(height));
     auto* block = new (std::nothrow) TLargeBlock{memory.get(), memory.get_deleter().Size};
     if (!memory || !block) {
@@ -107,6 +112,27 @@ QImage NewBgrPicture(int width, int height) {
     }
     memory.release();  // the image owns it now
     return picture;
+}
+
+void PrepareBgrPicture(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    const size_t bytes = size_t(BgrBytesPerLine(width)) * size_t(height);
+    if (bytes < LargeBlock) {
+        return;
+    }
+    TPictureMemory memory = AllocatePictureMemory(bytes);
+    if (!memory) {
+        return;
+    }
+    // One write per small page brings every page in, huge or not; a kept spare that the
+    // system has not taken back is already in.
+    const size_t size = memory.get_deleter().Size;
+    for (size_t at = 0; at < size; at += 4096) {
+        static_cast<volatile uint8_t*>(memory.get())[at] = 0;
+    }
+    // Leaving, `memory` goes back as the spare.
 }
 
 }  // namespace PhotoPipeline

@@ -26,4 +26,10 @@ TPictureMemory AllocatePictureMemory(size_t bytes);
 // is not there. Its pixels are uninitialised.
 QImage NewBgrPicture(int width, int height);
 
+// Makes the memory NewBgrPicture(width, height) will next take ready in advance: the
+// system's first touch of a fresh block (a page fault and zeroing per page) happens here,
+// on whatever thread calls this, instead of inside the photograph. Keeps the block as the
+// spare; does nothing for pictures too small to be kept. Any thread.
+void PrepareBgrPicture(int width, int height);
+
 }  // namespace PhotoPipeline

@@ -77,6 +77,36 @@ TEST_F(PhotoOutputTest, ScaledBlackAndWhiteJpegUnderTheNextSerialName) {
     EXPECT_EQ(stored.size(), QSize(1600, 1200));
 }
 
+// The size a caller can make memory ready for is the size the photograph gets.
+TEST_F(PhotoOutputTest, NextPhotographSizeIsTheSizeCaptureGives) {
+    struct Case {
+        bool scaled;
+        int32_t outputResolution;
+        uint8_t photoSize;
+        uint16_t limitKb;
+    };
+    const Case cases[] = {
+        {false, 5, 0, 0},    // not scaled: the live picture's size
+        {true, 0, 0, 0},     // 1600 x 1200
+        {true, 5, 0, 0},     // 3876 x 2584
+        {true, 5, 1, 50},    // the size rule chooses, whatever was set
+        {true, 0, 1, 3000},  // a large limit
+        {false, 0, 1, 50},   // the size rule without scaling
+    };
+    camera->SaveAsFile = false;
+    for (const Case& c : cases) {
+        camera->UseOutputResolution = c.scaled;
+        camera->SetOutputResolution(c.outputResolution);
+        camera->PhotoSize = c.photoSize;
+        camera->PhotoSize2 = c.limitKb;
+        const QSize predicted = camera->NextPhotographSize();
+        ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+        EXPECT_EQ(predicted, camera->ABitmap().size())
+            << "scaled " << c.scaled << " index " << c.outputResolution << " limit "
+            << int(c.photoSize) << "/" << c.limitKb;
+    }
+}
+
 TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
     camera->FileNameType = 2;
     camera->FileHeader = "limited";
