@@ -574,27 +574,45 @@ void VirtualCamera::RenderBaseIfStale() {
     baseWidth_ = width_;
     baseHeight_ = height_;
     baseStale_ = false;
+    ++baseGeneration_;
 }
 
 void VirtualCamera::FillFrame(Buffer& buffer, uint64_t sequence) {
     RenderBaseIfStale();
     const std::size_t stride = static_cast<std::size_t>(width_) * 3;
     uint8_t* frame = buffer.memory.data();
-    std::memcpy(frame, base_.data(), std::min(base_.size(), buffer.memory.size()));
-    auto fill = [&](int x0, int y0, int w, int h, uint8_t v) {
+    // The rectangle's rows, clipped to the picture: each gets (x, row, bytes).
+    auto rows = [&](int x0, int y0, int w, int h, const auto& each) {
+        const int xs = std::max(0, x0), xe = std::min(width_, x0 + w);
+        if (xe <= xs) {
+            return;
+        }
         for (int y = std::max(0, y0); y < std::min(height_, y0 + h); ++y) {
-            const int xs = std::max(0, x0), xe = std::min(width_, x0 + w);
-            if (xe > xs) {
-                std::memset(frame + y * stride + xs * 3, v, (xe - xs) * 3);
-            }
+            each(y * stride + xs * 3, std::size_t(xe - xs) * 3);
         }
     };
+    auto fill = [&](int x0, int y0, int w, int h, uint8_t v) {
+        rows(x0, y0, w, h, [&](std::size_t at, std::size_t n) { std::memset(frame + at, v, n); });
+    };
+    const int squareY = height_ / 2 - kSquare / 2;
+    if (buffer.holdsBase == baseGeneration_ && buffer.memory.size() == base_.size()) {
+        // A device writes its frames without the processor; a copy of the whole
+        // pattern per frame made this simulated one most of a preview's CPU time. The
+        // buffer still holds its last frame: only the square's old place is put back.
+        rows(buffer.squareX, squareY, kSquare, kSquare, [&](std::size_t at, std::size_t n) {
+            std::memcpy(frame + at, &base_[at], n);
+        });
+    } else {
+        std::memcpy(frame, base_.data(), std::min(base_.size(), buffer.memory.size()));
+        buffer.holdsBase = baseGeneration_;
+    }
     // A square that moves one step per frame, so a still picture and a live
     // one can be told apart.
     const int travel = std::max(1, width_ - kSquare);
-    fill(static_cast<int>((sequence * 8) % travel), height_ / 2 - kSquare / 2, kSquare, kSquare,
-         255);
-    // The frame counter, white on black, in the top-left corner.
+    buffer.squareX = static_cast<int>((sequence * 8) % travel);
+    fill(buffer.squareX, squareY, kSquare, kSquare, 255);
+    // The frame counter, white on black, in the top-left corner (the black box
+    // covers the last counter whole).
     const int cell = 6 * kDigitScale;
     fill(4, 4, kCounterDigits * cell + 4, 7 * kDigitScale + 4, 0);
     uint64_t n = sequence;

@@ -88,6 +88,11 @@ class VirtualCamera final : public VideoIo {
         bool queued = false;
         bool mapped = false;
         uint32_t bytesUsed = 0;
+        // What the memory holds from its last fill: the pattern of this
+        // generation (0: nothing known) with the square at squareX. Readers of
+        // a mapped buffer only read, as from a real device's.
+        uint64_t holdsBase = 0;
+        int squareX = 0;
     };
 
     // All below: guarded by mutex_ (the GUI thread and the streaming thread
@@ -125,4 +130,5 @@ class VirtualCamera final : public VideoIo {
     std::vector<uint8_t> base_;
     int baseWidth_ = 0, baseHeight_ = 0;
     bool baseStale_ = true;
+    uint64_t baseGeneration_ = 0;  // counts renderings of base_
 };

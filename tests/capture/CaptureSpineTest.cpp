@@ -1,6 +1,7 @@
 // The capture spine against the virtual camera: device list, component
 // properties, preview, grab, events and the device failure modes.
 #include <cerrno>
+#include <cstring>
 
 #include <linux/videodev2.h>
 
@@ -430,6 +431,56 @@ QImage GrabAfterNextFrames(TSnapixture& camera) {
     return frame;
 }
 }  // namespace
+
+// The camera's buffers go round and round; each frame still shows the square in one
+// place only: a row through it differs from a row above it in one run of at most 32
+// pixels (where the square is not on the white bar).
+TEST_F(VirtualCameraTest, EveryFrameShowsTheSquareOnceWhateverBufferItCameIn) {
+    class Keeper : public IFrameSink {
+      public:
+        void FrameArrived(const QImage& frame) override {
+            QMutexLocker lock(&mutex);
+            frames << frame;
+        }
+        void FrameGone() override {}
+        QList<QImage> Frames() const {
+            QMutexLocker lock(&mutex);
+            return frames;
+        }
+
+      private:
+        mutable QMutex mutex;
+        QList<QImage> frames;
+    } keeper;
+    ASSERT_EQ(camera->Preview(), 0);
+    camera->FilterGraph()->AddSink(&keeper);
+    // Three times round the buffers at least.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return keeper.Frames().size() >= 14; }, 3000));
+    camera->FilterGraph()->RemoveSink(&keeper);
+    const QList<QImage> frames = keeper.Frames();
+    int squaresSeen = 0;
+    for (const QImage& frame : frames) {
+        ASSERT_EQ(frame.size(), QSize(640, 480));
+        const uint8_t* through = frame.constScanLine(240);
+        const uint8_t* above = frame.constScanLine(200);
+        int first = -1, last = -1, runs = 0;
+        for (int x = 0; x < 640; ++x) {
+            if (std::memcmp(through + 3 * x, above + 3 * x, 3) != 0) {
+                if (last != x - 1) {
+                    ++runs;
+                    first = x;
+                }
+                last = x;
+            }
+        }
+        EXPECT_LE(runs, 1) << "an old square left behind";
+        if (runs == 1) {
+            EXPECT_LE(last - first + 1, 32);
+            ++squaresSeen;
+        }
+    }
+    EXPECT_GE(squaresSeen, frames.size() / 2);
+}
 
 TEST_F(VirtualCameraTest, PictureControlsChangeThePictureAtOnce) {
     ASSERT_EQ(camera->Preview(), 0);
