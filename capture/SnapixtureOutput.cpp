@@ -37,7 +37,18 @@ int TSnapixture::RunOutputPipeline() {
     DrawCaption(FBitmap, {Title.Line1, Title.Line2, Title.Line3, Title.Line4, Title.Line5},
                 PrintDate, PrintTime, FontColor, QDateTime::currentDateTime());
 
-    if (UseOutputResolution) {
+    // With nobody to see the enlarged picture before it is encoded (no OnCapturing
+    // handler), a JPEG photograph is enlarged on a second thread a few bands ahead of its
+    // encoding instead of whole before it: the same picture and the same bytes, in about
+    // the time of the encoding alone.
+    TEnlargement enlargement;
+    const bool enlargeWhileEncoding =
+        UseOutputResolution && FileFormat == 0 && !OnCapturing &&
+        (FBitmap.width() != FOutputWidth || FBitmap.height() != FOutputHeight) &&
+        enlargement.Begin(FBitmap, FOutputWidth, FOutputHeight);
+    if (enlargeWhileEncoding) {
+        FBitmap = enlargement.TakePicture();  // its rows are made during the encoding
+    } else if (UseOutputResolution) {
         // A photo that cannot be scaled is kept at its own size.
         ScalePhoto(FBitmap, FOutputWidth, FOutputHeight);
     }
@@ -68,8 +79,13 @@ int TSnapixture::RunOutputPipeline() {
         QByteArray jpeg;
         QString why;
         const bool encoded =
-            grey ? EncodeBlackAndWhiteJpeg(FBitmap, CompressionQuality, jpeg, why, hooks)
-                 : EncodeJpeg(FBitmap, CompressionQuality, jpeg, why, hooks);
+            enlargeWhileEncoding
+                ? EncodeJpegWhileMaking(
+                      FBitmap, grey, CompressionQuality,
+                      [&enlargement](int first, int count) { enlargement.MakeRows(first, count); },
+                      jpeg, why, hooks)
+            : grey ? EncodeBlackAndWhiteJpeg(FBitmap, CompressionQuality, jpeg, why, hooks)
+                   : EncodeJpeg(FBitmap, CompressionQuality, jpeg, why, hooks);
         if (!encoded) {
             Fail(FBitmap.isNull()
                      ? QStringLiteral("没有取到画面, 无法生成 JPEG 照片 (%1).").arg(why)

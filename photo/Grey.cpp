@@ -170,11 +170,21 @@ void GreyRows(QImage& photo, int first, int count, uint8_t* const* values) {
     if (photo.isNull() || photo.format() != QImage::Format_BGR888) {
         return;
     }
+    const int begin = qMax(first, 0), end = qMin(photo.height(), first + qMax(count, 0));
+    if (begin >= end) {
+        return;
+    }
+    // bits() once: it may detach the picture, which must happen before any row is changed.
+    GreyPixelRows(photo.bits(), photo.bytesPerLine(), photo.width(), begin, end - begin,
+                  values ? values + (begin - first) : nullptr);
+}
+
+void GreyPixelRows(uint8_t* bits, qsizetype stride, int width, int first, int count,
+                   uint8_t* const* values) {
     const TGreyRow GreyRow = PickGreyRow();
     ClearUpperVectorState();
-    const int begin = qMax(first, 0), end = qMin(photo.height(), first + qMax(count, 0));
-    for (int y = begin; y < end; ++y) {
-        GreyRow(photo.scanLine(y), values ? values[y - first] : nullptr, photo.width());
+    for (int i = 0; i < count; ++i) {
+        GreyRow(bits + (first + i) * stride, values ? values[i] : nullptr, width);
     }
 }
 

@@ -12,5 +12,9 @@ void ToGrey(QImage& photo);
 // The same for `count` rows from `first` (clipped to the photo). With `values`, the grey
 // values of row first + i also go to values[i], one byte a pixel, in the same pass.
 void GreyRows(QImage& photo, int first, int count, uint8_t* const* values = nullptr);
+// The same on rows of `width` B, G, R pixels, `stride` bytes apart from `bits` (row 0); for
+// a picture whose QImage another thread is reading meanwhile.
+void GreyPixelRows(uint8_t* bits, qsizetype stride, int width, int first, int count,
+                   uint8_t* const* values = nullptr);
 
 }  // namespace PhotoPipeline

@@ -1,11 +1,13 @@
 // JPEG encoding of a photograph through libjpeg, streamed as it is compressed.
 #include "photo/Jpeg.h"
 
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -44,6 +46,9 @@ struct TJpegDestination {
 
 constexpr qsizetype OutputWindow = 1 << 20;
 
+// 4:2:0 from the defaults: libjpeg takes 16 luma rows (two rows of blocks) at a time.
+constexpr int BandRows = 16;
+
 struct TJpegJob {
     jpeg_compress_struct Info;
     TJpegErrors Errors;
@@ -60,6 +65,15 @@ struct TJpegJob {
     std::unique_ptr<uint8_t[]> Neutral;
     int Quality;
     const TJpegHooks* Hooks;
+    // With a maker the photo's bands are made on a second thread (MakeBands), which in
+    // black and white also turns each band grey, its luma going to Luma, which then holds
+    // every band. Made counts the bands finished. The maker never waits for libjpeg: a
+    // handshake per band cost more than the second thread gained.
+    const TMakeRows* Maker = nullptr;
+    uint8_t* Bits = nullptr;  // the photo's rows, for the maker's thread
+    qsizetype Stride = 0;
+    int Width = 0, Height = 0;
+    std::atomic<int> Made{0};
 };
 
 void JpegErrorExit(j_common_ptr info) {
@@ -136,12 +150,61 @@ void DestinationTerm(j_compress_ptr info) {
     dest->Data->resize(used);
 }
 
+// The padding libjpeg would add itself: each row's last pixel repeated up to whole
+// 8-pixel blocks, and rows below the picture repeating its last row.
+void PadLumaBand(uint8_t* const* luma, int count, int width) {
+    const int padded = (width + 7) & ~7;
+    for (int i = 0; i < count; ++i) {
+        std::memset(luma[i] + width, luma[i][width - 1], size_t(padded - width));
+    }
+    for (int i = count; i < BandRows; ++i) {
+        std::memcpy(luma[i], luma[count - 1], size_t(padded));
+    }
+}
+
+// The luma rows of `band` in a Luma that holds every band.
+void LumaBandRows(TJpegJob& job, int band, uint8_t** rows) {
+    uint8_t* first = &job.Luma[size_t(band) * BandRows * job.LumaStride];
+    for (int i = 0; i < BandRows; ++i) {
+        rows[i] = first + size_t(i) * job.LumaStride;
+    }
+}
+
+// The maker's thread: every band of the photo, top to bottom, whatever becomes of the
+// encoding (the photo is complete afterwards).
+void MakeBands(TJpegJob& job) {
+    const int bands = (job.Height + BandRows - 1) / BandRows;
+    for (int band = 0; band < bands; ++band) {
+        const int first = band * BandRows, count = qMin(BandRows, job.Height - first);
+        (*job.Maker)(first, count);
+        if (job.BlackAndWhite) {
+            uint8_t* luma[BandRows];
+            LumaBandRows(job, band, luma);
+            GreyPixelRows(job.Bits, job.Stride, job.Width, first, count, luma);
+            PadLumaBand(luma, count, job.Width);
+        }
+        job.Made.store(band + 1, std::memory_order_release);
+        job.Made.notify_one();
+    }
+}
+
+// libjpeg's thread: returns once the maker has finished `band`.
+void AwaitBand(TJpegJob& job, int band) {
+    for (int made = job.Made.load(std::memory_order_acquire); made <= band;
+         made = job.Made.load(std::memory_order_acquire)) {
+        job.Made.wait(made, std::memory_order_acquire);
+    }
+}
+
 void WriteRows(TJpegJob& job) {
     jpeg_compress_struct& info = job.Info;
-    JSAMPROW rows[16];
+    JSAMPROW rows[BandRows];
     while (info.next_scanline < info.image_height) {
         const JDIMENSION first = info.next_scanline;
-        const JDIMENSION count = qMin<JDIMENSION>(16, info.image_height - first);
+        const JDIMENSION count = qMin<JDIMENSION>(BandRows, info.image_height - first);
+        if (job.Maker) {
+            AwaitBand(job, int(first) / BandRows);
+        }
         for (JDIMENSION i = 0; i < count; ++i) {
             // libjpeg only reads the rows it is given.
             rows[i] = const_cast<JSAMPROW>(job.Photo->constScanLine(int(first + i)));
@@ -152,8 +215,7 @@ void WriteRows(TJpegJob& job) {
 
 // One iMCU row (16 luma rows, 8 of each chroma) per call: the band is turned grey in
 // place, its grey values going to Luma in the same pass, while libjpeg is about to read
-// them. The padding is what libjpeg's own would be: each row's last pixel repeated up to
-// whole 8-pixel blocks, and rows below the picture repeating its last row.
+// them (or, with a maker, the maker's thread has done that into Luma).
 void WriteBlackAndWhiteBands(TJpegJob& job) {
     jpeg_compress_struct& info = job.Info;
     // 4:2:0 from the defaults: two luma rows of blocks, one of each chroma, per band.
@@ -163,8 +225,7 @@ void WriteBlackAndWhiteBands(TJpegJob& job) {
         ERREXIT(&info, JERR_BAD_SAMPLING);
     }
     QImage& photo = *const_cast<QImage*>(job.Photo);
-    const int width = photo.width(), padded = (width + 7) & ~7;
-    JSAMPROW luma[16], chroma[8];
+    JSAMPROW luma[BandRows], chroma[8];
     for (JDIMENSION i = 0; i < band; ++i) {
         luma[i] = &job.Luma[i * job.LumaStride];
     }
@@ -175,13 +236,13 @@ void WriteBlackAndWhiteBands(TJpegJob& job) {
     while (info.next_scanline < info.image_height) {
         const int first = int(info.next_scanline);
         const int count = qMin(int(band), photo.height() - first);
-        GreyRows(photo, first, count, luma);
-        job.GreyedTo = first + count;
-        for (int i = 0; i < count; ++i) {
-            std::memset(luma[i] + width, luma[i][width - 1], size_t(padded - width));
-        }
-        for (int i = count; i < int(band); ++i) {
-            std::memcpy(luma[i], luma[count - 1], size_t(padded));
+        if (job.Maker) {
+            AwaitBand(job, first / BandRows);
+            LumaBandRows(job, first / BandRows, luma);
+        } else {
+            GreyRows(photo, first, count, luma);
+            job.GreyedTo = first + count;
+            PadLumaBand(luma, count, photo.width());
         }
         jpeg_write_raw_data(&info, planes, band);
     }
@@ -231,7 +292,20 @@ bool Encode(TJpegJob& job, QByteArray& out, QString& error) {
     // libjpeg-turbo's entropy coder is SSE2 code: entered with dirty upper vector halves,
     // a grainy photograph took 7% longer.
     ClearUpperVectorState();
+    std::thread maker;
+    if (job.Maker) {
+        try {
+            maker = std::thread([&job] { MakeBands(job); });
+        } catch (...) {
+            // No second thread: the photo is made whole first, then encoded as usual.
+            (*job.Maker)(0, job.Height);
+            job.Maker = nullptr;
+        }
+    }
     const bool ok = RunCompress(job);
+    if (maker.joinable()) {
+        maker.join();  // also after a failure: the photo is made whole
+    }
     jpeg_destroy_compress(&job.Info);
     if (!ok) {
         error = QString::fromLocal8Bit(job.Errors.Message);
@@ -257,6 +331,21 @@ std::unique_ptr<TJpegJob> NewJob(const QImage& photo, int quality, const TJpegHo
     return job;
 }
 
+// Luma rows of whole blocks for `bands` bands, and the widest chroma row (whole blocks
+// over half the width) of 128s. false when memory is short.
+bool AllocateLuma(TJpegJob& job, int bands) {
+    const size_t width = size_t(job.Photo->width());
+    job.LumaStride = (width + 7 + 63) & ~size_t(63);
+    const size_t neutral = width / 2 + 16;
+    job.Luma.reset(new (std::nothrow) uint8_t[size_t(bands) * BandRows * job.LumaStride]);
+    job.Neutral.reset(new (std::nothrow) uint8_t[neutral]);
+    if (!job.Luma || !job.Neutral) {
+        return false;
+    }
+    std::memset(job.Neutral.get(), 128, neutral);
+    return true;
+}
+
 }  // namespace
 
 bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& error,
@@ -271,21 +360,50 @@ bool EncodeBlackAndWhiteJpeg(QImage& photo, int quality, QByteArray& out, QStrin
     if (!job) {
         return false;
     }
-    if (!photo.isNull()) {
-        // Luma rows of whole blocks; the widest chroma row, whole blocks over half the width.
-        job->LumaStride = (size_t(photo.width()) + 7 + 63) & ~size_t(63);
-        const size_t neutral = size_t(photo.width()) / 2 + 16;
-        job->Luma.reset(new (std::nothrow) uint8_t[16 * job->LumaStride]);
-        job->Neutral.reset(new (std::nothrow) uint8_t[neutral]);
-        if (!job->Luma || !job->Neutral) {
-            ToGrey(photo);
-            error = QStringLiteral("内存不足");
-            return false;
-        }
-        std::memset(job->Neutral.get(), 128, neutral);
+    if (!photo.isNull() && !AllocateLuma(*job, 1)) {
+        ToGrey(photo);
+        error = QStringLiteral("内存不足");
+        return false;
     }
     const bool ok = Encode(*job, out, error);
     GreyRows(photo, job->GreyedTo, photo.height() - job->GreyedTo);  // rows not reached
+    return ok;
+}
+
+bool EncodeJpegWhileMaking(QImage& photo, bool blackAndWhite, int quality,
+                           const TMakeRows& makeRows, QByteArray& out, QString& error,
+                           const TJpegHooks& hooks) {
+    // The maker writes the rows it is given through its own pointer: a shared picture
+    // would be copied by the first write here, and libjpeg would read the copy.
+    if (!photo.isDetached() || !makeRows || photo.format() != QImage::Format_BGR888) {
+        if (makeRows) {
+            makeRows(0, photo.height());
+        }
+        return blackAndWhite ? EncodeBlackAndWhiteJpeg(photo, quality, out, error, hooks)
+                             : EncodeJpeg(photo, quality, out, error, hooks);
+    }
+    const auto job = NewJob(photo, quality, hooks, blackAndWhite, error);
+    if (!job) {
+        makeRows(0, photo.height());
+        return false;
+    }
+    if (blackAndWhite && !photo.isNull() &&
+        !AllocateLuma(*job, (photo.height() + BandRows - 1) / BandRows)) {
+        makeRows(0, photo.height());
+        ToGrey(photo);
+        error = QStringLiteral("内存不足");
+        return false;
+    }
+    job->Maker = &makeRows;
+    job->Bits = photo.bits();  // not shared: no copy
+    job->Stride = photo.bytesPerLine();
+    job->Width = photo.width();
+    job->Height = photo.height();
+    const bool ok = Encode(*job, out, error);
+    if (!job->Maker && blackAndWhite) {
+        // Made whole without a second thread: grey like EncodeBlackAndWhiteJpeg.
+        GreyRows(photo, job->GreyedTo, photo.height() - job->GreyedTo);
+    }
     return ok;
 }
 

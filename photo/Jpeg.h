@@ -32,4 +32,17 @@ bool EncodeJpeg(const QImage& photo, int quality, QByteArray& out, QString& erro
 bool EncodeBlackAndWhiteJpeg(QImage& photo, int quality, QByteArray& out, QString& error,
                              const TJpegHooks& hooks = {});
 
+// Makes rows [first, first + count) of a photo that is encoded while it is being made.
+using TMakeRows = std::function<void(int first, int count)>;
+
+// EncodeJpeg (blackAndWhite false) or EncodeBlackAndWhiteJpeg (true) of a photo whose rows
+// are not made yet: a second thread calls makeRows for each band of 16 rows, top to bottom,
+// and in black and white turns the band grey, a few bands ahead of libjpeg, which reads
+// each band as soon as it is there. The photo has its final size and is not shared. Its
+// rows are all made (and grey) when this returns, also when encoding fails; the bytes are
+// those of making the whole photo first and encoding it then.
+bool EncodeJpegWhileMaking(QImage& photo, bool blackAndWhite, int quality,
+                           const TMakeRows& makeRows, QByteArray& out, QString& error,
+                           const TJpegHooks& hooks = {});
+
 }  // namespace PhotoPipeline

@@ -266,33 +266,6 @@ class TRowWidener {
     int FKept[2] = {-1, -1};  // source rows held by the two widened rows
 };
 
-// Enlarging in both directions, bilinear with centred samples, one target row at a time:
-// each target row is a blend of the two widened source rows around its centre, written
-// once into the new picture.
-bool Enlarge(const QImage& photo, QImage& scaled) {
-    const int sh = photo.height();
-    const int width = scaled.width(), height = scaled.height();
-    TRowWidener widener(photo, width);
-    if (!widener.Allocate()) {
-        return false;
-    }
-    uint8_t* const target = scaled.bits();
-    const qsizetype targetStride = scaled.bytesPerLine();
-    const int wideStride = 3 * width;
-    for (int y = 0; y < height; ++y) {
-        // Centre of target row y in source rows, in 1/256 steps, clamped to the picture.
-        const int64_t at =
-            qBound<int64_t>(0, ((2 * int64_t(y) + 1) * sh * 256) / (2 * int64_t(height)) - 128,
-                            int64_t(sh - 1) * 256);
-        const int row = int(at >> 8), fraction = int(at & 255);
-        const uint8_t* top = widener.Row(row);
-        const uint8_t* below = fraction && row + 1 < sh ? widener.Row(row + 1) : top;
-        libyuv::InterpolatePlane(top, wideStride, below, wideStride, target + y * targetStride,
-                                 int(targetStride), wideStride, 1, fraction);
-    }
-    return true;
-}
-
 // Any other change of size: each colour is scaled as a plane of its own with the box
 // filter, which averages every source pixel a target pixel covers when shrinking.
 bool ScaleByPlanes(const QImage& photo, QImage& scaled) {
@@ -320,6 +293,72 @@ bool ScaleByPlanes(const QImage& photo, QImage& scaled) {
 
 }  // namespace
 
+// Enlarging in both directions, bilinear with centred samples, one target row at a time:
+// each target row is a blend of the two widened source rows around its centre, written
+// once into the new picture.
+struct TEnlargement::TState {
+    explicit TState(const QImage& photo, int width)
+        : Source(photo), Widener(Source, width), Width(width) {}
+
+    const QImage Source;  // shared with the caller's photo, only read
+    TRowWidener Widener;
+    QImage Picture;  // until taken
+    uint8_t* Target = nullptr;
+    qsizetype Stride = 0;
+    int Width, Height = 0;
+};
+
+TEnlargement::TEnlargement() = default;
+TEnlargement::~TEnlargement() = default;
+
+bool TEnlargement::Begin(const QImage& photo, int width, int height) {
+    F.reset();
+    if (photo.isNull() || photo.format() != QImage::Format_BGR888 || width < photo.width() ||
+        height < photo.height()) {
+        return false;
+    }
+    auto state = std::make_unique<TState>(photo, width);
+    if (!state->Widener.Allocate()) {
+        return false;
+    }
+    state->Picture = NewBgrPicture(width, height);
+    if (state->Picture.isNull()) {
+        return false;
+    }
+    // The picture is not shared yet: bits() does not copy it, and from here on rows are
+    // written through this pointer only.
+    state->Target = state->Picture.bits();
+    state->Stride = state->Picture.bytesPerLine();
+    state->Height = height;
+    F = std::move(state);
+    return true;
+}
+
+QImage TEnlargement::TakePicture() {
+    return F ? std::move(F->Picture) : QImage();
+}
+
+void TEnlargement::MakeRows(int first, int count) {
+    if (!F) {
+        return;
+    }
+    ClearUpperVectorState();
+    const int sh = F->Source.height(), height = F->Height;
+    const int wideStride = 3 * F->Width;
+    const int end = qMin(height, first + count);
+    for (int y = qMax(first, 0); y < end; ++y) {
+        // Centre of target row y in source rows, in 1/256 steps, clamped to the picture.
+        const int64_t at =
+            qBound<int64_t>(0, ((2 * int64_t(y) + 1) * sh * 256) / (2 * int64_t(height)) - 128,
+                            int64_t(sh - 1) * 256);
+        const int row = int(at >> 8), fraction = int(at & 255);
+        const uint8_t* top = F->Widener.Row(row);
+        const uint8_t* below = fraction && row + 1 < sh ? F->Widener.Row(row + 1) : top;
+        libyuv::InterpolatePlane(top, wideStride, below, wideStride, F->Target + y * F->Stride,
+                                 int(F->Stride), wideStride, 1, fraction);
+    }
+}
+
 bool ScalePhoto(QImage& photo, int width, int height) {
     if (photo.isNull() || width <= 0 || height <= 0 || photo.format() != QImage::Format_BGR888) {
         return false;
@@ -330,14 +369,20 @@ bool ScalePhoto(QImage& photo, int width, int height) {
     // Whatever ran before (Qt's fills, AVX copies) may have left the upper vector halves
     // dirty, which slows every SSE instruction of libyuv's scalers several times over.
     ClearUpperVectorState();
-    QImage scaled = NewBgrPicture(width, height);
-    if (scaled.isNull()) {
-        return false;
-    }
     // libyuv's plane functions are used rather than its interleaved (ARGB/RGB24) scaler,
     // which was measured to darken every pixel by one level.
-    const bool enlarging = width >= photo.width() && height >= photo.height();
-    if (!(enlarging ? Enlarge(photo, scaled) : ScaleByPlanes(photo, scaled))) {
+    if (width >= photo.width() && height >= photo.height()) {
+        TEnlargement enlargement;
+        if (!enlargement.Begin(photo, width, height)) {
+            return false;
+        }
+        QImage scaled = enlargement.TakePicture();
+        enlargement.MakeRows(0, height);
+        photo = std::move(scaled);
+        return true;
+    }
+    QImage scaled = NewBgrPicture(width, height);
+    if (scaled.isNull() || !ScaleByPlanes(photo, scaled)) {
         return false;
     }
     photo = std::move(scaled);

@@ -141,26 +141,34 @@ TEST_F(PhotoOutputTest, StoredJpegIsWhatLibjpegWritesForThePhotoInEverySize) {
     const Case cases[] = {{-1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {2, 1, 0},   {3, 0, 0},
                           {4, 1, 0},  {5, 0, 0}, {5, 1, 0}, {-1, 0, 51}, {-1, 1, 60000}};
     camera->FileNameType = 1;
-    for (const Case& c : cases) {
-        const std::string what = "output " + std::to_string(c.Output) + " style " +
-                                 std::to_string(c.Style) + " limit " + std::to_string(c.Limit);
-        camera->PhotoStyle = c.Style;
-        camera->CompressionQuality = 100;
-        camera->UseOutputResolution = c.Output >= 0 || c.Limit > 0;
-        camera->SetOutputResolution(std::max(c.Output, 0));
-        camera->PhotoSize = c.Limit > 0 ? 1 : 0;
-        camera->PhotoSize2 = c.Limit;
-        ASSERT_EQ(camera->Capture(), 0) << what << ": " << camera->LastError().toStdString();
-        const QByteArray stored = ReadBytes(camera->FileName());
-        EXPECT_EQ(stored, camera->AJpeg()) << what;
-        EXPECT_TRUE(stored == PlainLibjpeg(camera->ABitmap(), camera->CompressionQuality))
-            << what << ": " << stored.size() << " bytes";
-        if (c.Output == 5) {
-            EXPECT_GT(stored.size(), 2 << 20) << what << ": large enough to need several pieces";
+    // Watched (an OnCapturing handler sees the enlarged picture before it is encoded) and
+    // not (it is enlarged while it is encoded).
+    const TNotifyEvent watcher = camera->OnCapturing;
+    for (const bool watched : {true, false}) {
+        camera->OnCapturing = watched ? watcher : nullptr;
+        for (const Case& c : cases) {
+            const std::string what = std::string(watched ? "watched" : "unwatched") + " output " +
+                                     std::to_string(c.Output) + " style " +
+                                     std::to_string(c.Style) + " limit " + std::to_string(c.Limit);
+            camera->PhotoStyle = c.Style;
+            camera->CompressionQuality = 100;
+            camera->UseOutputResolution = c.Output >= 0 || c.Limit > 0;
+            camera->SetOutputResolution(std::max(c.Output, 0));
+            camera->PhotoSize = c.Limit > 0 ? 1 : 0;
+            camera->PhotoSize2 = c.Limit;
+            ASSERT_EQ(camera->Capture(), 0) << what << ": " << camera->LastError().toStdString();
+            const QByteArray stored = ReadBytes(camera->FileName());
+            EXPECT_EQ(stored, camera->AJpeg()) << what;
+            EXPECT_TRUE(stored == PlainLibjpeg(camera->ABitmap(), camera->CompressionQuality))
+                << what << ": " << stored.size() << " bytes";
+            EXPECT_EQ(IsGrey(camera->ABitmap()), c.Style == 1) << what;
+            if (c.Output == 5) {
+                EXPECT_GT(stored.size(), 2 << 20) << what << ": large enough to need several pieces";
+            }
+            const StrictJpeg d = StrictDecode(stored);
+            EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();
+            EXPECT_EQ(QSize(d.Width, d.Height), camera->ABitmap().size()) << what;
         }
-        const StrictJpeg d = StrictDecode(stored);
-        EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();
-        EXPECT_EQ(QSize(d.Width, d.Height), camera->ABitmap().size()) << what;
     }
 }
 

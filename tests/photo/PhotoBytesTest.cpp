@@ -10,6 +10,7 @@
 #include "photo/SizeRule.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -192,6 +193,70 @@ TEST(PhotoBytes, FastPathWritesThePlainChainsBytesForEveryCase) {
         EXPECT_TRUE(decoded.Ok()) << decoded.Error.toStdString();
         EXPECT_EQ(QSize(decoded.Width, decoded.Height), size);
         EXPECT_EQ(decoded.Components, 3);
+
+        // The same photograph enlarged on a second thread while it is encoded.
+        TEnlargement enlargement;
+        if (size == c.Source || !enlargement.Begin(source, size.width(), size.height())) {
+            EXPECT_FALSE(size.width() >= c.Source.width() && size.height() >= c.Source.height() &&
+                         size != c.Source)
+                << "an enlargement that could not begin";
+            continue;
+        }
+        QImage made = enlargement.TakePicture();
+        QByteArray whileMade;
+        streamed.clear();
+        ASSERT_TRUE(EncodeJpegWhileMaking(
+            made, c.BlackAndWhite, quality,
+            [&](int first, int count) { enlargement.MakeRows(first, count); }, whileMade, why,
+            hooks))
+            << why.toStdString();
+        EXPECT_TRUE(made == plain) << "the photo made while encoded";
+        EXPECT_TRUE(whileMade == expected) << "bytes of the photo made while encoded";
+        if (hooks.Output) {
+            EXPECT_TRUE(streamed == whileMade) << "streamed bytes of the photo made while encoded";
+        }
+    }
+}
+
+// A photo made while it is encoded is whole (and grey) when the encoding returns, also
+// when libjpeg refuses it; a shared photo is made first, in one go, and then encoded.
+TEST(PhotoBytes, APhotoMadeWhileEncodedIsWholeAlsoWhenTheEncodingFails) {
+    struct Case {
+        QSize Source, Size;
+        bool Shared, Fails;
+    };
+    const Case cases[] = {
+        {{320, 240}, {1600, 1200}, false, false},
+        {{320, 240}, {1600, 1200}, true, false},
+        {{16, 16}, {65504, 40}, false, true},  // wider than JPEG allows
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Size.width()) + (c.Shared ? " shared" : ""));
+        const QImage source = Picture(c.Source.width(), c.Source.height(), true);
+        QImage plain = PlainScale(source, c.Size.width(), c.Size.height());
+        ToGrey(plain);
+        TEnlargement enlargement;
+        ASSERT_TRUE(enlargement.Begin(source, c.Size.width(), c.Size.height()));
+        QImage made = enlargement.TakePicture();
+        const QImage other = c.Shared ? made : QImage();
+        std::atomic<int> calls{0};
+        QByteArray out("kept");
+        QString why;
+        const bool encoded = EncodeJpegWhileMaking(made, true, 100,
+                                                   [&](int first, int count) {
+                                                       ++calls;
+                                                       enlargement.MakeRows(first, count);
+                                                   },
+                                                   out, why);
+        EXPECT_EQ(encoded, !c.Fails) << why.toStdString();
+        if (c.Fails) {
+            EXPECT_EQ(out, QByteArray("kept"));
+            EXPECT_FALSE(why.isEmpty());
+        } else {
+            EXPECT_TRUE(out == PlainLibjpeg(plain, 100));
+        }
+        EXPECT_EQ(calls, c.Shared ? 1 : (c.Size.height() + 15) / 16);
+        EXPECT_TRUE(made == plain) << "the photo made whole and grey";
     }
 }
 
