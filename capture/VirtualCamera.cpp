@@ -599,9 +599,8 @@ void VirtualCamera::FillFrame(Buffer& buffer, uint64_t sequence) {
         // A device writes its frames without the processor; a copy of the whole
         // pattern per frame made this simulated one most of a preview's CPU time. The
         // buffer still holds its last frame: only the square's old place is put back.
-        rows(buffer.squareX, squareY, kSquare, kSquare, [&](std::size_t at, std::size_t n) {
-            std::memcpy(frame + at, &base_[at], n);
-        });
+        rows(buffer.squareX, squareY, kSquare, kSquare,
+             [&](std::size_t at, std::size_t n) { std::memcpy(frame + at, &base_[at], n); });
     } else {
         std::memcpy(frame, base_.data(), std::min(base_.size(), buffer.memory.size()));
         buffer.holdsBase = baseGeneration_;

@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include <atomic>
 #include <functional>
@@ -123,8 +124,9 @@ class TFrameBell : public QObject, public IFrameSink {
 
 class TShotRun {
   public:
-    TShotRun(const TShotOptions& options, FILE* out, FILE* err)
-        : FOptions(options), FOut(out), FErr(err) {}
+    TShotRun(const TShotOptions& options, FILE* out, FILE* err,
+             std::function<void()> startApplication)
+        : FOptions(options), FOut(out), FErr(err), FStartApplication(std::move(startApplication)) {}
 
     int List(const QString& executableFolder);
     int Shoot(const QString& executableFolder);
@@ -134,6 +136,11 @@ class TShotRun {
     int Fail(const QString& text) {
         Say(text);
         return kExitFailed;
+    }
+    void StartApplication() {
+        if (FStartApplication) {
+            std::exchange(FStartApplication, nullptr)();
+        }
     }
 
     // The listed camera the options name, or -1 with the reason.
@@ -161,13 +168,14 @@ class TShotRun {
     const TShotOptions& FOptions;
     FILE* FOut;
     FILE* FErr;
+    std::function<void()> FStartApplication;  // until called
     TStartup FStartup;
     std::unique_ptr<TSnapixture> FCamera;
     QString FCameraName;
     std::unique_ptr<TStopSignal> FStop;
-    QEventLoop* FWaiting = nullptr;  // the wait in progress, if any
+    QEventLoop* FWaiting = nullptr;                    // the wait in progress, if any
     const std::function<bool()>* FWaitDone = nullptr;  // what it waits for, if anything
-    bool FLost = false;              // the stream ended for good (camera unplugged)
+    bool FLost = false;  // the stream ended for good (camera unplugged)
 };
 
 void TShotRun::Wait(Clock::time_point until, const std::function<bool()>& done) {
@@ -216,8 +224,9 @@ bool TShotRun::WaitForFirstPicture(const QString& folder, uint32_t counter) {
     // inside the photograph.
     ApplyCaptureOptions(CaptureOptionsFor(FOptions, folder, counter), *FCamera);
     const QSize photograph = FCamera->NextPhotographSize();
-    std::thread memory(
-        [photograph] { PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height()); });
+    std::thread memory([photograph] {
+        PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height());
+    });
     WarmUpCaption(folder);
 
     QImage frame;
@@ -429,6 +438,7 @@ void TShotRun::WarmUpCaption(const QString& folder) {
 }
 
 int TShotRun::List(const QString& executableFolder) {
+    StartApplication();
     FStartup = StartUp(executableFolder);
     const TSysDevEnum& devices = *FStartup.Devices;
     if (devices.DeviceCount() == 0) {
@@ -464,13 +474,6 @@ int TShotRun::Shoot(const QString& executableFolder) {
     FCameraName = QStringLiteral("%1 (%2)").arg(FStartup.Devices->DeviceName(device),
                                                 FStartup.Devices->DeviceMoniker(device).path);
 
-    FStop = std::make_unique<TStopSignal>();
-    FStop->OnRequested = [this] {
-        Say(QStringLiteral("stopping after the current photograph (Ctrl-C again ends at once)"));
-        if (FWaiting) {
-            FWaiting->quit();
-        }
-    };
     FCamera = std::make_unique<TSnapixture>();
     FCamera->SetMoniker(FStartup.Devices->DeviceMoniker(device));
     FCamera->OnDeviceLost = [this](QObject*) {
@@ -484,6 +487,17 @@ int TShotRun::Shoot(const QString& executableFolder) {
         FCamera->Stop();
         return Fail(why);
     }
+    // The camera's first picture is a frame period or more away: the application starts
+    // meanwhile, and with it the event loop that Ctrl-C is heard in. (Until here Ctrl-C
+    // ends the tool at once, before anything is written.)
+    StartApplication();
+    FStop = std::make_unique<TStopSignal>();
+    FStop->OnRequested = [this] {
+        Say(QStringLiteral("stopping after the current photograph (Ctrl-C again ends at once)"));
+        if (FWaiting) {
+            FWaiting->quit();
+        }
+    };
 
     uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
     // The first picture must have arrived before the first photograph can be taken.
@@ -587,12 +601,13 @@ void PrintLine(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
-int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err) {
+int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err,
+            const std::function<void()>& startApplication) {
     if (options.VirtualCamera) {
         // The same switch the window reads: the device list offers the test camera.
         qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
     }
-    TShotRun run(options, out, err);
+    TShotRun run(options, out, err, startApplication);
     return options.Action == TShotAction::List ? run.List(executableFolder)
                                                : run.Shoot(executableFolder);
 }

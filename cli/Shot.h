@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 
 #include <QString>
 
@@ -16,6 +17,10 @@ inline constexpr int kExitUsage = 2;   // the command line is wrong
 // Prints text as UTF-8 and flushes, so that each line reaches a pipe when it is said.
 void PrintLine(FILE* stream, const QString& text);
 
-// Runs the List or Shoot action. Needs a running QGuiApplication (captions draw text)
-// and is called on its thread. executableFolder decides AppPath and so snapix.ini.
-int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err);
+// Runs the List or Shoot action on the thread that has (or will have) the application.
+// Captions draw text, which needs a QGuiApplication: either one runs already, or
+// startApplication makes it, called once, as soon as the camera streams (its first
+// picture is a frame period or more away) or before the camera list. executableFolder
+// decides AppPath and so snapix.ini.
+int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err,
+            const std::function<void()>& startApplication = {});

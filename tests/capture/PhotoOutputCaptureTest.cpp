@@ -163,7 +163,8 @@ TEST_F(PhotoOutputTest, StoredJpegIsWhatLibjpegWritesForThePhotoInEverySize) {
                 << what << ": " << stored.size() << " bytes";
             EXPECT_EQ(IsGrey(camera->ABitmap()), c.Style == 1) << what;
             if (c.Output == 5) {
-                EXPECT_GT(stored.size(), 2 << 20) << what << ": large enough to need several pieces";
+                EXPECT_GT(stored.size(), 2 << 20)
+                    << what << ": large enough to need several pieces";
             }
             const StrictJpeg d = StrictDecode(stored);
             EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();

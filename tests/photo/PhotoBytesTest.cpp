@@ -242,12 +242,13 @@ TEST(PhotoBytes, APhotoMadeWhileEncodedIsWholeAlsoWhenTheEncodingFails) {
         std::atomic<int> calls{0};
         QByteArray out("kept");
         QString why;
-        const bool encoded = EncodeJpegWhileMaking(made, true, 100,
-                                                   [&](int first, int count) {
-                                                       ++calls;
-                                                       enlargement.MakeRows(first, count);
-                                                   },
-                                                   out, why);
+        const bool encoded = EncodeJpegWhileMaking(
+            made, true, 100,
+            [&](int first, int count) {
+                ++calls;
+                enlargement.MakeRows(first, count);
+            },
+            out, why);
         EXPECT_EQ(encoded, !c.Fails) << why.toStdString();
         if (c.Fails) {
             EXPECT_EQ(out, QByteArray("kept"));
