@@ -13,6 +13,7 @@
 #include <jerror.h>
 
 #include "photo/Grey.h"
+#include "photo/PictureMemory.h"
 #include "photo/Simd.h"
 
 namespace PhotoPipeline {
@@ -60,7 +61,7 @@ struct TJpegJob {
     const QImage* Photo;
     bool BlackAndWhite;
     int GreyedTo;  // rows of Photo already grey
-    std::unique_ptr<uint8_t[]> Luma;
+    TPictureMemory Luma{nullptr, {0}};
     size_t LumaStride;
     std::unique_ptr<uint8_t[]> Neutral;
     int Quality;
@@ -337,7 +338,9 @@ bool AllocateLuma(TJpegJob& job, int bands) {
     const size_t width = size_t(job.Photo->width());
     job.LumaStride = (width + 7 + 63) & ~size_t(63);
     const size_t neutral = width / 2 + 16;
-    job.Luma.reset(new (std::nothrow) uint8_t[size_t(bands) * BandRows * job.LumaStride]);
+    // Every band of a large photo is some 10 MB: memory that is reused, not faulted in
+    // afresh for each photograph.
+    job.Luma = AllocatePictureMemory(size_t(bands) * BandRows * job.LumaStride);
     job.Neutral.reset(new (std::nothrow) uint8_t[neutral]);
     if (!job.Luma || !job.Neutral) {
         return false;

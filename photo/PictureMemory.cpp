@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include <sys/mman.h>
 
@@ -15,13 +16,17 @@ constexpr size_t HugePage = size_t(2) << 20;
 // Below this a block is left to malloc alone.
 constexpr size_t LargeBlock = size_t(4) << 20;
 
-// The last large block given back, kept for the next picture: a fresh block's pages are
-// zeroed by the system on first touch, which for a 30 MB photograph took as long as
-// writing the picture itself. While kept it is marked free-on-pressure, so the system may
-// take its pages back whenever it needs them.
+// The last large blocks given back, kept for the next photograph (its picture and its
+// luminance plane): a fresh block's pages are zeroed by the system on first touch, which
+// for a 30 MB photograph took as long as writing the picture itself. While kept they are
+// marked free-on-pressure, so the system may take their pages back whenever it needs them.
+constexpr int KeptBlocks = 2;
+struct TSpare {
+    uint8_t* Data = nullptr;
+    size_t Size = 0;
+};
 std::mutex SpareMutex;
-uint8_t* SpareData = nullptr;  // guarded by SpareMutex
-size_t SpareSize = 0;          // guarded by SpareMutex
+TSpare Spares[KeptBlocks];  // guarded by SpareMutex; [0] the most recent
 
 struct TLargeBlock {
     uint8_t* Data;
@@ -30,13 +35,12 @@ struct TLargeBlock {
 
 uint8_t* TakeSpare(size_t size) {
     std::lock_guard lock(SpareMutex);
-    if (!SpareData || SpareSize != size) {
-        return nullptr;
+    for (TSpare& spare : Spares) {
+        if (spare.Data && spare.Size == size) {
+            return std::exchange(spare, TSpare{}).Data;
+        }
     }
-    uint8_t* data = SpareData;
-    SpareData = nullptr;
-    SpareSize = 0;
-    return data;
+    return nullptr;
 }
 
 void GiveBack(uint8_t* data, size_t size) {
@@ -45,14 +49,24 @@ void GiveBack(uint8_t* data, size_t size) {
         return;
     }
     ::madvise(data, size, MADV_FREE);
-    uint8_t* old = nullptr;
+    TSpare dropped;
     {
         std::lock_guard lock(SpareMutex);
-        old = SpareData;
-        SpareData = data;
-        SpareSize = size;
+        // The first empty place, or else the oldest block, makes room at the front.
+        int room = KeptBlocks - 1;
+        for (int i = 0; i < KeptBlocks; ++i) {
+            if (!Spares[i].Data) {
+                room = i;
+                break;
+            }
+        }
+        dropped = Spares[room];
+        for (int i = room; i > 0; --i) {
+            Spares[i] = Spares[i - 1];
+        }
+        Spares[0] = {data, size};
     }
-    std::free(old);
+    std::free(dropped.Data);
 }
 
 void FreeImageMemory(void* info) {
@@ -112,6 +126,15 @@ QImage NewBgrPicture(int width, int height) {
     }
     memory.release();  // the image owns it now
     return picture;
+}
+
+int KeptPictureBlocks() {
+    std::lock_guard lock(SpareMutex);
+    int kept = 0;
+    for (const TSpare& spare : Spares) {
+        kept += spare.Data ? 1 : 0;
+    }
+    return kept;
 }
 
 void PrepareBgrPicture(int width, int height) {

@@ -279,3 +279,31 @@ TEST(PhotoBytes, MemoryOfAPictureStillInUseIsNeverHandedOutAgain) {
         ASSERT_EQ(kept.constScanLine(y)[3 * 3875 + 2], 0x5A) << "row " << y;
     }
 }
+
+// A photograph's two large blocks (its picture and its luminance plane) both come back
+// for the next photograph, whichever order they were given back in.
+TEST(PhotoBytes, APhotographsLargeBlocksAreReusedByTheNext) {
+    const size_t planeBytes = size_t(3904) * 2592;
+    for (const bool planeFirst : {false, true}) {
+        SCOPED_TRACE(planeFirst ? "plane given back first" : "picture given back first");
+        QImage picture = NewBgrPicture(3876, 2584);
+        TPictureMemory plane = AllocatePictureMemory(planeBytes);
+        ASSERT_FALSE(picture.isNull());
+        ASSERT_TRUE(plane);
+        const uint8_t* const pictureAt = picture.constBits();
+        const uint8_t* const planeAt = plane.get();
+        if (planeFirst) {
+            plane.reset();
+            picture = QImage();
+        } else {
+            picture = QImage();
+            plane.reset();
+        }
+        EXPECT_EQ(KeptPictureBlocks(), 2);
+        const QImage next = NewBgrPicture(3876, 2584);
+        const TPictureMemory nextPlane = AllocatePictureMemory(planeBytes);
+        EXPECT_EQ(KeptPictureBlocks(), 0) << "both taken again";
+        EXPECT_EQ(next.constBits(), pictureAt);
+        EXPECT_EQ(nextPlane.get(), planeAt);
+    }
+}
