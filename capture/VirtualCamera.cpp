@@ -392,7 +392,8 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
             r->count = std::min(r->count, kMaxBuffers);
             buffers_.resize(r->count);
             for (Buffer& b : buffers_) {
-                b.memory.assign(static_cast<std::size_t>(width_) * height_ * 3, 0);
+                b.memory.length = static_cast<std::size_t>(width_) * height_ * 3;
+                b.memory.bytes.reset(new uint8_t[b.memory.length]);
             }
             streamOwner_ = fd;
             return 0;

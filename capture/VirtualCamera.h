@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <mutex>
 #include <vector>
@@ -83,8 +84,16 @@ class VirtualCamera final : public VideoIo {
         int32_t minimum, maximum, step, defaultValue, value;
         uint32_t flags = 0;
     };
+    // A buffer's bytes, left unwritten until its first frame: a driver's buffers
+    // cost the processor nothing at VIDIOC_REQBUFS.
+    struct Memory {
+        std::unique_ptr<uint8_t[]> bytes;
+        std::size_t length = 0;
+        uint8_t* data() { return bytes.get(); }
+        std::size_t size() const { return length; }
+    };
     struct Buffer {
-        std::vector<uint8_t> memory;
+        Memory memory;
         bool queued = false;
         bool mapped = false;
         uint32_t bytesUsed = 0;
