@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <linux/videodev2.h>
@@ -33,18 +34,20 @@ uint8_t Clamp8(double v) {
     return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-int WaitOnWake(int wakeFd, int timeoutMs) {
-    if (timeoutMs < 0) {
-        timeoutMs = 0;
-    }
+// Waits up to `timeout` (to the nanosecond: a frame is due at its moment, not at the
+// next whole millisecond) for the wake descriptor.
+int WaitOnWake(int wakeFd, std::chrono::nanoseconds timeout) {
+    const auto ns = std::max<int64_t>(timeout.count(), 0);
+    const timespec span{static_cast<time_t>(ns / 1'000'000'000),
+                        static_cast<long>(ns % 1'000'000'000)};
     if (wakeFd < 0) {
-        if (timeoutMs > 0) {
-            ::usleep(static_cast<useconds_t>(timeoutMs) * 1000);
+        if (ns > 0) {
+            ::nanosleep(&span, nullptr);
         }
         return 0;
     }
     pollfd fd{wakeFd, POLLIN, 0};
-    const int n = ::poll(&fd, 1, timeoutMs);
+    const int n = ::ppoll(&fd, 1, &span, nullptr);
     return (n > 0 && (fd.revents & POLLIN)) ? VideoIo::kPollWoken : 0;
 }
 
@@ -220,10 +223,9 @@ int VirtualCamera::Munmap(void* address, std::size_t length) {
     return -EINVAL;
 }
 
-int VirtualCamera::MillisecondsToNextFrameLocked() const {
+std::chrono::nanoseconds VirtualCamera::TimeToNextFrameLocked() const {
     const auto due = streamStart_ + kFramePeriod * static_cast<int64_t>(sequence_ + 1);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
-    return static_cast<int>(std::max<int64_t>(left, 0));
+    return std::max(std::chrono::nanoseconds(due - Clock::now()), std::chrono::nanoseconds(0));
 }
 
 bool VirtualCamera::FrameDueLocked() const {
@@ -232,7 +234,7 @@ bool VirtualCamera::FrameDueLocked() const {
 }
 
 int VirtualCamera::Poll(int fd, int wakeFd, int timeoutMs) {
-    int wait = timeoutMs;
+    std::chrono::nanoseconds wait = std::chrono::milliseconds(timeoutMs);
     {
         std::lock_guard lock(mutex_);
         if (!descriptors_.count(fd)) {
@@ -243,10 +245,10 @@ int VirtualCamera::Poll(int fd, int wakeFd, int timeoutMs) {
             return -ENODEV;
         }
         if (FrameDueLocked()) {
-            return kPollFrame | WaitOnWake(wakeFd, 0);
+            return kPollFrame | WaitOnWake(wakeFd, std::chrono::nanoseconds(0));
         }
         if (streaming_ && !faults_.noFrames && !queue_.empty()) {
-            wait = std::min(wait, MillisecondsToNextFrameLocked());
+            wait = std::min(wait, TimeToNextFrameLocked());
         }
     }
     const int woken = WaitOnWake(wakeFd, wait);

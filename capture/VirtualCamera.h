@@ -110,7 +110,7 @@ class VirtualCamera final : public VideoIo {
     Control* FindControl(uint32_t id);
     void RenderBaseIfStale();
     void FillFrame(Buffer& buffer, uint64_t sequence);
-    int MillisecondsToNextFrameLocked() const;
+    std::chrono::nanoseconds TimeToNextFrameLocked() const;
     bool FrameDueLocked() const;
     void ReleaseBuffersLocked();
 
