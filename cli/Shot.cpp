@@ -2,17 +2,17 @@
 // first picture, then take the photographs on their deadlines.
 #include "cli/Shot.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
-
-#include <atomic>
-#include <functional>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -224,16 +224,23 @@ bool TShotRun::WaitForFirstPicture(const QString& folder, uint32_t counter) {
     // inside the photograph.
     ApplyCaptureOptions(CaptureOptionsFor(FOptions, folder, counter), *FCamera);
     const QSize photograph = FCamera->NextPhotographSize();
-    std::thread memory([photograph] {
-        PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height());
-    });
+    std::thread memory;
+    try {
+        memory = std::thread([photograph] {
+            PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height());
+        });
+    } catch (const std::system_error&) {
+        // No second thread now: the photograph brings its memory in itself.
+    }
     WarmUpCaption(folder);
 
     QImage frame;
     Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
          [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
     graph->RemoveSink(&bell);
-    memory.join();
+    if (memory.joinable()) {
+        memory.join();
+    }
     return !frame.isNull();
 }
 
