@@ -31,6 +31,7 @@ enum class TOpt {
     Interval,
     Control,
     VirtualCamera,
+    Skip,
 };
 
 struct TOptionSpec {
@@ -62,6 +63,7 @@ constexpr TOptionSpec kOptions[] = {
     {"interval", 0, true, TOpt::Interval},
     {"control", 0, true, TOpt::Control},
     {"virtual-camera", 0, false, TOpt::VirtualCamera},
+    {"skip", 0, true, TOpt::Skip},
 };
 
 struct TControlSpec {
@@ -348,6 +350,10 @@ QString Apply(TOpt id, const QString& value, TShotOptions& o) {
         case TOpt::VirtualCamera:
             o.VirtualCamera = true;
             return {};
+        case TOpt::Skip:
+            error = ParseWhole(QStringLiteral("--skip"), value, 0, kMaxSkip, number);
+            o.Skip = static_cast<int>(number);
+            return error;
     }
     return {};
 }
@@ -505,7 +511,8 @@ QString ShotHelpText() {
                "on standard output; progress and reasons go to standard error.\n"
                "\n"
                "Camera:\n"
-               "  -l, --list               list the cameras (number, name, node, sizes) and exit\n"
+               "  -l, --list               list the cameras (number, name, node, sizes) and, per\n"
+               "                           size, its formats and frame rates; then exit\n"
                "  -d, --device=N|PATH      the camera by its number in --list or its node\n"
                "                           (default: the first camera)\n"
                "      --size=WxH|default   the size the camera delivers (default: its own)\n"
@@ -514,6 +521,9 @@ QString ShotHelpText() {
                "                           colour (on or off), sharpness, gamma, gain,\n"
                "                           white-balance, backlight-compensation\n"
                "      --virtual-camera     use the built-in test camera (also lists it)\n"
+               "      --skip=N             photograph the camera's N+1st picture (default:\n"
+               "                           wait until the picture's brightness stops changing\n"
+               "                           while the camera settles, at most %4 s)\n"
                "\n"
                "Photograph:\n"
                "  -o, --output=DIR         folder for the files (default: the photo folder of\n"
@@ -543,5 +553,5 @@ QString ShotHelpText() {
                "Exit status: 0 when every photograph was stored, 1 when any was not (the\n"
                "reason is printed), 2 when the command line is wrong.\n")
         .arg(QString::number(kDefaultQuality), QString::number(kMaxCaptions),
-             QString::number(kMaxCount));
+             QString::number(kMaxCount), QString::number(kSettleLimitMs / 1000.0));
 }

@@ -1,6 +1,8 @@
 // Picture properties on V4L2 user controls.
 #include "controls/VideoProcAmp.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include <linux/videodev2.h>
@@ -58,6 +60,16 @@ int Convert(const TDeviceControl& control, const TRange& range, int value) {
     return control.inverted ? range.minimum + range.maximum - value : value;
 }
 
+// The device's value nearest to `value`: on a step from the minimum, within the range.
+int OnStep(int value, int minimum, int maximum, int step) {
+    if (step <= 1) {
+        return value;
+    }
+    const int64_t last = (int64_t(maximum) - minimum) / step;
+    const int64_t k = std::clamp<int64_t>((int64_t(value) - minimum + step / 2) / step, 0, last);
+    return static_cast<int>(minimum + k * step);
+}
+
 // The device's range of the control, in the property's terms. None when no
 // device is bound, the device lacks the control, or the driver reports it
 // disabled or inactive (for example a white balance temperature while the
@@ -77,13 +89,13 @@ std::optional<TRange> QueryRange(const TFilter* filter, const TDeviceControl& co
     switch (query.type) {
         case V4L2_CTRL_TYPE_INTEGER:
         case V4L2_CTRL_TYPE_BOOLEAN:
-        case V4L2_CTRL_TYPE_MENU:
-        case V4L2_CTRL_TYPE_INTEGER_MENU:
             break;
-        default:  // buttons, 64-bit, strings: nothing a slider can hold
+        default:
+            // Menus (their entries are names, not amounts, and may have gaps), buttons,
+            // 64-bit values, strings: nothing a slider can hold.
             return std::nullopt;
     }
-    TRange range{query.minimum, query.maximum, query.step, 0, query.flags};
+    TRange range{query.minimum, query.maximum, std::max(1, query.step), 0, query.flags};
     range.defaultValue = Convert(control, range, query.default_value);
     return range;
 }
@@ -156,17 +168,23 @@ bool TVideoProcAmp::LoadFromDevice(bool useDefault) {
     Value = Convert(control, *range, current.value);
 
     const int position = useDefault ? FDefaultValue : Value;
+    // The slider moves in the device's steps, so it never shows a value the device
+    // does not hold.
     if (FTrackBar) {
         {
             // A range change pulls the position along without notifying.
             const QSignalBlocker quiet(FTrackBar);
             FTrackBar->setMaximum(FMaxValue);
             FTrackBar->setMinimum(FMinValue);
+            FTrackBar->setSingleStep(FStepValue);
+            FTrackBar->setPageStep(FStepValue * std::max(1, (FMaxValue - FMinValue) / FStepValue / 10));
         }
         FTrackBar->setValue(position);
     } else if (FBSFTrackBar) {
+        FBSFTrackBar->SetStep(1);
         FBSFTrackBar->SetMax(FMaxValue);
         FBSFTrackBar->SetMin(FMinValue);
+        FBSFTrackBar->SetStep(FStepValue);
         FBSFTrackBar->SetPosition(position);
     }
     return false;
@@ -193,6 +211,15 @@ void TVideoProcAmp::TrackBarChanged(QObject* sender) {
     QSlider* slider = FTrackBar ? FTrackBar.data() : FBSFTrackBar.data();
     if (!slider) {
         return;
+    }
+    if (FLoaded && FTrackBar) {
+        // A plain slider stops anywhere: between two steps it moves to the nearer one,
+        // and that change comes back here.
+        const int stepped = OnStep(slider->value(), FMinValue, FMaxValue, FStepValue);
+        if (stepped != slider->value()) {
+            slider->setValue(stepped);
+            return;
+        }
     }
     Value = slider->value();
     ApplyToDevice(false);
