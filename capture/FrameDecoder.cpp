@@ -29,6 +29,9 @@ void Prepare(QImage& picture, QSize size) {
 // The eighths of its size a JPEG frame is decoded at: the fewest that still give at
 // least `atLeast` both ways (libjpeg-turbo scales by M/8, rounding up).
 int JpegEighths(const TNativeFrame& frame, QSize atLeast) {
+    if (atLeast.width() <= 0 || atLeast.height() <= 0) {
+        return 8;  // no smaller size asked for: the whole picture
+    }
     for (int m = 1; m < 8; ++m) {
         if ((frame.Width * m + 7) / 8 >= atLeast.width() &&
             (frame.Height * m + 7) / 8 >= atLeast.height()) {

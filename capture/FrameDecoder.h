@@ -24,7 +24,8 @@ class TFrameDecoder {
 
     // `frame` into `picture` (QImage::Format_BGR888, top row first): at its full size,
     // or, where the format scales cheaply (Motion-JPEG: by 1/8 to 7/8), at the smallest
-    // size that is still at least `atLeast` both ways. `picture` is reused when it has
+    // size that is still at least `atLeast` both ways (an empty `atLeast`: full
+    // size). `picture` is reused when it has
     // the size and nobody else holds it. 0; -EBADMSG when the frame is damaged, short or
     // not a camera's (picture then undefined); -ENOTSUP for a format it does not know.
     int Decode(const TNativeFrame& frame, QImage& picture, QSize atLeast = QSize());

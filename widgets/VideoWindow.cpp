@@ -1,6 +1,7 @@
 // TVideoWindow.
 #include "widgets/VideoWindow.h"
 
+#include <QEvent>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QPaintEngine>
@@ -62,6 +63,22 @@ bool TVideoWindow::Seen() const {
 void TVideoWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     FShown.store(true);
+    if (window() != FTop) {
+        if (FTop) {
+            FTop->removeEventFilter(this);
+        }
+        FTop = window();
+        if (FTop != this) {
+            FTop->installEventFilter(this);
+        }
+    }
+}
+
+bool TVideoWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FTop && event->type() == QEvent::WindowStateChange && Seen()) {
+        update();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TVideoWindow::hideEvent(QHideEvent* event) {

@@ -13,6 +13,7 @@
 
 #include <QImage>
 #include <QMutex>
+#include <QPointer>
 #include <QWidget>
 
 #include "capture/FrameSink.h"
@@ -58,6 +59,8 @@ class TVideoWindow : public QWidget, public IFrameSink {
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // The top-level window coming back from minimised shows the newest frame.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -71,6 +74,7 @@ class TVideoWindow : public QWidget, public IFrameSink {
     bool PaintIntoBackingStore(QPainter& painter, const QImage& picture);
 
     TFilterGraph* FGraph = nullptr;  // set by the graph, GUI thread
+    QPointer<QWidget> FTop;  // the top-level window watched for minimising
     mutable QMutex FMutex;           // guards FLatest and FNewFrame
     TNativeFrame FLatest;
     bool FNewFrame = false;
