@@ -23,7 +23,7 @@ class TFrameDecoder {
     static bool Decodes(uint32_t pixelFormat);
 
     // `frame` into `picture` (QImage::Format_BGR888, top row first): at its full size,
-    // or, where the format scales cheaply (Motion-JPEG: by 1/8 to 7/8), at the smallest
+    // or, where the format scales cheaply (Motion-JPEG: by 1/8, 1/4, 1/2), at the smallest
     // size that is still at least `atLeast` both ways (an empty `atLeast`: full
     // size). `picture` is reused when it has
     // the size and nobody else holds it. 0; -EBADMSG when the frame is damaged, short or

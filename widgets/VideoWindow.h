@@ -3,9 +3,9 @@
 //
 // Frames arrive as the camera sent them. The window converts one at most once per
 // paint, only while it is shown (not hidden, not minimised), and only as large as it
-// shows it where the format allows (a Motion-JPEG frame is decoded at the eighths of
-// its size that still cover the window). A damaged frame is never shown: the window
-// keeps the picture it has.
+// shows it where the format allows (a Motion-JPEG frame is decoded at the 1/8, 1/4 or
+// 1/2 of its size that still covers the window). A damaged frame is never shown: the
+// window keeps the picture it has.
 #pragma once
 
 #include <atomic>

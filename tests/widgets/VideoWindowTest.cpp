@@ -124,8 +124,8 @@ TEST(VideoWindow, ShowsTheFrameStretchedOnScreenAndOnOtherDevices) {
     EXPECT_EQ(window.FramesPainted(), 1u);
 }
 
-// A Motion-JPEG frame is decoded at the fewest eighths of its size that still cover the
-// window; an uncompressed one whole.
+// A Motion-JPEG frame is decoded at the smallest of 1/8, 1/4, 1/2 of its size that still
+// covers the window, else whole; an uncompressed one whole.
 TEST(VideoWindow, DecodesOnlyAsLargeAsItShowsThePicture) {
     const struct {
         uint32_t fourcc;
@@ -133,7 +133,8 @@ TEST(VideoWindow, DecodesOnlyAsLargeAsItShowsThePicture) {
     } cases[] = {
         {V4L2_PIX_FMT_MJPEG, {364, 255}, {480, 270}},  // the main window's video area
         {V4L2_PIX_FMT_MJPEG, {100, 50}, {240, 135}},
-        {V4L2_PIX_FMT_MJPEG, {961, 540}, {1200, 675}},
+        {V4L2_PIX_FMT_MJPEG, {481, 271}, {960, 540}},
+        {V4L2_PIX_FMT_MJPEG, {961, 540}, {1920, 1080}},
         {V4L2_PIX_FMT_MJPEG, {1920, 1080}, {1920, 1080}},
         {V4L2_PIX_FMT_YUYV, {364, 255}, {1920, 1080}},
     };
