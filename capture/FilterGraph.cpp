@@ -501,7 +501,7 @@ int TFilterGraph::RenderStream(QSize wanted) {
         return read;
     }
     if (!ConvertibleFormat(FFormat.PixelFormat) || FFormat.Size.isEmpty()) {
-        return -EINVAL;  // nothing we can turn into pictures
+        return -ENOTSUP;  // a camera that sends only what we cannot turn into pictures
     }
     FBytesPerLine = format.fmt.pix.bytesperline;
     // Uncompressed YUV is limited range unless the driver says otherwise.

@@ -131,8 +131,8 @@ class TFilterGraph : public QObject {
     // Prepares the stream: the device set to the format that gives the highest frame
     // rate for a picture of `wanted` (none: the size it has). A size the device
     // refuses keeps the one it has. 0; -ENXIO when no device is bound; the device's
-    // -errno when it refuses (-EBUSY: another program streams from it); -EINVAL when
-    // its format is one we cannot convert.
+    // -errno when it refuses (-EBUSY: another program streams from it); -ENOTSUP when
+    // it offers no format we can convert.
     int RenderStream(QSize wanted = QSize());
     // Starts streaming on a rendered stream: 0; -ENXIO when nothing is
     // rendered; the bind's -errno when the device could not be opened; the

@@ -99,14 +99,6 @@ bool TFrameDecoder::Decodes(uint32_t pixelFormat) {
     return IsJpeg(pixelFormat) || pixelFormat == V4L2_PIX_FMT_YUYV;
 }
 
-QSize TFrameDecoder::DecodedSize(const TNativeFrame& frame, QSize atLeast) {
-    if (!IsJpeg(frame.PixelFormat)) {
-        return QSize(frame.Width, frame.Height);
-    }
-    const int m = JpegEighths(frame, atLeast);
-    return QSize((frame.Width * m + 7) / 8, (frame.Height * m + 7) / 8);
-}
-
 int TFrameDecoder::Decode(const TNativeFrame& frame, QImage& picture, QSize atLeast) {
     if (frame.IsNull() || frame.Width <= 0 || frame.Height <= 0 ||
         frame.Size > frame.Bytes->size()) {
@@ -136,20 +128,25 @@ int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize 
         jpeg_abort_decompress(&info);
         return -EBADMSG;
     }
-    // A camera's frame is one baseline scan of the size the camera runs at: anything
-    // else (progressive scans by the thousand, a larger picture) is not decoded, so a
-    // frame never costs more than its pixels.
-    if (info.progressive_mode || info.arith_code || int(info.image_width) != frame.Width ||
-        int(info.image_height) != frame.Height ||
+    // A camera's frame is one baseline picture of the size the camera runs at, some
+    // cameras padding it to whole blocks (up to 16 more rows or columns, cut off here):
+    // anything else (progressive scans by the thousand, a larger picture) is not
+    // decoded, so a frame never costs more than its pixels.
+    const int extraWidth = int(info.image_width) - frame.Width;
+    const int extraHeight = int(info.image_height) - frame.Height;
+    if (info.progressive_mode || info.arith_code || extraWidth < 0 || extraWidth > 16 ||
+        extraHeight < 0 || extraHeight > 16 ||
         (info.num_components != 3 && info.num_components != 1)) {
         jpeg_abort_decompress(&info);
         return -EBADMSG;
     }
-    info.scale_num = static_cast<unsigned>(JpegEighths(frame, atLeast));
+    const int eighths = JpegEighths(frame, atLeast);
+    info.scale_num = static_cast<unsigned>(eighths);
     info.scale_denom = 8;
     info.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&info);
     const QSize out(int(info.output_width), int(info.output_height));
+    const QSize wanted((frame.Width * eighths + 7) / 8, (frame.Height * eighths + 7) / 8);
     Prepare(picture, out);
     JSAMPROW rows[kBand];
     while (info.output_scanline < info.output_height) {
@@ -161,7 +158,13 @@ int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize 
         jpeg_read_scanlines(&info, rows, JDIMENSION(count));
     }
     jpeg_finish_decompress(&info);
-    return jpeg.damaged ? -EBADMSG : 0;
+    if (jpeg.damaged) {
+        return -EBADMSG;
+    }
+    if (out != wanted) {
+        picture = picture.copy(QRect(QPoint(0, 0), wanted));  // the padding cut off
+    }
+    return 0;
 }
 
 int TFrameDecoder::DecodeYuyv(const TNativeFrame& frame, QImage& picture) {

@@ -30,9 +30,6 @@ class TFrameDecoder {
     // not a camera's (picture then undefined); -ENOTSUP for a format it does not know.
     int Decode(const TNativeFrame& frame, QImage& picture, QSize atLeast = QSize());
 
-    // The size Decode gives for `frame` and `atLeast`.
-    static QSize DecodedSize(const TNativeFrame& frame, QSize atLeast);
-
   private:
     struct TJpeg;
     int DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize atLeast);
