@@ -11,6 +11,8 @@ packages=(
   libv4l-dev libjpeg62-turbo-dev libyuv-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev xvfb xauth
+  # djpeg -strict: the loader's tests compare their verdicts with libjpeg's own reader
+  libjpeg-turbo-progs
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )
