@@ -52,6 +52,14 @@ void TImageFileLoader::Cancel() {
     FPath.clear();
 }
 
+void TImageFileLoader::Release(QImage picture) {
+    if (picture.isNull()) {
+        return;
+    }
+    // Freed where the last reference goes: on the worker, unless someone still shares it.
+    FWorkers.start([picture = std::move(picture)]() mutable { picture = QImage(); });
+}
+
 void TImageFileLoader::WaitForWorkers() {
     FWorkers.waitForDone();
 }

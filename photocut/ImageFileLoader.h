@@ -35,6 +35,10 @@ class TImageFileLoader : public QObject {
     // The file being loaded; empty when idle.
     const QString& LoadingPath() const { return FPath; }
 
+    // Lets go of a picture on a worker thread: handing a few hundred MB back to the
+    // system takes tens of milliseconds the GUI thread should not wait for.
+    void Release(QImage picture);
+
     // Blocks until no worker runs (tests and benchmarks; results still arrive through
     // the event loop).
     void WaitForWorkers();

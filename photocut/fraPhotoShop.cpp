@@ -1,6 +1,8 @@
 // TfraPhotoShop: layout, zoom, cut, file choice, and storing the cut photo.
 #include "photocut/fraPhotoShop.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -276,7 +278,7 @@ void TfraPhotoShop::PhotoFileLoaded(const QString& path, const QImage& picture) 
     edtsPath->setText(QDir::toNativeSeparators(path));
     FExtension = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
     FOpenFolder = info.absolutePath();
-    FSource = picture;
+    FLoader->Release(std::exchange(FSource, picture));
     TrackBarChange();
     emit LoadFinished(true);
 }
