@@ -45,12 +45,12 @@ QString OlderPerUserIni() {
 void UseInstalledLocations() {
     // Both follow the XDG variables and xdg-user-dirs (a Pictures folder of another name or
     // language), falling back to ~/.config and ~/Pictures.
-    AppPath = WithTrailingSlash(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-        QStringLiteral("/snapix"));
-    DefaultSavePath = WithTrailingSlash(
-        QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
-        QStringLiteral("/Snapix"));
+    AppPath =
+        WithTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                          QStringLiteral("/snapix"));
+    DefaultSavePath =
+        WithTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                          QStringLiteral("/Snapix"));
     // When even this fails, the first write names the path in its error.
     QDir().mkpath(AppPath);
     IniFileName = AppPath + kIniName;

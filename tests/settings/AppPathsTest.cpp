@@ -35,7 +35,8 @@ class AppPathsTest : public testing::Test {
     // A prefix as `cmake --install --prefix` lays it out: bin/ beside the desktop entry.
     QString InstalledPrefixBin() const {
         const QString prefix = tmp_.filePath("prefix");
-        EXPECT_TRUE(QDir().mkpath(prefix + "/bin") && QDir().mkpath(prefix + "/share/applications"));
+        EXPECT_TRUE(QDir().mkpath(prefix + "/bin") &&
+                    QDir().mkpath(prefix + "/share/applications"));
         WriteBytes(prefix + "/share/applications/" + kDesktopId + ".desktop", "[Desktop Entry]\n");
         return prefix + "/bin";
     }

@@ -107,9 +107,9 @@ TEST_F(SettingsStoreTest, PhotoFolderAtShow) {
 // the first photograph, not by opening the window, also when the settings name it.
 TEST_F(SettingsStoreTest, InstalledCopyDefaultFolderIsNotMadeAtShow) {
     DefaultSavePath = tmp("home/Pictures/Snapix/");
-    for (const QByteArray& file :
-         {QByteArray(), QByteArray("[Snapix]\nSavePath=\n"), "[Snapix]\nSavePath=" + DefaultSavePath.toUtf8(),
-          "[Snapix]\nSavePath=" + tmp("home/Pictures/Snapix").toUtf8()}) {
+    for (const QByteArray& file : {QByteArray(), QByteArray("[Snapix]\nSavePath=\n"),
+                                   "[Snapix]\nSavePath=" + DefaultSavePath.toUtf8(),
+                                   "[Snapix]\nSavePath=" + tmp("home/Pictures/Snapix").toUtf8()}) {
         SCOPED_TRACE(file.toStdString());
         if (!file.isEmpty()) {
             writeIni(file);
