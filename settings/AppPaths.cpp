@@ -45,18 +45,19 @@ QString OlderPerUserIni() {
 void UseInstalledLocations() {
     // Both follow the XDG variables and xdg-user-dirs (a Pictures folder of another name or
     // language), falling back to ~/.config and ~/Pictures.
-    AppPath =
-        WithTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                          QStringLiteral("/snapix"));
-    DefaultSavePath =
-        WithTrailingSlash(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
-                          QStringLiteral("/Snapix"));
+    AppPath = WithTrailingSlash(
+        QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        QStringLiteral("/snapix")));
+    DefaultSavePath = WithTrailingSlash(
+        QDir::cleanPath(QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) +
+                        QStringLiteral("/Snapix")));
     // When even this fails, the first write names the path in its error.
     QDir().mkpath(AppPath);
     IniFileName = AppPath + kIniName;
 
+    // Only a plain file is carried over: a pipe or a device there holds no settings.
     const QString older = OlderPerUserIni();
-    if (!ExistsOrIsLink(IniFileName) && QFileInfo::exists(older) &&
+    if (!ExistsOrIsLink(IniFileName) && QFileInfo(older).isFile() &&
         !CopyIniFile(older, IniFileName)) {
         // Written nowhere else, the older file keeps serving: its photo folder and serial
         // counter go on, and the next run tries the copy again.

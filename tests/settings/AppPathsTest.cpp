@@ -124,6 +124,14 @@ TEST_F(AppPathsTest, OlderPerUserSettingsAreCarriedOverOnce) {
     EXPECT_FALSE(QFileInfo::exists(tmp_.filePath("elsewhere.ini")));
 }
 
+TEST_F(AppPathsTest, OlderSettingsThatAreNoPlainFileAreNotCarriedOver) {
+    ASSERT_TRUE(QDir().mkpath(home_ + "/.local/share/snapix"));
+    ASSERT_TRUE(QFile::link("/dev/zero", OlderIni()));
+    InitAppPaths(InstalledPrefixBin());
+    EXPECT_EQ(IniFileName, home_ + "/.config/snapix/snapix.ini");
+    EXPECT_FALSE(QFileInfo::exists(IniFileName));
+}
+
 TEST_F(AppPathsTest, OlderSettingsKeepServingWhenTheyCannotBeCopied) {
     WriteOlderIni("[Snapix]\nMaxFileNo=41\n");
     WriteBytes(tmp_.filePath("plainfile"), "x");
