@@ -44,7 +44,8 @@ install: build
 
 # snapix_<version>_<arch>.deb in $(BUILD)/deb/, for `apt-get install ./...deb`.
 deb: build
-	@cd $(BUILD) && cpack -G DEB -B deb >/dev/null && ls "$$PWD"/deb/snapix_*.deb
+	@cd $(BUILD) && { cpack -G DEB -B deb >deb.log 2>&1 || { cat deb.log; exit 1; }; } && \
+	  ls "$$PWD"/deb/snapix_*.deb
 
 # The program folder of `make run` is $(BUILD): it may hold the user's
 # photographs and settings, which clean never deletes unasked.
