@@ -1,11 +1,9 @@
 // Choosing a photo file: recognised by content, hostile files refused with a reason.
 #include <sys/stat.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <functional>
 
-#include <jpeglib.h>
 
 #include <QBuffer>
 #include <QApplication>
@@ -65,37 +63,6 @@ QByteArray BmpClaiming(QByteArray bmp, qint32 width, qint32 height) {
     return bmp;
 }
 
-// A CMYK JPEG as print software writes it (Adobe marker, inverted values).
-QByteArray CmykJpeg(int width, int height, const uchar cmyk[4]) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    info.write_Adobe_marker = TRUE;
-    jpeg_start_compress(&info, TRUE);
-    std::vector<uchar> row(size_t(width) * 4);
-    for (int x = 0; x < width; ++x) {
-        std::copy(cmyk, cmyk + 4, row.begin() + 4 * x);
-    }
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&info, &r, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray data(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    return data;
-}
-
 bool Near(QColor a, QColor b) {
     return qAbs(a.red() - b.red()) <= 8 && qAbs(a.green() - b.green()) <= 8 &&
            qAbs(a.blue() - b.blue()) <= 8;
@@ -134,7 +101,7 @@ TEST_F(PhotoShopTest, FilesLoadByContentWhateverTheirName) {
 
 TEST_F(PhotoShopTest, CmykJpegLoadsInItsColours) {
     const uchar cmyk[4] = {255, 0, 255, 255};  // inverted: no cyan, full magenta, no black
-    WriteBytes(folder.filePath("print.jpg"), CmykJpeg(32, 32, cmyk));
+    WriteBytes(folder.filePath("print.jpg"), hostile::CmykJpeg(32, 32, cmyk));
     ASSERT_TRUE(Load(folder.filePath("print.jpg")));
     EXPECT_TRUE(Near(frame.ImgSave().pixelColor(16, 16), QColor(255, 0, 255)))
         << frame.ImgSave().pixelColor(16, 16).name().toStdString();

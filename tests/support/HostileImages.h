@@ -174,41 +174,11 @@ struct TJpegSettings {
     int RestartRows = 0;
 };
 
-// libjpeg's own encoding of a BGR picture.
-inline QByteArray EncodeJpeg(const QImage& bgr, const TJpegSettings& settings = {}) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = JDIMENSION(bgr.width());
-    info.image_height = JDIMENSION(bgr.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, settings.Quality, TRUE);
-    info.arith_code = settings.Arithmetic ? TRUE : FALSE;
-    info.restart_in_rows = settings.RestartRows;
-    if (settings.Progressive) {
-        jpeg_simple_progression(&info);
-    }
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<uchar*>(bgr.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray data(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    return data;
-}
-
-// A CMYK JPEG as print software writes it (Adobe marker, inverted values), of a
-// grainy picture so that its entropy-coded data is long.
-inline QByteArray CmykJpeg(int width, int height) {
+// libjpeg's own encoding of `height` rows of `components` samples in `space`; row(y)
+// gives row y.
+template <typename RowAt>
+QByteArray Compress(int width, int height, int components, J_COLOR_SPACE space,
+                    const TJpegSettings& settings, RowAt row) {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
     info.err = jpeg_std_error(&errors);
@@ -218,19 +188,19 @@ inline QByteArray CmykJpeg(int width, int height) {
     jpeg_mem_dest(&info, &out, &size);
     info.image_width = JDIMENSION(width);
     info.image_height = JDIMENSION(height);
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
+    info.input_components = components;
+    info.in_color_space = space;
     jpeg_set_defaults(&info);
-    info.write_Adobe_marker = TRUE;
+    jpeg_set_quality(&info, settings.Quality, TRUE);
+    info.arith_code = settings.Arithmetic ? TRUE : FALSE;
+    info.restart_in_rows = settings.RestartRows;
+    info.write_Adobe_marker = space == JCS_CMYK ? TRUE : info.write_Adobe_marker;
+    if (settings.Progressive) {
+        jpeg_simple_progression(&info);
+    }
     jpeg_start_compress(&info, TRUE);
-    std::vector<uchar> row(size_t(width) * 4);
-    uint32_t noise = 99;
     while (info.next_scanline < info.image_height) {
-        for (uchar& v : row) {
-            noise = noise * 1664525u + 1013904223u;
-            v = uchar(noise >> 24);
-        }
-        JSAMPROW r = row.data();
+        JSAMPROW r = row(int(info.next_scanline));
         jpeg_write_scanlines(&info, &r, 1);
     }
     jpeg_finish_compress(&info);
@@ -238,6 +208,25 @@ inline QByteArray CmykJpeg(int width, int height) {
     QByteArray data(reinterpret_cast<const char*>(out), qsizetype(size));
     std::free(out);
     return data;
+}
+
+inline QByteArray EncodeJpeg(const QImage& bgr, const TJpegSettings& settings = {}) {
+    return Compress(bgr.width(), bgr.height(), 3, JCS_EXT_BGR, settings,
+                    [&](int y) { return const_cast<uchar*>(bgr.constScanLine(y)); });
+}
+
+// A CMYK JPEG as print software writes it (Adobe marker, inverted values): all of one
+// ink mix, or, without one, grain, so that its entropy-coded data is long.
+inline QByteArray CmykJpeg(int width, int height, const uchar* cmyk = nullptr) {
+    std::vector<uchar> row(size_t(width) * 4);
+    uint32_t noise = 99;
+    return Compress(width, height, 4, JCS_CMYK, {}, [&](int) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            noise = noise * 1664525u + 1013904223u;
+            row[i] = cmyk ? cmyk[i % 4] : uchar(noise >> 24);
+        }
+        return row.data();
+    });
 }
 
 // Where the entropy-coded data of the first scan starts and the end marker stands.
