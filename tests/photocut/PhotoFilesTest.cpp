@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <functional>
 
-
 #include <QBuffer>
 #include <QApplication>
 #include <QFileDialog>
