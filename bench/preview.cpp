@@ -94,7 +94,9 @@ struct TPlainDevice {
     static void Close(void*) {}
 };
 const libv4l_dev_ops kPlainOps = {TPlainDevice::Init, TPlainDevice::Close, TPlainDevice::Ioctl,
-                                  TPlainDevice::Read, TPlainDevice::Write};
+                                  TPlainDevice::Read, TPlainDevice::Write, nullptr,
+                                  nullptr,            nullptr,             nullptr,
+                                  nullptr,            nullptr,             nullptr};
 
 // The program before frames were kept as the camera sent them: libv4l2 converted every
 // frame in the dequeue to full-size BGR24 in its own buffer, the streaming thread copied

@@ -425,9 +425,10 @@ TEST_F(VirtualCameraTest, PreviewOnARunningGraphKeepsItRunning) {
 namespace {
 QImage GrabAfterNextFrames(TSnapixture& camera) {
     const uint64_t seen = VirtualCamera::Instance().FramesDelivered();
-    QTest::qWaitFor([&] { return VirtualCamera::Instance().FramesDelivered() >= seen + 2; }, 2000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return VirtualCamera::Instance().FramesDelivered() >= seen + 2; }, 2000));
     QImage frame;
-    camera.SampleGrabber()->GrabBitmap(frame);
+    EXPECT_EQ(camera.SampleGrabber()->GrabBitmap(frame), 0);
     return frame;
 }
 }  // namespace

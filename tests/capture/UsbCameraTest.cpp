@@ -286,7 +286,9 @@ class RawDevice : public ::testing::Test {
     void Stream(uint32_t fourcc, int width, int height) {
         v4l2_format f{};
         f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        f.fmt.pix = {uint32_t(width), uint32_t(height), fourcc};
+        f.fmt.pix.width = uint32_t(width);
+        f.fmt.pix.height = uint32_t(height);
+        f.fmt.pix.pixelformat = fourcc;
         ASSERT_EQ(Ioctl(VIDIOC_S_FMT, &f), 0);
         v4l2_requestbuffers req{};
         req.count = 4;
