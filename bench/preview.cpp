@@ -195,6 +195,23 @@ struct TRun {
     uint64_t frames = 0;
 };
 
+// Shows `window` at `shown` and streams the camera at `size` to it.
+template <class Window>
+bool ShowAndStream(Window& window, QSize shown, TStream& stream, QSize size) {
+    window.resize(shown);
+    window.show();
+    if (!WaitExposed(window)) {
+        std::fprintf(stderr, "the %dx%d window was never shown\n", shown.width(), shown.height());
+        return false;
+    }
+    if (!stream.Start(size)) {
+        std::fprintf(stderr, "no %dx%d stream\n", size.width(), size.height());
+        return false;
+    }
+    stream.graph.AddSink(&window);
+    return true;
+}
+
 // CPU per frame and frames per second over `seconds`, after a second of warming up (the
 // camera encodes its ring of frames, the first paints size their pictures).
 TRun Measure(TStream& stream, int seconds) {
@@ -262,31 +279,18 @@ int Compare(QSize size, int seconds) {
     double photoMs = 0, frameKb = 0;
     {
         TPlainWindow window;
-        window.resize(kVideoArea);
-        window.show();
-        if (!WaitExposed(window)) {
-            return 1;
-        }
         TStream stream;
-        if (!stream.Start(size)) {
-            std::fprintf(stderr, "no %dx%d stream\n", size.width(), size.height());
+        if (!ShowAndStream(window, kVideoArea, stream, size)) {
             return 1;
         }
-        stream.graph.AddSink(&window);
         plain = Measure(stream, seconds);
     }
     {
         TVideoWindow window;
-        window.resize(kVideoArea);
-        window.show();
-        if (!WaitExposed(window)) {
-            return 1;
-        }
         TStream stream;
-        if (!stream.Start(size)) {
+        if (!ShowAndStream(window, kVideoArea, stream, size)) {
             return 1;
         }
-        stream.graph.AddSink(&window);
         const uint64_t paintedBefore = window.FramesPainted();
         shown = Measure(stream, seconds);
         const double painted = double(window.FramesPainted() - paintedBefore);
@@ -333,17 +337,10 @@ int Compare(QSize size, int seconds) {
 int Windows(int seconds) {
     for (const QSize size : {QSize(640, 480), QSize(1920, 1080)}) {
         TVideoWindow window;
-        window.resize(size);
-        window.show();
-        if (!WaitExposed(window)) {
-            std::fprintf(stderr, "the %dx%d window was never shown\n", size.width(), size.height());
-            return 1;
-        }
         TStream stream;
-        if (!stream.Start(QSize(1920, 1080))) {
+        if (!ShowAndStream(window, size, stream, QSize(1920, 1080))) {
             return 1;
         }
-        stream.graph.AddSink(&window);
         const uint64_t paintedBefore = window.FramesPainted();
         const TRun run = Measure(stream, seconds);
         const double painted = double(window.FramesPainted() - paintedBefore);

@@ -101,41 +101,38 @@ uint32_t TControls::FlagsOf(const TControl& c) const {
     return flags;
 }
 
-int TControls::Query(v4l2_queryctrl& query) const {
+const TControls::TControl* TControls::Asked(uint32_t id) const {
     const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
-    const TControl* c =
-        (query.id & next) ? Next(query.id & ~next) : Find(query.id);
+    return (id & next) ? Next(id & ~next) : Find(id);
+}
+
+template <class TQuery>
+const TControls::TControl* TControls::Describe(TQuery& query) const {
+    const TControl* c = Asked(query.id);
     if (!c) {
-        return -EINVAL;
+        return nullptr;
     }
     std::memset(&query, 0, sizeof query);
     query.id = c->id;
     query.type = c->type;
-    CopyName(query.name, sizeof query.name, c->name);
+    CopyName(reinterpret_cast<uint8_t*>(query.name), sizeof query.name, c->name);
     query.minimum = c->minimum;
     query.maximum = c->maximum;
-    query.step = c->step;
+    query.step = static_cast<uint32_t>(c->step);
     query.default_value = c->defaultValue;
     query.flags = FlagsOf(*c);
-    return 0;
+    return c;
+}
+
+int TControls::Query(v4l2_queryctrl& query) const {
+    return Describe(query) ? 0 : -EINVAL;
 }
 
 int TControls::QueryExt(v4l2_query_ext_ctrl& query) const {
-    const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
-    const TControl* c =
-        (query.id & next) ? Next(query.id & ~next) : Find(query.id);
+    const TControl* c = Describe(query);
     if (!c) {
         return -EINVAL;
     }
-    std::memset(&query, 0, sizeof query);
-    query.id = c->id;
-    query.type = c->type;
-    std::strncpy(query.name, c->name, sizeof query.name - 1);
-    query.minimum = c->minimum;
-    query.maximum = c->maximum;
-    query.step = static_cast<uint64_t>(c->step);
-    query.default_value = c->defaultValue;
-    query.flags = FlagsOf(*c);
     if (c->type != V4L2_CTRL_TYPE_CTRL_CLASS) {
         query.elem_size = sizeof(int32_t);
         query.elems = 1;

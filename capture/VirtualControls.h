@@ -55,6 +55,13 @@ class TControls {
     TControl* Find(uint32_t id);
     // The control with the lowest id above `id`, or nullptr.
     const TControl* Next(uint32_t id) const;
+    // The control a query asks for: by its id, or the next one after it when the id
+    // carries V4L2_CTRL_FLAG_NEXT_CTRL.
+    const TControl* Asked(uint32_t id) const;
+    // Fills a control query (VIDIOC_QUERYCTRL's or VIDIOC_QUERY_EXT_CTRL's) with the
+    // control it asks for; nullptr when there is none.
+    template <class TQuery>
+    const TControl* Describe(TQuery& query) const;
     uint32_t FlagsOf(const TControl& c) const;
     // The value `value` becomes on `c`, or -errno.
     int Validate(const TControl& c, int32_t& value) const;
