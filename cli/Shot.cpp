@@ -444,6 +444,13 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
             result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
         }
     }
+    if (result == -EINVAL && control.Id == V4L2_CID_COLOR_KILLER) {
+        // A USB camera has no colour killer: colour off is its saturation at its
+        // minimum, colour on its saturation at its default, as in the window.
+        query = v4l2_queryctrl{};
+        query.id = V4L2_CID_SATURATION;
+        result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
+    }
     if (result == -EINVAL || (result == 0 && (query.flags & V4L2_CTRL_FLAG_DISABLED))) {
         return QStringLiteral("%1 has no %2 control").arg(FCameraName, control.Name);
     }
@@ -456,6 +463,7 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
             .arg(control.Name, FCameraName);
     }
     const int32_t value = control.Inverted ? 1 - control.Value : control.Value;
+    const bool saturation = query.id == V4L2_CID_SATURATION && control.Id != V4L2_CID_SATURATION;
     const auto outside = [&] {
         return QStringLiteral("%1 %2 is outside the camera's range %3 to %4")
             .arg(control.Name)
@@ -463,12 +471,15 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
             .arg(query.minimum)
             .arg(query.maximum);
     };
-    if (value < query.minimum || value > query.maximum) {
+    if (!saturation && (value < query.minimum || value > query.maximum)) {
         return outside();
     }
     v4l2_control set{};
-    set.id = control.Id;
-    set.value = value;
+    set.id = query.id;
+    set.value = !saturation        ? value
+                : control.Value == 0 ? query.minimum
+                : query.default_value > query.minimum ? query.default_value
+                                                      : query.maximum;
     result = filter.Ioctl(VIDIOC_S_CTRL, &set);
     if (result == -ERANGE) {
         return outside();

@@ -390,3 +390,46 @@ TEST_F(VideoProcAmpTest, ColourEnableIsTheColourKillerTurnedRound) {
     EXPECT_EQ(DeviceValue(V4L2_CID_COLOR_KILLER), 0);
     EXPECT_TRUE(mainWindow.messages.empty());
 }
+
+// A USB camera has no colour killer: colour off is its saturation at its minimum, colour
+// on its saturation at its default, and the picture goes grey and back.
+TEST_F(VideoProcAmpTest, ColourEnableOnAUsbCameraIsItsSaturation) {
+    VirtualCamera::Instance().SetSettling(false);
+    ASSERT_EQ(camera->Preview(), 0);
+    TVideoProcAmp amp;
+    amp.VideoProcAmpCategory = VideoProcAmp_ColorEnable;
+    amp.SetFilter(camera->Filter());
+    amp.SetActive(true);
+    ASSERT_TRUE(amp.Loaded());
+    EXPECT_EQ(amp.MinValue(), 0);
+    EXPECT_EQ(amp.MaxValue(), 1);
+    EXPECT_EQ(amp.DefaultValue(), 1);
+    EXPECT_EQ(amp.Value, 1);
+
+    // The red bar's colour, a few frames after each change.
+    auto redBar = [this] {
+        const uint64_t seen = camera->SampleGrabber()->FramesArrived();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return camera->SampleGrabber()->FramesArrived() >= seen + 2; }, 2000));
+        QImage frame;
+        EXPECT_EQ(camera->SampleGrabber()->GrabBitmap(frame), 0);
+        return frame.pixelColor(5 * 640 / 8 + 10, 100);
+    };
+    amp.Value = 0;
+    EXPECT_FALSE(amp.ApplyToDevice(false));
+    EXPECT_EQ(DeviceValue(V4L2_CID_SATURATION), 0);
+    const QColor grey = redBar();
+    EXPECT_LE(std::abs(grey.red() - grey.green()), 2);
+    amp.Value = 1;
+    EXPECT_FALSE(amp.ApplyToDevice(false));
+    EXPECT_EQ(DeviceValue(V4L2_CID_SATURATION), 128);
+    EXPECT_GT(redBar().red(), 200);
+
+    // Loading reads it back: any saturation above the minimum is colour.
+    SetDeviceValue(V4L2_CID_SATURATION, 40);
+    amp.SetActive(true);
+    EXPECT_EQ(amp.Value, 1);
+    SetDeviceValue(V4L2_CID_SATURATION, 0);
+    amp.SetActive(true);
+    EXPECT_EQ(amp.Value, 0);
+}
