@@ -635,8 +635,10 @@ int TShotRun::Shoot(const QString& executableFolder) {
     };
 
     uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
-    // The first picture must have arrived before the first photograph can be taken.
-    if (!WaitForFirstPicture(folder, counter)) {
+    // The first picture must have arrived before the first photograph can be taken
+    // (and, unless --skip says which, the exposure settled). A stop or a lost camera
+    // meanwhile ends the run before any photograph.
+    if (!WaitForFirstPicture(folder, counter) || FStop->Requested() || FLost) {
         FCamera->Stop();
         if (FLost) {
             return Fail(FCamera->LastError());
