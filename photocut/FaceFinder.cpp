@@ -64,6 +64,42 @@ cv::Mat GreyOf(const QImage& photo) {
     return grey;
 }
 
+// The middle of the dark iris inside an eye box: the centroid of the darkest tenth of
+// its inner part (the box itself centres on brows and lids as much as on the eye).
+cv::Point2d IrisCentre(const cv::Mat& grey, const cv::Rect& eye) {
+    const cv::Rect inner = cv::Rect(eye.x + eye.width / 5, eye.y + eye.height / 4,
+                                    eye.width * 3 / 5, eye.height / 2) &
+                           cv::Rect(0, 0, grey.cols, grey.rows);
+    const cv::Point2d middle(eye.x + eye.width / 2.0, eye.y + eye.height / 2.0);
+    if (inner.width < 4 || inner.height < 4) {
+        return middle;
+    }
+    cv::Mat smooth;
+    cv::GaussianBlur(grey(inner), smooth, cv::Size(3, 3), 0);
+    int histogram[256] = {};
+    for (int y = 0; y < smooth.rows; ++y) {
+        for (int x = 0; x < smooth.cols; ++x) {
+            ++histogram[smooth.at<uchar>(y, x)];
+        }
+    }
+    const int wanted = std::max(1, smooth.rows * smooth.cols / 10);
+    int level = 0;
+    for (int count = 0; level < 256 && count + histogram[level] < wanted; ++level) {
+        count += histogram[level];
+    }
+    double sx = 0, sy = 0, n = 0;
+    for (int y = 0; y < smooth.rows; ++y) {
+        for (int x = 0; x < smooth.cols; ++x) {
+            if (smooth.at<uchar>(y, x) <= level) {
+                sx += x;
+                sy += y;
+                n += 1;
+            }
+        }
+    }
+    return n > 0 ? cv::Point2d(inner.x + sx / n + 0.5, inner.y + sy / n + 0.5) : middle;
+}
+
 // The eyes inside `face` (photo pixels): the best eye detection in each half of the
 // face's upper part, nearest to where a face box has its eyes. False when either half
 // has none.
@@ -88,8 +124,9 @@ bool FindEyes(cv::CascadeClassifier& cascade, const cv::Mat& grey, const cv::Rec
     double best[2] = {1e18, 1e18};
     QPointF found[2];
     for (const cv::Rect& e : eyes) {
-        const double cx = e.x + e.width / 2.0;
-        const double cy = e.y + e.height / 2.0;
+        const cv::Point2d c = IrisCentre(roi, e);
+        const double cx = c.x;
+        const double cy = c.y;
         const int side = cx < roi.cols / 2.0 ? 0 : 1;
         const double d = std::hypot(cx - expectX[side], cy - expectY);
         if (d < best[side]) {

@@ -19,7 +19,7 @@ constexpr double kMostNotWall = 0.12;
 // rest of it (a wall whose light changes abruptly).
 constexpr double kMostMissed = 0.03;
 // The most of the photo that may continue the wall smoothly beyond its colour model.
-constexpr double kMostDrift = 0.005;
+constexpr double kMostDrift = 0.01;
 // Neighbouring wall pixels differ by at most this: a wall's light changes slowly.
 constexpr int kStepDistance = 14;
 // How close a pixel must be to the wall colour to count as entirely wall at the outline,
@@ -137,8 +137,9 @@ bool Replace(QImage& photo, QRgb colour, const QRectF& face, QString& why) {
     for (const auto& [x, y] : border) {
         missed += !isWall[size_t(y) * w + x] && Distance(at(x, y), wall) <= kWallDistance;
     }
-    // A soft outline soon meets the person's texture; a wall whose light drifted goes on,
-    // smooth, over a large area, which would be left in its old colour.
+    // A soft outline soon meets the person's texture and colours; a wall whose light
+    // drifted goes on, smooth and still near the wall's colour, over a large area, which
+    // would be left in its old colour.
     std::vector<uint8_t> drift(size_t(w) * h, 0);
     size_t drifted = 0;
     const size_t mostDrift = size_t(kMostDrift * w * h);
@@ -163,7 +164,8 @@ bool Replace(QImage& photo, QRgb colour, const QRectF& face, QString& why) {
                 }
                 const size_t k = size_t(ny[n]) * w + nx[n];
                 if (drift[k] || isWall[k] || guarded(nx[n], ny[n]) ||
-                    Distance(at(nx[n], ny[n]), p) > kStepDistance) {
+                    Distance(at(nx[n], ny[n]), p) > kStepDistance ||
+                    Distance(at(nx[n], ny[n]), wall) > 2 * kWallDistance) {
                     continue;
                 }
                 drift[k] = 1;

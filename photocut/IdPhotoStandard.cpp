@@ -105,14 +105,14 @@ std::vector<TIdPhotoStandard> MakeTable() {
     t.push_back(s);
 
     // College English Test registration (the test centre's photo collection standard):
-    // 144 x 192 px for a 33 x 48 mm picture area, a tenth above the head, the head seven
-    // tenths of the height, a JPEG of 20-200 KB, white or light blue background (left to
-    // the user).
+    // 144 x 192 px, a tenth above the head, the head seven tenths of the height, a JPEG of
+    // 20-200 KB, white or light blue background (left to the user). Its 33 x 48 mm picture
+    // area does not have the pixels' shape: printed, the photo is 33 mm wide.
     s = {};
     s.Name = QStringLiteral("英语四六级");
     s.Alias = QStringLiteral("cet");
     s.Pixels = {144, 192};
-    s.Millimetres = {33, 48};
+    s.Millimetres = {33, 44};
     s.Dpi = 111;  // 144 px over 33 mm
     s.Head = {0.70, 0.70};
     s.Crown = {0.10, 0.10};
@@ -151,8 +151,8 @@ std::optional<TIdPhotoStandard> Find(const QString& name, QString* why) {
     for (const TIdPhotoStandard& s : All()) {
         if (wanted == s.Name || wanted.compare(s.Alias, Qt::CaseInsensitive) == 0 ||
             (s.Alias == QLatin1String("icao") &&
-             (wanted == QLatin1String("申根") || wanted.compare(QLatin1String("ICAO"),
-                                                                 Qt::CaseInsensitive) == 0))) {
+             (wanted == QStringLiteral("申根") ||
+              wanted.compare(QLatin1String("ICAO"), Qt::CaseInsensitive) == 0))) {
             return s;
         }
     }

@@ -33,7 +33,7 @@ struct TTruth {
     QPointF RightEye{247, 104.5};
     QPointF Chin{221, 178};
     QPointF Crown{229, 16};
-    QRectF Face{180, 70, 92, 110};  // brows to chin, cheek to cheek
+    QRectF Face{190, 85, 72, 80};  // brows to mouth, cheek to cheek
 };
 
 // The portrait placed on a canvas: scaled by `scale` about its centre, its centre put at
@@ -94,7 +94,7 @@ struct TComposite {
 };
 
 inline TComposite OnWall(QSize canvas, double scale, QPointF centre, bool textured,
-                         QColor wall = QColor(193, 185, 183)) {
+                         QColor wall = QColor(110, 150, 205)) {
     TComposite c;
     const QTransform map = QTransform()
                                .translate(centre.x(), centre.y())
@@ -133,8 +133,9 @@ inline TComposite OnWall(QSize canvas, double scale, QPointF centre, bool textur
     c.Wall.fill(255);
     {
         QPainter painter(&c.Wall);
-        // The outline's own pixels are neither: antialiased or not, they are left out.
-        painter.setPen(QPen(Qt::gray, 3));
+        // The outline's own pixels are neither: antialiased, and where the new colour is
+        // blended in (a few pixels at the photograph's resolution), they are left out.
+        painter.setPen(QPen(Qt::gray, 6 * scale));
         painter.setBrush(Qt::black);
         painter.drawPath(person);
     }
