@@ -45,15 +45,16 @@ bool Replace(QImage& photo, QRgb colour, const QRectF& face, QString& why) {
         return false;
     }
     const int w = photo.width(), h = photo.height();
-    // The face, a little enlarged, and the neck below it (under the face's middle, down to
-    // the bottom) are never wall; beside the neck the wall may reach down to the shoulders.
-    const QRect guard = face.adjusted(-face.width() * 0.08, -face.height() * 0.08,
-                                      face.width() * 0.08, face.height() * 0.04)
-                            .toAlignedRect();
-    const QRect neck(QPoint(int(face.center().x() - face.width() * 0.2), guard.bottom()),
-                     QPoint(int(face.center().x() + face.width() * 0.2), h));
+    // The face (the ellipse inside its box, a little enlarged) and the neck below it
+    // (under the face's middle, down to the bottom) are never wall; the box's corners and
+    // the sides of the neck may be.
+    const QPointF centre = face.center();
+    const double rx = face.width() * 0.56, ry = face.height() * 0.60;
+    const QRect neck(QPoint(int(centre.x() - face.width() * 0.2), int(centre.y())),
+                     QPoint(int(centre.x() + face.width() * 0.2), h));
     const auto guarded = [&](int x, int y) {
-        return guard.contains(x, y) || neck.contains(x, y);
+        const double dx = (x - centre.x()) / rx, dy = (y - centre.y()) / ry;
+        return dx * dx + dy * dy <= 1 || neck.contains(x, y);
     };
     // The border read for the wall: the top rows, and the sides down to the bottom of the
     // face (below it shoulders usually reach the edges).
