@@ -411,7 +411,7 @@ QString TShotRun::StartCamera() {
         std::vector<TFrameSizeRange> sizes;
         v4l2_format format;
         if (EnumFrameSizes(filter, V4L2_PIX_FMT_BGR24, sizes) == 0 && filter.GetFormat(format) == 0) {
-            const QSize largest = LargestLiveSize(filter, V4L2_PIX_FMT_BGR24, sizes, 15);
+            const QSize largest = LargestLiveSize(filter, V4L2_PIX_FMT_BGR24, sizes, TSnapixture::kLiveFrameRate);
             if (largest.isValid()) {
                 format.fmt.pix.width = uint32_t(largest.width());
                 format.fmt.pix.height = uint32_t(largest.height());
