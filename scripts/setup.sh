@@ -13,6 +13,8 @@ packages=(
   libopencv-objdetect-dev opencv-data
   # tests and benchmarks
   libgtest-dev libbenchmark-dev xvfb xauth
+  # installing and packaging: the Debian package and its checks
+  dpkg-dev file lintian desktop-file-utils appstream pngcheck librsvg2-bin
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )
