@@ -79,7 +79,7 @@ class TSnapixture : public QObject {
     // any other the size it has.
     // Beyond the source sizes 0..4: the device's largest size that still delivers a live
     // picture (at least kLiveFrameRate frames a second), for identity photos.
-    static constexpr int32_t kInputLargestLive = 5;
+    static constexpr int32_t kInputLargestLive = 16;
     static constexpr double kLiveFrameRate = 15;
     int32_t InputResolution() const { return FInputResolution; }
     void SetInputResolution(int32_t value);

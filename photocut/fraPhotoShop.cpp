@@ -151,7 +151,10 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent) : QFrame(parent), FDialogs(NewQtPh
     btnAlign = NewButton(this, kAlignCaption, QRect(608, 150, 97, 25));
     btnAlign->setToolTip(QStringLiteral("找到人脸, 按标准调整缩放和裁切框, 扶正头部"));
     lblIdInfo = new QLabel(this);
-    lblIdInfo->setGeometry(15, 316, 340, 34);
+    lblIdInfo->setGeometry(11, 314, 345, 39);
+    QFont small = lblIdInfo->font();
+    small.setPixelSize(11);
+    lblIdInfo->setFont(small);
     lblIdInfo->setWordWrap(true);
     lblIdInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     for (QWidget* w : {static_cast<QWidget*>(cbBackground), static_cast<QWidget*>(edtKb),
