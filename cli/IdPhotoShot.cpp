@@ -42,14 +42,8 @@ bool StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QSt
     const QString base = folder + baseName + QLatin1Char('_') +
                          QString(request.Standard.Name).replace(QLatin1Char('/'), QLatin1Char('-'));
     const QByteArray& jpeg = made.Jpeg.Data;
-    const PhotoPipeline::TPlaceResult placed = PhotoPipeline::PlacePhotoFile(
-        [&](unsigned attempt) {
-            return base + (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) +
-                   QStringLiteral(".jpg");
-        },
-        [&](int fd, QString& why) {
-            return PhotoPipeline::WriteAll(fd, jpeg.constData(), size_t(jpeg.size()), why);
-        });
+    const PhotoPipeline::TPlaceResult placed =
+        PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
     if (!placed.Ok) {
         say(placed.Error);
         return false;

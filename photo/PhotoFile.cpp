@@ -143,4 +143,14 @@ int RemoveStaleTempFiles(const QString& folder, std::chrono::seconds olderThan) 
     return removed;
 }
 
+TPlaceResult PlaceBytes(const QString& base, const QString& suffix, const QByteArray& bytes) {
+    return PlacePhotoFile(
+        [&](unsigned attempt) {
+            return base + (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) + suffix;
+        },
+        [&](int fd, QString& why) {
+            return WriteAll(fd, bytes.constData(), size_t(bytes.size()), why);
+        });
+}
+
 }  // namespace PhotoPipeline

@@ -107,30 +107,32 @@ bool Replace(QImage& photo, QRgb colour, const QRectF& face, QString& why) {
     // Where the wall stops at no edge, either a soft outline begins (blurred hair) or the
     // colour model no longer fits the wall (its light changes too much).
     std::vector<int> softStops;
-    for (size_t i = 0; i < queue.size(); ++i) {
-        const int x = queue[i] % w, y = queue[i] / w;
+    // Calls visit(index) for the four neighbours of pixel `index` inside the photo that
+    // are neither guarded nor further than a step from its colour.
+    const auto neighbours = [&](int index, const auto& visit) {
+        const int x = index % w, y = index / w;
         const uchar* p = at(x, y);
         const int nx[4] = {x - 1, x + 1, x, x};
         const int ny[4] = {y, y, y - 1, y + 1};
         for (int n = 0; n < 4; ++n) {
-            if (nx[n] < 0 || ny[n] < 0 || nx[n] >= w || ny[n] >= h) {
-                continue;
-            }
-            uint8_t& seen = isWall[size_t(ny[n]) * w + nx[n]];
-            if (seen || guarded(nx[n], ny[n])) {
-                continue;
-            }
-            const uchar* q = at(nx[n], ny[n]);
-            if (Distance(q, p) > kStepDistance) {
-                continue;  // an edge: the person's outline, most likely
-            }
-            if (Distance(q, wall) <= kWallDistance) {
-                seen = 1;
-                queue.push_back(ny[n] * w + nx[n]);
-            } else {
-                softStops.push_back(ny[n] * w + nx[n]);
+            if (nx[n] >= 0 && ny[n] >= 0 && nx[n] < w && ny[n] < h && !guarded(nx[n], ny[n]) &&
+                Distance(at(nx[n], ny[n]), p) <= kStepDistance) {  // else an edge: an outline
+                visit(ny[n] * w + nx[n]);
             }
         }
+    };
+    for (size_t i = 0; i < queue.size(); ++i) {
+        neighbours(queue[i], [&](int k) {
+            if (isWall[size_t(k)]) {
+                return;
+            }
+            if (Distance(at(k % w, k / w), wall) <= kWallDistance) {
+                isWall[size_t(k)] = 1;
+                queue.push_back(k);
+            } else {
+                softStops.push_back(k);
+            }
+        });
     }
     // Every border pixel that looks like wall must have been reached: one that was not
     // would stay in the old colour beside the new one.
@@ -155,23 +157,13 @@ bool Replace(QImage& photo, QRgb colour, const QRectF& face, QString& why) {
             const int at0 = more.back();
             more.pop_back();
             ++drifted;
-            const int x = at0 % w, y = at0 / w;
-            const uchar* p = at(x, y);
-            const int nx[4] = {x - 1, x + 1, x, x};
-            const int ny[4] = {y, y, y - 1, y + 1};
-            for (int n = 0; n < 4; ++n) {
-                if (nx[n] < 0 || ny[n] < 0 || nx[n] >= w || ny[n] >= h) {
-                    continue;
+            neighbours(at0, [&](int k) {
+                if (!drift[size_t(k)] && !isWall[size_t(k)] &&
+                    Distance(at(k % w, k / w), wall) <= 2 * kWallDistance) {
+                    drift[size_t(k)] = 1;
+                    more.push_back(k);
                 }
-                const size_t k = size_t(ny[n]) * w + nx[n];
-                if (drift[k] || isWall[k] || guarded(nx[n], ny[n]) ||
-                    Distance(at(nx[n], ny[n]), p) > kStepDistance ||
-                    Distance(at(nx[n], ny[n]), wall) > 2 * kWallDistance) {
-                    continue;
-                }
-                drift[k] = 1;
-                more.push_back(int(k));
-            }
+            });
         }
     }
     if (missed > border.size() * kMostMissed || drifted > mostDrift) {

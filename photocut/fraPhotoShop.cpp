@@ -498,14 +498,8 @@ QString TfraPhotoShop::SavePrintSheet() {
                                       .arg(QDir::toNativeSeparators(base), error));
         return QString();
     }
-    const PhotoPipeline::TPlaceResult placed = PhotoPipeline::PlacePhotoFile(
-        [&](unsigned attempt) {
-            return base + (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) +
-                   QStringLiteral(".jpg");
-        },
-        [&](int fd, QString& why) {
-            return PhotoPipeline::WriteAll(fd, jpeg.constData(), size_t(jpeg.size()), why);
-        });
+    const PhotoPipeline::TPlaceResult placed =
+        PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
     if (!placed.Ok) {
         FDialogs->ShowError(this, placed.Error);
         return QString();
@@ -822,15 +816,8 @@ void TfraPhotoShop::PrintStandard() {
                 naming.Folder, naming.Prefix +
                                    PhotoPipeline::DateTimeName(QDateTime::currentDateTime()) +
                                    QLatin1Char('_') + name + QStringLiteral("排版"));
-            const PhotoPipeline::TPlaceResult placed = PhotoPipeline::PlacePhotoFile(
-                [&](unsigned attempt) {
-                    return base +
-                           (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) +
-                           QStringLiteral(".jpg");
-                },
-                [&](int fd, QString& why) {
-                    return PhotoPipeline::WriteAll(fd, jpeg.constData(), size_t(jpeg.size()), why);
-                });
+            const PhotoPipeline::TPlaceResult placed =
+                PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
             if (!placed.Ok) {
                 FDialogs->ShowError(this, placed.Error);
                 return;
