@@ -104,7 +104,7 @@ void TfrmSnapixBas::btnCaptureClick() {
     btnCapture->setEnabled(true);
     if (stored) {
         SendMessage(this, WM_STATUS_TEXT, 2);
-        SetInfoText(Snapixture->FileName());
+        ShowStoredFile(Snapixture->FileName());
     } else {
         ShowPhotographFailed(reason);
     }

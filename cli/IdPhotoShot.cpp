@@ -22,15 +22,15 @@ void PrintIdPhotoStandards(FILE* out) {
     PrintLine(out, QStringLiteral("custom:WxH[@DPI]\t\tpixels at a dpi (default 300)"));
 }
 
-bool StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QString& folder,
-                  const QString& baseName, const QString& source, FILE* out, FILE* err) {
+QString StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QString& folder,
+                     const QString& baseName, const QString& source, FILE* err) {
     const auto say = [&](const QString& text) {
         PrintLine(err, QStringLiteral("snapix-shot: %1: %2").arg(source, text));
     };
     const IdPhoto::TMade made = IdPhoto::Make(photo, request);
     if (!made.Ok()) {
         say(made.Error + QStringLiteral(", nothing stored"));
-        return false;
+        return QString();
     }
     const QString remarks = IdPhoto::Remarks(made.Framing, made.Cut);
     if (!remarks.isEmpty()) {
@@ -46,7 +46,7 @@ bool StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QSt
         PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
     if (!placed.Ok) {
         say(placed.Error);
-        return false;
+        return QString();
     }
     say(QStringLiteral("%1x%2, %3 KB at quality %4%5")
             .arg(made.Cut.Picture.width())
@@ -54,6 +54,5 @@ bool StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QSt
             .arg(jpeg.size() / 1024.0, 0, 'f', 1)
             .arg(made.Jpeg.Quality)
             .arg(made.Jpeg.Padding > 0 ? QStringLiteral(" (padded to the minimum)") : QString()));
-    PrintLine(out, placed.FileName);
-    return true;
+    return placed.FileName;
 }

@@ -19,8 +19,8 @@ void PrintIdPhotoStandards(FILE* out);
 
 // Makes the identity photo of `photo` and stores it as folder + baseName + "_" + the
 // standard's name + ".jpg" (or "_1", "_2"... before ".jpg" when taken), never replacing a
-// file. Prints the stored path on `out`, and on `err` what the user should know (several
-// faces, enlargement, a background left as it was, size and quality) or why nothing was
-// stored, each line starting with `source`. True when stored.
-bool StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QString& folder,
-                  const QString& baseName, const QString& source, FILE* out, FILE* err);
+// file. Says on `err` what the user should know (several faces, enlargement, a background
+// left as it was, size and quality) or why nothing was stored, each line starting with
+// `source`. Returns the stored file's path, or empty.
+QString StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QString& folder,
+                     const QString& baseName, const QString& source, FILE* err);
