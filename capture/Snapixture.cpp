@@ -169,6 +169,8 @@ int TSnapixture::Preview() {
             wanted = QSize(FInputWidth, FInputHeight);
         } else if (FInputResolution == 4) {
             wanted = own;
+        } else if (FInputResolution == kInputLargestLive) {
+            wanted = LargestLiveSize(*FFilter, kLiveFrameRate);
         }
         // Any other index keeps the size the device has.
     }

@@ -173,6 +173,20 @@ int ListStreamOffers(const TFilter& filter, std::vector<TStreamOffer>& offers) {
     return error;
 }
 
+QSize LargestLiveSize(const TFilter& filter, double minFps) {
+    std::vector<TStreamOffer> offers;
+    ListStreamOffers(filter, offers);
+    QSize best;
+    for (const TStreamOffer& offer : offers) {
+        const bool live = offer.Fps.empty() || offer.Fps.front() >= minFps;
+        if (live && int64_t(offer.Size.width()) * offer.Size.height() >
+                        int64_t(best.width()) * best.height()) {
+            best = offer.Size;
+        }
+    }
+    return best;
+}
+
 int ChooseStreamFormat(const TFilter& filter, QSize wanted, TStreamFormat& chosen) {
     int error = 0;
     const std::vector<TNativeFormat> formats = NativeFormats(filter, error);

@@ -42,6 +42,11 @@ bool ConvertibleFormat(uint32_t pixelFormat);
 // in the device's order, with its rates. 0 or -errno (-ENXIO: no device bound).
 int ListStreamOffers(const TFilter& filter, std::vector<TStreamOffer>& offers);
 
+// The largest size at which the device still streams at least `minFps` frames a second
+// in one of its convertible formats (a size whose rates it does not list counts as
+// live). An empty size when it lists none.
+QSize LargestLiveSize(const TFilter& filter, double minFps);
+
 // The format to stream in for a picture of `wanted`: for each convertible format, the
 // size the device would give (VIDIOC_TRY_FMT); of the sizes nearest to `wanted`, the
 // format with the highest frame rate there, ties to the uncompressed one, with its
