@@ -225,19 +225,16 @@ int TSnapixture::Capture() {
         Fail(QStringLiteral("上一张照片还没有拍完, 未拍照."));
         return 1;
     }
+    // The guard is a flag of its own: CaptureStatus says what the device does (a
+    // photograph is taken from the running preview), and a Stop or a lost device during
+    // the wait says so there.
     FBusy = true;
-    const TCapStatus before = CaptureStatus;
-    CaptureStatus = csCapt;
     FLastError.clear();
     int result = 1;
     try {
         result = CaptureSteps();
     } catch (const std::exception& e) {
         Fail(QString::fromUtf8(e.what()));
-    }
-    // A Stop or a lost device during the wait has said what the device is now.
-    if (CaptureStatus == csCapt) {
-        CaptureStatus = before;
     }
     FBusy = false;
     return result;

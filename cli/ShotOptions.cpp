@@ -475,18 +475,14 @@ TCaptureOptions CaptureOptionsFor(const TShotOptions& options, const QString& sa
     c.FileHeader = options.Prefix;
     c.FileNameType = options.Serial ? 1 : 0;
     c.MaxNo = maxNo;
-    c.UseOutputResolution = options.OutputSize.has_value();
+    // A size limit chooses the output size itself, as the window's does with its output
+    // size ticked.
+    c.UseOutputResolution = options.OutputSize.has_value() || options.MaxKb.has_value();
     c.OutputResolution = options.OutputSize.value_or(0);
     c.Delay = false;
     c.DelayTime = options.DelayMs;
-    // A 160-pixel-wide picture has room for one line only, Line2; the wider ones draw
-    // Line1, Line3, Line4 and Line5. The first caption goes into both of the first two
-    // so that it shows at every width.
     const QStringList& lines = options.Captions;
-    c.Title.Line1 = lines.value(0);
-    c.Title.Line2 = lines.value(0);
-    c.Title.Line3 = lines.value(1);
-    c.Title.Line4 = lines.value(2);
+    c.Title = CaptionTitle(lines.value(0), lines.value(1), lines.value(2));
     c.PrintDate = options.Date;
     c.PrintTime = options.Time;
     c.SavePath = savePath;

@@ -230,7 +230,7 @@ TEST_F(PanelsTest, SettingsReachThePhotograph) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName) {
+TEST_F(PanelsTest, CounterIsStoredAfterTheFirstPhotographAndWhenASerialNameMovesIt) {
     StoreCounter(QStringLiteral("41"));
     StartWithPicture();
     EXPECT_EQ(Settings().FileNo(), 41u) << "loaded at the first show";
@@ -240,9 +240,10 @@ TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName
         quint32 counter;
         QString stored;
     };
-    // The file is edited by hand between photographs: a date-time name must
-    // not write the run's counter over it.
+    // The file is edited by hand between photographs. The run's first photograph stores
+    // the counter whatever its name; later date-time names do not write it over the edit.
     const Step steps[] = {
+        {0, "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", 41, QStringLiteral("41")},
         {0, "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", 41, QStringLiteral("77")},
         {1, "^TAVRIN00000042\\.jpg$", 42, QStringLiteral("42")},
         {1, "^TAVRIN00000043\\.jpg$", 43, QStringLiteral("43")},
@@ -258,6 +259,18 @@ TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName
         EXPECT_EQ(Settings().FileNo(), s.counter);
         EXPECT_EQ(StoredCounter(), s.stored);
     }
+}
+
+// Without a settings file, one photograph named by date and time makes it.
+TEST_F(PanelsTest, TheFirstDateTimePhotographMakesTheSettingsFile) {
+    StartWithPicture();
+    ASSERT_FALSE(QFile::exists(IniFileName));
+    const QString name = TakePhoto();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^TAVRIN\\d{14}(_\\d+)?\\.jpg$"))
+                    .match(name)
+                    .hasMatch())
+        << name.toStdString();
+    EXPECT_EQ(StoredCounter(), QStringLiteral("0"));
 }
 
 TEST_F(PanelsTest, APhotographKeepsTheSourceResolutionAndPictureControls) {
