@@ -178,7 +178,7 @@ void TfrmMainForm::tmSequentialTimer() {
             FSeriesFailing = false;
             SendMessage(this, WM_STATUS_TEXT, 3);
         }
-        SetInfoText(Snapixture->FileName());
+        SetInfoText(StoredText());
     } else {
         // Said at every failed slot, and the series goes on: it resumes by
         // itself when the cause goes away (space freed, camera back).

@@ -519,7 +519,8 @@ QString ShotHelpText() {
                "                           instead of date and time\n"
                "      --bmp                store BMP instead of JPEG\n"
                "      --quality=1..100     JPEG quality (default %1)\n"
-               "      --max-kb=KB          let a size limit choose output size and quality\n"
+               "      --max-kb=KB          keep each file within KB kilobytes (above 500: 500);\n"
+               "                           output size and quality go down until it fits\n"
                "      --output-size=WxH    scale to 1600x1200, 2048x1536, 2580x1936,\n"
                "                           2816x2112, 3264x2448 or 3876x2584\n"
                "      --bw                 black and white\n"
@@ -536,8 +537,9 @@ QString ShotHelpText() {
                "  -h, --help               show this help and exit\n"
                "  -V, --version            show the version and exit\n"
                "\n"
-               "Exit status: 0 when every photograph was stored, 1 when any was not (the\n"
-               "reason is printed), 2 when the command line is wrong.\n")
+               "Exit status: 0 when every photograph was stored, 1 when any was not or is\n"
+               "larger than --max-kb (the reason is printed), 2 when the command line is\n"
+               "wrong.\n")
         .arg(QString::number(kDefaultQuality), QString::number(kMaxCaptions),
              QString::number(kMaxCount));
 }

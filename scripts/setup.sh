@@ -8,9 +8,9 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config make
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
-  libv4l-dev libjpeg62-turbo-dev libyuv-dev
-  # tests and benchmarks
-  libgtest-dev libbenchmark-dev xvfb xauth
+  libv4l-dev libjpeg62-turbo-dev libyuv-dev libexif-dev
+  # tests and benchmarks (exiv2 reads back the EXIF blocks we write)
+  libgtest-dev libbenchmark-dev xvfb xauth exiv2
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )
