@@ -7,6 +7,8 @@
 
 #include <QRegularExpression>
 
+#include "photo/SizeRule.h"
+
 namespace {
 
 enum class TOpt {
@@ -376,8 +378,8 @@ QString CheckCombination(const TShotOptions& o) {
 }  // namespace
 
 const std::vector<QSize>& ShotOutputSizes() {
-    static const std::vector<QSize> sizes = {{1600, 1200}, {2048, 1536}, {2580, 1936},
-                                             {2816, 2112}, {3264, 2448}, {3876, 2584}};
+    static const std::vector<QSize> sizes(PhotoPipeline::OutputSizes().begin(),
+                                          PhotoPipeline::OutputSizes().end());
     return sizes;
 }
 

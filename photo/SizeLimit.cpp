@@ -51,18 +51,24 @@ bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest,
     if (!tryQuality(highest)) {
         return false;
     }
-    if (jpeg.size() <= maxBytes) {
-        found = {std::move(jpeg), highest, true, encodes};
+    if (jpeg.size() <= maxBytes || lowest == highest) {
+        const bool fits = jpeg.size() <= maxBytes;
+        found = {std::move(jpeg), highest, fits, encodes};
         return true;
     }
-    // Bisection of [lowest, highest - 1]: every quality above `high` is known to be too
-    // large, every one below `low` known to fit. Probing the upper middle means that, when
-    // nothing fits, the last probe is `lowest` itself.
-    QByteArray best, smallest = jpeg;
-    int bestQuality = 0, smallestQuality = highest;
-    int low = lowest, high = highest - 1;
+    if (!tryQuality(lowest)) {
+        return false;
+    }
+    if (jpeg.size() > maxBytes) {
+        found = {std::move(jpeg), lowest, false, encodes};  // the smallest, made last
+        return true;
+    }
+    // Bisection between them: `best` fits, every quality above `high` is too large.
+    QByteArray best = std::move(jpeg);
+    int bestQuality = lowest;
+    int low = lowest + 1, high = highest - 1;
     while (low <= high) {
-        const int middle = low + (high - low + 1) / 2;
+        const int middle = low + (high - low) / 2;
         if (!tryQuality(middle)) {
             return false;
         }
@@ -71,16 +77,10 @@ bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest,
             bestQuality = middle;
             low = middle + 1;
         } else {
-            smallest = std::move(jpeg);
-            smallestQuality = middle;
             high = middle - 1;
         }
     }
-    if (bestQuality > 0) {
-        found = {std::move(best), bestQuality, true, encodes};
-    } else {
-        found = {std::move(smallest), smallestQuality, false, encodes};
-    }
+    found = {std::move(best), bestQuality, true, encodes};
     return true;
 }
 
@@ -117,37 +117,28 @@ bool EncodeWithinSizeLimit(QImage& photo, const QImage& source, const std::vecto
     };
     const int highest = qBound(1, limit.HighestQuality, 100);
 
-    TQualityFound found;
-    if (!HighestQualityWithin(limit.MaxBytes, 1, highest,
-                              JpegEncoderOf(photo, limit.BlackAndWhite, exifFor(photo.size())),
-                              found, error)) {
-        return false;
-    }
-    result = {std::move(found.Jpeg), found.Quality, found.Fits, found.Encodes};
-
-    for (size_t i = 1; i < steps.size() && !result.Fits; ++i) {
-        QImage smaller = source;
-        if (!ScalePhoto(smaller, steps[i].width(), steps[i].height())) {
-            break;  // no memory for it: the smallest made so far stays
+    result = {};
+    for (size_t i = 0; i < steps.size() && !result.Fits; ++i) {
+        // The first size is the caller's photo; each smaller one is made from the source.
+        QImage smaller;
+        if (i > 0) {
+            smaller = source;
+            if (!ScalePhoto(smaller, steps[i].width(), steps[i].height())) {
+                break;  // no memory for it: the smallest made so far stays
+            }
         }
-        const TEncodeAtQuality encode =
-            JpegEncoderOf(smaller, limit.BlackAndWhite, exifFor(smaller.size()));
-        // Can this size fit at all? Most that cannot are passed by with one encoding.
-        TQualityFound atLowest;
-        if (!HighestQualityWithin(limit.MaxBytes, 1, 1, encode, atLowest, error)) {
+        QImage& picture = i == 0 ? photo : smaller;
+        TQualityFound found;
+        if (!HighestQualityWithin(
+                limit.MaxBytes, 1, highest,
+                JpegEncoderOf(picture, limit.BlackAndWhite, exifFor(picture.size())), found,
+                error)) {
             return false;
         }
-        int encodes = result.Encodes + atLowest.Encodes;
-        TQualityFound above;
-        if (atLowest.Fits && highest > 1) {
-            if (!HighestQualityWithin(limit.MaxBytes, 2, highest, encode, above, error)) {
-                return false;
-            }
-            encodes += above.Encodes;
+        result = {std::move(found.Jpeg), found.Quality, found.Fits, result.Encodes + found.Encodes};
+        if (i > 0) {
+            photo = std::move(smaller);
         }
-        result = above.Fits ? TSizeLimited{std::move(above.Jpeg), above.Quality, true, encodes}
-                            : TSizeLimited{std::move(atLowest.Jpeg), 1, atLowest.Fits, encodes};
-        photo = std::move(smaller);
     }
     return true;
 }

@@ -3,9 +3,10 @@
 //
 // Two layers, so that each can be used alone:
 // - HighestQualityWithin: at a fixed pixel size, the highest JPEG quality whose file is at
-//   most the limit, by bisection in at most 8 encodings for qualities 1 to 100. Any
-//   picture and encoder (colour, black and white, with or without EXIF) goes in through
-//   a TEncodeAtQuality; JpegEncoderOf makes one for a picture.
+//   most the limit: one encoding when the highest fits, two when not even the lowest does,
+//   otherwise a bisection, at most 9 encodings for qualities 1 to 100. Any picture and
+//   encoder (colour, black and white, with or without EXIF) goes in through a
+//   TEncodeAtQuality; JpegEncoderOf makes one for a picture.
 // - EncodeWithinSizeLimit: the photograph's policy. Its starting size and quality are the
 //   largest allowed; when no quality fits there, it goes down through smaller sizes
 //   (SizeLimitSteps) until one does, and when none does it keeps the smallest.
@@ -40,13 +41,14 @@ struct TQualityFound {
     int Encodes = 0;    // how many encodings the search made
 };
 
-// The highest quality in [lowest, highest] whose encoding is at most `maxBytes` bytes:
-// `highest` first (a generous limit costs one encoding), then bisection of the rest, at
-// most 1 + ceil(log2(highest - lowest + 1)) encodings in all: 8 for 1..100. It relies on
-// a file growing with its quality, as JPEG files do (where one does not, the result still
-// fits; a quality above it might too). When none fits, `found` holds the encoding at
-// `lowest`, the smallest, which was the last one made, and Fits is false. false with
-// `error` when an encoding fails or the range is empty.
+// The highest quality in [lowest, highest] whose encoding is at most `maxBytes` bytes.
+// `highest` is tried first (a generous limit costs one encoding), then `lowest` (a limit
+// no quality keeps costs two), then the qualities between are bisected: at most
+// 2 + ceil(log2(highest - lowest)) encodings, 9 for 1..100. It relies on a file growing
+// with its quality, as JPEG files do (where one does not, the result still fits; a quality
+// above it might too). When none fits, `found` holds the encoding at `lowest`, the
+// smallest, which was the last one made, and Fits is false. false with `error` when an
+// encoding fails or the range is empty.
 bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest,
                           const TEncodeAtQuality& encode, TQualityFound& found, QString& error);
 
@@ -73,11 +75,11 @@ struct TSizeLimited {
     int Encodes = 0;    // encodings made in all
 };
 
-// Encodes the photograph within `limit.MaxBytes`. At the first size of `steps`, the
-// highest quality up to limit.HighestQuality that fits (HighestQualityWithin); where none
-// fits, each smaller size in turn, each made afresh from `source`: one encoding at quality
-// 1 tells whether the size can fit at all, and only a size that can is searched. When even
-// the last size does not fit, its encoding at quality 1 is kept, with Fits false.
+// Encodes the photograph within `limit.MaxBytes`: at each size of `steps` in turn, the
+// highest quality up to limit.HighestQuality that fits (HighestQualityWithin, which passes
+// a size no quality can keep with two encodings), each smaller size made afresh from
+// `source`. When even the last size does not fit, its encoding at quality 1 is kept, with
+// Fits false.
 // `photo` is the picture at steps[0] on entry (made by the caller) and the picture that
 // `result.Jpeg` encodes on return (grey in black and white). false with `error` when an
 // encoding fails; a smaller size that cannot be made (memory) ends the steps there.
