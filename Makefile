@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all setup configure build run test bench clean
+.PHONY: all setup configure build run test bench install deb clean
 
 all: build
 
@@ -35,6 +35,17 @@ test: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$(basename $$b)"; $$b || exit 1; done
+
+# The programs with their desktop entry, icons, AppStream data and manual pages;
+# DESTDIR stages the install somewhere else (for a package).
+PREFIX ?= /usr/local
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# snapix_<version>_<arch>.deb in $(BUILD)/deb/, for `apt-get install ./...deb`.
+deb: build
+	@cd $(BUILD) && { cpack -G DEB -B deb >deb.log 2>&1 || { cat deb.log; exit 1; }; } && \
+	  ls "$$PWD"/deb/snapix_*.deb
 
 # The program folder of `make run` is $(BUILD): it may hold the user's
 # photographs and settings, which clean never deletes unasked.

@@ -5,9 +5,13 @@
 
 #include "app/SingleInstance.h"
 #include "app/uMainForm.h"
+#include "settings/AppPaths.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Before any window exists: a Wayland compositor reads the id when the window is made, and
+    // finds the desktop entry (and so the icon and the name) by it.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopId));
     SingleInstance instance;
     if (!instance.TryStart()) {
         // The running copy has answered that it shows its window.

@@ -67,6 +67,7 @@ TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     connect(fraCamSet, &TfraCamSet::DeviceChosen, this, &TfrmMainForm::fraCamSetcbDeviceChange);
 
     fraPhotoShop->SetPhotoNaming([this] {
+        MakeDefaultSavePath();
         return TPhotoNaming{::SavePath, fraCamSet->FileHeader()};
     });
     connect(fraPhotoShop, &TfraPhotoShop::SaveRequested, this,

@@ -149,6 +149,7 @@ void TfrmSnapixBas::ApplyFixedCaptureValues() {
     FCaptureOptions.CompressionQuality = 80;
     FCaptureOptions.PrintDate = false;
     FCaptureOptions.PrintTime = false;
+    MakeDefaultSavePath();
     FCaptureOptions.SavePath = ::SavePath;
     // Whoever asked for the photograph decided whether it waits: the delay
     // box for a single photograph, never for one of a series.
@@ -196,6 +197,7 @@ void TfrmSnapixBas::tmDelayTimer() {
 }
 
 void TfrmSnapixBas::btnBrowseClick() {
+    MakeDefaultSavePath();
     QDesktopServices::openUrl(QUrl::fromLocalFile(::SavePath));
 }
 

@@ -9,8 +9,6 @@
 
 #include <linux/videodev2.h>
 
-#include <jpeglib.h>
-
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,39 +17,14 @@
 #include "capture/FilterGraph.h"
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
+// libjpeg alone, as the tests compare our photographs with it.
+#include "tests/support/JpegCheck.h"
 
 namespace {
 
 using bench::Clock;
 using bench::Median;
 using bench::MsSince;
-
-// The plainest libjpeg encoding of a picture into memory, rows handed straight over.
-double PlainEncodeMs(const QImage& picture, int quality) {
-    const auto start = Clock::now();
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(picture.width());
-    info.image_height = JDIMENSION(picture.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    free(buffer);
-    return MsSince(start);
-}
 
 // Streams the camera at width x height (its format set before the preview starts, which
 // keeps it), with or without sensor grain, until a frame has come.
@@ -119,7 +92,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         frame.convertTo(QImage::Format_BGR888);
-        plain.push_back(PlainEncodeMs(frame, 90));
+        const auto encodeStart = Clock::now();
+        PlainLibjpeg(frame, 90);
+        plain.push_back(MsSince(encodeStart));
     }
     const double liveMs = Median(live), scaledMs = Median(scaled), plainMs = Median(plain);
     std::printf("limit50_1080p_photo_ms %.1f ms\n", liveMs);

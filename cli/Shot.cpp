@@ -300,6 +300,7 @@ QString TShotRun::ChooseFolder(QString& why) {
             Say(QStringLiteral("the photo folder %1 cannot be used; photographs go to %2")
                     .arg(fallback->Unusable, fallback->UsedInstead));
         }
+        MakeDefaultSavePath();
         folder = ::SavePath;
     } else {
         folder = FOptions.Output;

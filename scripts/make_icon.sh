@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
-# Writes resources/snapix.png, the program's 64-pixel icon for the window and
-# the tray: a camera body with a lens and a flash window.
+# Renders the program's icon, data/icons/hicolor/scalable/apps/<id>.svg (drawn
+# by hand), into the PNG sizes of the hicolor theme beside it. The 64-pixel one
+# is also compiled into the program for the window, the tray and the
+# information panel. Needs rsvg-convert (librsvg2-bin).
 set -euo pipefail
-cd "$(dirname "$0")/../resources"
+cd "$(dirname "$0")/../data/icons/hicolor"
+id=internal.snapix.Snapix
 
-convert -size 64x64 xc:none \
-  -fill '#2f6fb3' -draw 'roundrectangle 4,16 59,55 7,7' \
-  -draw 'polygon 21,16 26,8 38,8 43,16' \
-  -fill '#f2c14e' -draw 'roundrectangle 9,20 16,24 1,1' \
-  -fill '#e8eef5' -draw 'circle 32,36 32,21' \
-  -fill '#1d3557' -draw 'circle 32,36 32,25' \
-  -fill '#457b9d' -draw 'circle 32,36 32,30' \
-  -fill '#ffffff' -draw 'circle 28,32 28,29.5' \
-  -strip PNG32:snapix.png
+for size in 16 32 48 64 128 256; do
+  mkdir -p "${size}x${size}/apps"
+  rsvg-convert --width "$size" --height "$size" "scalable/apps/$id.svg" \
+    --output "${size}x${size}/apps/$id.png"
+done

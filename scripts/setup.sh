@@ -11,6 +11,8 @@ packages=(
   libv4l-dev libjpeg62-turbo-dev libyuv-dev libexif-dev
   # tests and benchmarks (exiv2 reads back the EXIF blocks we write)
   libgtest-dev libbenchmark-dev xvfb xauth exiv2
+  # installing and packaging: the Debian package and its checks
+  dpkg-dev file lintian desktop-file-utils appstream pngcheck librsvg2-bin
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )

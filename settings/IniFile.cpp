@@ -349,3 +349,8 @@ bool WriteIniValue(const QString& FileName, const QString& Section, const QStrin
     }
     return true;
 }
+
+bool CopyIniFile(const QString& From, const QString& To) {
+    const std::optional<QByteArray> bytes = ReadFile(From);
+    return bytes && !ReplaceFileContents(To, *bytes);
+}

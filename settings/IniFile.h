@@ -31,3 +31,7 @@ std::optional<QString> TryReadIniValue(const QString& FileName, const QString& S
 // file that cannot be read is not rewritten. Returns true; throws EIniWriteError on any failure.
 bool WriteIniValue(const QString& FileName, const QString& Section, const QString& Key,
                    const QString& Value);
+
+// Writes a copy of the settings file From as To, replacing To in one step. False when From cannot
+// be read as ReadIniValue reads it (no plain file, over 1 MB) or To cannot be written.
+bool CopyIniFile(const QString& From, const QString& To);

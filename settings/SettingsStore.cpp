@@ -16,10 +16,10 @@ QString AsFolder(const QString& path) {
 }
 
 QString ReadStoredSavePath() {
-    return ReadIniValue(IniFileName, kSettingsSection, kSavePathKey, AppPath);
+    return ReadIniValue(IniFileName, kSettingsSection, kSavePathKey, DefaultSavePath);
 }
 
-// A relative stored folder belongs with the program, not with whoever started it.
+// A relative stored folder belongs with the settings file, not with whoever started the program.
 QString Resolve(const QString& stored) {
     return QDir::isAbsolutePath(stored) ? stored : AppPath + stored;
 }
@@ -32,36 +32,37 @@ QString gStandInFor;
 std::optional<TSavePathFallback> LoadSavePathAtShow() {
     gStandInFor.clear();
     const QString stored = ReadStoredSavePath();
-    if (stored.isEmpty()) {
-        SavePath = AppPath;
+    const QString folder = Resolve(stored);
+    // The default folder is made by the first photograph, not by opening the window.
+    if (stored.isEmpty() || AsFolder(folder) == DefaultSavePath) {
+        SavePath = DefaultSavePath;
         return std::nullopt;
     }
-    const QString folder = Resolve(stored);
     if (QFileInfo(folder).isDir() || QDir().mkdir(folder)) {
         SavePath = AsFolder(folder);
         return std::nullopt;
     }
     gStandInFor = folder;
-    SavePath = AppPath;
-    return TSavePathFallback{folder, AppPath};
+    SavePath = DefaultSavePath;
+    return TSavePathFallback{folder, DefaultSavePath};
 }
 
 void ReadSavePathSetting() {
     const QString stored = ReadStoredSavePath();
     const QString folder = Resolve(stored);
-    if (stored.isEmpty()) {
-        SavePath = AppPath;
+    if (stored.isEmpty() || AsFolder(folder) == DefaultSavePath) {
+        SavePath = DefaultSavePath;
     } else if (QFileInfo(folder).isDir()) {
         SavePath = AsFolder(folder);
     } else if (folder == gStandInFor) {
-        SavePath = AppPath;
+        SavePath = DefaultSavePath;
     } else {
         SavePath = folder;
     }
 }
 
 bool SavePathIsStandIn() {
-    return !gStandInFor.isEmpty() && SavePath == AppPath;
+    return !gStandInFor.isEmpty() && SavePath == DefaultSavePath;
 }
 
 void WriteSavePathSetting(const QString& path) {

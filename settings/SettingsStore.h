@@ -12,22 +12,24 @@ inline const QString kMaxFileNoKey = QStringLiteral("MaxFileNo");
 // A stored photo folder that could not be used at window show, and what this run uses instead.
 struct TSavePathFallback {
     QString Unusable;     // the stored folder, relative names completed with AppPath
-    QString UsedInstead;  // AppPath
+    QString UsedInstead;  // DefaultSavePath
 };
 
-// Photo folder at window show: the global SavePath becomes the stored folder (default AppPath).
-// An empty value means AppPath; a relative one is taken relative to AppPath, whatever the working
-// folder. A folder that does not exist is created, one level only. A value that names a folder is
-// used with "/" appended when it lacks one; the file itself is never changed.
+// Photo folder at window show: the global SavePath becomes the stored folder (default
+// DefaultSavePath, see settings/AppPaths.h). An empty value means DefaultSavePath; a relative one
+// is taken relative to AppPath (the settings file's folder), whatever the working folder. A folder
+// that does not exist is created, one level only, except the default folder, which the first
+// photograph makes. A value that names a folder is used with "/" appended when it lacks one; the
+// file itself is never changed.
 // When the folder neither exists nor can be created (a drive not mounted, a missing parent, a file
-// of that name), SavePath becomes AppPath for this run and the fallback is returned; the stored
-// value stays, so the folder is used again once it is back.
+// of that name), SavePath becomes DefaultSavePath for this run and the fallback is returned; the
+// stored value stays, so the folder is used again once it is back.
 std::optional<TSavePathFallback> LoadSavePathAtShow();
 
 // The base step of committing the photo folder: the global SavePath := the stored folder (default
-// AppPath, also for an empty value; relative to AppPath), with "/" appended when the value names a
-// folder without it. While the stored folder is the one the last show could not use and still
-// cannot be used, SavePath stays AppPath.
+// DefaultSavePath, also for an empty value; relative to AppPath), with "/" appended when the value
+// names a folder without it. While the stored folder is the one the last show could not use and
+// still cannot be used, SavePath stays DefaultSavePath.
 void ReadSavePathSetting();
 
 // Whether SavePath is only this run's stand-in for a stored folder that cannot be used; storing it

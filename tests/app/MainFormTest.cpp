@@ -249,6 +249,48 @@ TEST_F(MainWindowTest, BrowseOpensThePhotoFolder) {
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(SavePath));
 }
 
+// An installed copy (here: a prefix with the program's desktop entry, as `cmake --install` lays
+// out) writes nothing beside itself: settings and language files go to the user's config folder,
+// photographs to the Pictures folder, which the first photograph makes.
+TEST_F(MainWindowTest, InstalledCopyKeepsTheUsersFilesInTheirDesktopFolders) {
+    const QString home = folder.filePath("home");
+    const QString bin = folder.filePath("prefix/bin");
+    const QString applications = folder.filePath("prefix/share/applications");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(bin) && QDir().mkpath(applications));
+    QFile entry(applications + "/" + kDesktopId + ".desktop");
+    ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+    entry.close();
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    qunsetenv("XDG_CONFIG_HOME");
+
+    form = std::make_unique<TfrmMainForm>();
+    form->Create(bin);
+    form->show();
+    const bool live = WaitForFrame();
+    const bool madeAtShow = QFileInfo::exists(home + "/Pictures");
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    QTest::mouseDClick(form->bsSkinPanel4, Qt::LeftButton);
+    SendMessage(ApplicationMainWindow(), WM_SAVEPATH_CHANGED);  // as OK in the settings panel
+    qputenv("HOME", oldHome);
+    oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
+
+    ASSERT_TRUE(live);
+    EXPECT_FALSE(madeAtShow);
+    EXPECT_EQ(Status(), QStringLiteral("拍照完成.")) << Info().toStdString();
+    EXPECT_EQ(SavePath, home + "/Pictures/Snapix/");
+    EXPECT_EQ(Photos().size(), 1);
+    const QString config = home + "/.config/snapix/";
+    EXPECT_EQ(ReadIniValue(config + "snapix.ini", "Snapix", "SavePath", "?"), SavePath);
+    for (const char* name : {"chn.lan", "cht.lan", "eng.lan"}) {
+        EXPECT_TRUE(QFile::exists(config + name)) << name;
+    }
+    EXPECT_EQ(QDir(bin).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{});
+    EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(MainWindowTest, SavePathChangedGivesTheFolderToTheComponentAndStoresIt) {
     Start();
     const QString photos = AppPath + "bilder/";

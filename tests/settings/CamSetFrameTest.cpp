@@ -54,10 +54,11 @@ class CamSetFrameTest : public VirtualCameraTest {
     void SetUp() override {
         VirtualCameraTest::SetUp();
         ASSERT_TRUE(appDir.isValid());
-        saved = {AppPath, IniFileName, SavePath};
+        saved = {AppPath, IniFileName, SavePath, DefaultSavePath};
         AppPath = appDir.path() + QLatin1Char('/');
         IniFileName = AppPath + QStringLiteral("snapix.ini");
         SavePath = AppPath;
+        DefaultSavePath = AppPath;
         SetMessageBoxRecorder([this](const TShownMessageBox& box) { boxes.push_back(box); });
         TfraCamSet::SetFolderChooser([this](QWidget*, const QString& title) {
             chooserTitles << title;
@@ -77,6 +78,7 @@ class CamSetFrameTest : public VirtualCameraTest {
         AppPath = saved[0];
         IniFileName = saved[1];
         SavePath = saved[2];
+        DefaultSavePath = saved[3];
         VirtualCameraTest::TearDown();
     }
 

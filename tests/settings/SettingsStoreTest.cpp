@@ -16,15 +16,17 @@ class SettingsStoreTest : public testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(QDir(tmp_.path()).mkdir("app"));
-        saved_ = {AppPath, IniFileName, SavePath};
+        saved_ = {AppPath, IniFileName, SavePath, DefaultSavePath};
         AppPath = tmp_.path() + "/app/";
         IniFileName = AppPath + "snapix.ini";
+        DefaultSavePath = AppPath;
         SavePath.clear();
     }
     void TearDown() override {
         AppPath = saved_[0];
         IniFileName = saved_[1];
         SavePath = saved_[2];
+        DefaultSavePath = saved_[3];
     }
     QString tmp(const QString& name) const { return tmp_.path() + "/" + name; }
     void writeIni(const QByteArray& bytes) const { WriteBytes(IniFileName, bytes); }
@@ -99,6 +101,32 @@ TEST_F(SettingsStoreTest, PhotoFolderAtShow) {
     ASSERT_TRUE(QDir().mkpath(tmp("none/deeper")));
     EXPECT_FALSE(LoadSavePathAtShow());
     EXPECT_EQ(SavePath, tmp("none/deeper/"));
+}
+
+// An installed copy: the default photo folder lies elsewhere (the user's Pictures) and is made by
+// the first photograph, not by opening the window, also when the settings name it.
+TEST_F(SettingsStoreTest, InstalledCopyDefaultFolderIsNotMadeAtShow) {
+    DefaultSavePath = tmp("home/Pictures/Snapix/");
+    for (const QByteArray& file : {QByteArray(), QByteArray("[Snapix]\nSavePath=\n"),
+                                   "[Snapix]\nSavePath=" + DefaultSavePath.toUtf8(),
+                                   "[Snapix]\nSavePath=" + tmp("home/Pictures/Snapix").toUtf8()}) {
+        SCOPED_TRACE(file.toStdString());
+        if (!file.isEmpty()) {
+            writeIni(file);
+        }
+        EXPECT_FALSE(LoadSavePathAtShow());
+        EXPECT_EQ(SavePath, DefaultSavePath);
+        ReadSavePathSetting();
+        EXPECT_EQ(SavePath, DefaultSavePath);
+    }
+    EXPECT_FALSE(QFileInfo::exists(tmp("home")));
+
+    writeIni("[Snapix]\nSavePath=" + tmp("none/deeper/").toUtf8() + "\n");
+    const std::optional<TSavePathFallback> fallback = LoadSavePathAtShow();
+    ASSERT_TRUE(fallback);
+    EXPECT_EQ(fallback->UsedInstead, DefaultSavePath);
+    EXPECT_EQ(SavePath, DefaultSavePath);
+    EXPECT_TRUE(SavePathIsStandIn());
 }
 
 // Committing while the stored folder is unusable reads back the stand-in, not the missing
