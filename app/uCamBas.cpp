@@ -22,7 +22,6 @@
 #include "app/AboutPanel.h"
 #include "app/AppInfo.h"
 #include "app/MessageBoxes.h"
-#include "photo/PhotoFile.h"
 #include "capture/SysDevEnum.h"
 #include "widgets/VideoWindow.h"
 #include "lang/LangTable.h"
@@ -290,10 +289,10 @@ void TfrmCamBas::FormShow() {
         FReportedUnusableFolder.clear();
     }
     if (!FTempFilesSwept) {
-        // Where the photo folder's file system has no unnamed files, a copy
-        // killed while writing a photograph leaves its temporary file behind.
+        // Where a folder's file system has no unnamed files, a copy killed
+        // while writing leaves its temporary file behind.
         FTempFilesSwept = true;
-        PhotoPipeline::RemoveStaleTempFiles(SavePath);
+        RemoveLeftoverTempFiles(SavePath);
     }
     SendMessage(this, WM_STATUS_TEXT, 0);
 }

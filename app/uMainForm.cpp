@@ -179,7 +179,7 @@ void TfrmMainForm::tmSequentialTimer() {
             FSeriesFailing = false;
             SendMessage(this, WM_STATUS_TEXT, 3);
         }
-        SetInfoText(StoredText());
+        ShowStoredFile(StoredText());
     } else {
         // Said at every failed slot, and the series goes on: it resumes by
         // itself when the cause goes away (space freed, camera back).
@@ -252,6 +252,8 @@ void TfrmMainForm::ShowLowerPanel(TLowerPanel panel) {
             SendMessage(this, WM_INPUT_RESOLUTION, 0, kCutResolution);
         }
     } else if (previous == TLowerPanel::PhotoShop && panel != TLowerPanel::PhotoShop) {
+        // A file still being decoded is not wanted once the panel is closed.
+        fraPhotoShop->CancelLoading();
         resize(width(), kMinHeight);
         move(x(), screenRect.top() + (screenRect.height() - kMinHeight) / 2);
         SendMessage(this, WM_INPUT_RESOLUTION, 0, fraCamSet->InputResolution());

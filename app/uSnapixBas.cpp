@@ -104,7 +104,7 @@ void TfrmSnapixBas::btnCaptureClick() {
     btnCapture->setEnabled(true);
     if (stored) {
         SendMessage(this, WM_STATUS_TEXT, 2);
-        SetInfoText(StoredText());
+        ShowStoredFile(StoredText());
     } else {
         ShowPhotographFailed(reason);
     }

@@ -47,7 +47,7 @@ class TfrmSnapixBas : public TfrmSnapshotBas {
     // false with the reason a user can act on (never empty).
     bool TakePhotograph(bool delay, QString& reason);
     void ShowPhotographFailed(const QString& reason);
-    // The left panel's text after a stored photograph: its file name, after what it
+    // What the left panel shows of a stored photograph: its file name, after what it
     // could not be made to do (a size limit no size could keep).
     QString StoredText() const;
     void StartCountdown();

@@ -4,6 +4,7 @@
 
 #include <climits>
 
+#include <QLabel>
 #include <QScreen>
 #include <QToolButton>
 
@@ -43,7 +44,13 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
     // Then the window waits for the camera to come back.
     Snapixture->OnDeviceLost = [this](QObject*) {
         SetStatusText(QStringLiteral("摄像头已断开."));
-        SetInfoText(Snapixture->LastError());
+        FLostText = Snapixture->LastError();
+        // A photograph stored at the instant of the loss keeps its name in view.
+        if (!FStoredFile.isEmpty() && stbInfo->text() == FStoredFileText) {
+            ShowStoredFile(FStoredFile);
+        } else {
+            SetInfoText(FLostText);
+        }
         WatchLostDevice();
     };
     FDeviceWatch = new TDeviceWatch(this);
@@ -162,7 +169,15 @@ void TfrmSnapshotBas::DeviceReturned(const TMoniker& moniker) {
     }
 }
 
+void TfrmSnapshotBas::ShowStoredFile(const QString& fileName) {
+    SetInfoText(FLostText.isEmpty() ? fileName : fileName + QStringLiteral("    ") + FLostText);
+    // So that a loss reported later can tell whether the panel still shows it.
+    FStoredFile = fileName;
+    FStoredFileText = stbInfo->text();
+}
+
 void TfrmSnapshotBas::PreviewResumed() {
+    FLostText.clear();
     SendMessage(this, WM_STATUS_TEXT, 0);
     SetInfoText(QStringLiteral("摄像头已重新连接."));
 }

@@ -47,6 +47,10 @@ class TfrmSnapshotBas : public TfrmCamBas {
     // status. GUI thread.
     virtual void PreviewResumed();
 
+    // Shows a stored photograph's file name in the information panel; while
+    // the camera is lost, the lost-camera text stands beside it.
+    void ShowStoredFile(const QString& fileName);
+
   private:
     // Stop, choose `moniker`, preview: the one way the device changes.
     void StartDevice(const TMoniker& moniker);
@@ -63,4 +67,7 @@ class TfrmSnapshotBas : public TfrmCamBas {
     // the first switch and kept until this window goes.
     std::unique_ptr<TfrmFullScreen> FFullScreenWindow;
     bool FFullScreen = false;
+    QString FLostText;        // why the camera is away; empty while it is here
+    QString FStoredFile;       // the file name ShowStoredFile last showed
+    QString FStoredFileText;   // and the panel's whole text then
 };

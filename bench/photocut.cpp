@@ -1,6 +1,7 @@
-// Cutting frame: re-rendering the view for one zoom step from a 3876x2584 photo, and
+// Cutting frame: re-rendering the view for one zoom step from a 3876x2584 photo;
 // choosing a 4000x3000 JPEG file up to its first rendered view, against libjpeg alone
-// decoding the same file in the same run.
+// decoding the same file in the same run; and the GUI thread's longest stall while the
+// panel loads a scan bomb (883 scans, 9459x9459) and the costliest progressive file the budget allows.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -9,15 +10,18 @@
 #include <jpeglib.h>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "photo/Jpeg.h"
 #include "photocut/PhotoShopDialogs.h"
 #include "photocut/PhotoView.h"
 #include "photocut/fraPhotoShop.h"
 #include "bench/BenchSupport.h"
+#include "tests/support/HostileImages.h"
 
 namespace {
 
@@ -37,24 +41,6 @@ struct FileChoice final : TPhotoShopDialogs {
         std::fprintf(stderr, "%s\n", qPrintable(text));
     }
 };
-
-// A photo-like picture: smooth gradients with fine texture, so that the JPEG has a
-// camera photo's size rather than a flat picture's.
-QImage Scene(int width, int height) {
-    QImage picture(width, height, QImage::Format_BGR888);
-    uint32_t noise = 12345;
-    for (int y = 0; y < height; ++y) {
-        uchar* p = picture.scanLine(y);
-        for (int x = 0; x < width; ++x, p += 3) {
-            noise = noise * 1664525u + 1013904223u;
-            const int grain = int(noise >> 28) - 8;
-            p[0] = uchar(qBound(0, 40 + 180 * y / height + grain, 255));
-            p[1] = uchar(qBound(0, 60 + 120 * x / width + grain, 255));
-            p[2] = uchar(qBound(0, 220 - 160 * (x + y) / (width + height) + grain, 255));
-        }
-    }
-    return picture;
-}
 
 // The reference: libjpeg alone reading the file into memory and decoding it at full size.
 double PlainDecodeMs(const QString& path) {
@@ -82,6 +68,36 @@ double PlainDecodeMs(const QString& path) {
     return MsSince(start);
 }
 
+// Chooses `path` in the panel and runs the event loop until it is loaded or refused,
+// ticking a 1 ms timer on the GUI thread: returns the longest gap between two ticks
+// (the longest the window could not answer), and the time to the end in `total`.
+double LongestStallMs(TfraPhotoShop& frame, FileChoice& choice, const QString& path,
+                      double& total, bool& loaded) {
+    choice.path = path;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    double longest = 0;
+    auto last = Clock::now();
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+        last = now;
+    });
+    QObject::connect(&frame, &TfraPhotoShop::LoadFinished, &loop, [&](bool ok) {
+        loaded = ok;
+        loop.quit();
+    });
+    const auto start = Clock::now();
+    tick.start(1);
+    last = Clock::now();
+    frame.bsSkinButton1Click();  // the click itself is part of the stall
+    loop.exec();
+    total = MsSince(start);
+    const auto now = Clock::now();
+    return std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,7 +111,7 @@ int main(int argc, char** argv) {
     frame.show();
 
     // One zoom step, 100 <-> 99, re-rendered and painted.
-    frame.NewPhoto(Scene(3876, 2584));
+    frame.NewPhoto(hostile::Scene(3876, 2584));
     std::vector<double> render;
     for (int i = 0; i < 60; ++i) {
         const auto start = Clock::now();
@@ -109,7 +125,7 @@ int main(int argc, char** argv) {
     {
         QByteArray jpeg;
         QString why;
-        if (!PhotoPipeline::EncodeJpeg(Scene(4000, 3000), 90, jpeg, why)) {
+        if (!PhotoPipeline::EncodeJpeg(hostile::Scene(4000, 3000), 90, jpeg, why)) {
             std::fprintf(stderr, "cannot make the test JPEG: %s\n", qPrintable(why));
             return 1;
         }
@@ -117,18 +133,42 @@ int main(int argc, char** argv) {
         file.open(QIODevice::WriteOnly);
         file.write(jpeg);
     }
+    const QString twelve = choice->path;
     std::vector<double> plain;
     std::vector<double> load;
     for (int i = 0; i < 7; ++i) {
-        plain.push_back(PlainDecodeMs(choice->path));
+        plain.push_back(PlainDecodeMs(twelve));
+        double total = 0;
+        bool loaded = false;
+        LongestStallMs(frame, *choice, twelve, total, loaded);
         const auto start = Clock::now();
-        frame.bsSkinButton1Click();
         frame.ImgSource->repaint();
-        load.push_back(MsSince(start));
-        if (frame.ImgSave().size() != QSize(4000, 3000)) {
+        load.push_back(total + MsSince(start));
+        if (!loaded || frame.ImgSave().size() != QSize(4000, 3000)) {
             std::fprintf(stderr, "the file did not load\n");
             return 1;
         }
+    }
+
+    // The GUI thread while hostile or slow files load.
+    const QString bomb = folder.filePath("bomb.jpg");
+    const QString slow = folder.filePath("slow.jpg");
+    for (const auto& [path, bytes] :
+         {std::pair{bomb, hostile::ProgressiveScanBomb(9459, 9459)},
+          std::pair{slow, hostile::ProgressiveScanBomb(9459, 9459, 15, 1)}}) {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    }
+    double bombTotal = 0, slowTotal = 0, twelveTotal = 0;
+    bool bombLoaded = true, slowLoaded = false, twelveLoaded = false;
+    const double bombStall = LongestStallMs(frame, *choice, bomb, bombTotal, bombLoaded);
+    const double slowStall = LongestStallMs(frame, *choice, slow, slowTotal, slowLoaded);
+    const double twelveStall = LongestStallMs(frame, *choice, twelve, twelveTotal, twelveLoaded);
+    if (bombLoaded || !slowLoaded || !twelveLoaded) {
+        std::fprintf(stderr, "unexpected outcome: bomb %d slow %d 12mp %d\n", bombLoaded,
+                     slowLoaded, twelveLoaded);
+        return 1;
     }
 
     const double loadMs = Median(load);
@@ -137,5 +177,10 @@ int main(int argc, char** argv) {
     std::printf("load_12mp_jpeg_ms %.1f ms\n", loadMs);
     std::printf("plain_decode_12mp_jpeg_ms %.1f ms\n", plainMs);
     std::printf("load_to_plain_decode_ratio %.3f\n", plainMs > 0 ? loadMs / plainMs : 0.0);
+    std::printf("scan_bomb_gui_stall_ms %.1f ms\n", bombStall);
+    std::printf("scan_bomb_refused_after_ms %.1f ms\n", bombTotal);
+    std::printf("budget_edge_9459_16_scans_gui_stall_ms %.1f ms\n", slowStall);
+    std::printf("budget_edge_9459_16_scans_load_ms %.1f ms\n", slowTotal);
+    std::printf("load_12mp_gui_stall_ms %.1f ms\n", twelveStall);
     return 0;
 }

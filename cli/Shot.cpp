@@ -133,6 +133,19 @@ class TShotRun {
 
   private:
     void Say(const QString& text) { PrintLine(FErr, QStringLiteral("snapix-shot: ") + text); }
+    // A line of the tool's result on standard output. The first failure is said and
+    // ends the run after the current photograph: a script would miss what follows.
+    bool Out(const QString& line) {
+        QString why;
+        if (FOutLost || !PrintLine(FOut, line, &why)) {
+            if (!FOutLost) {
+                FOutLost = true;
+                Say(QStringLiteral("cannot write to standard output: %1").arg(why));
+            }
+            return false;
+        }
+        return true;
+    }
     int Fail(const QString& text) {
         Say(text);
         return kExitFailed;
@@ -176,6 +189,7 @@ class TShotRun {
     QEventLoop* FWaiting = nullptr;                    // the wait in progress, if any
     const std::function<bool()>* FWaitDone = nullptr;  // what it waits for, if anything
     bool FLost = false;  // the stream ended for good (camera unplugged)
+    bool FOutLost = false;  // standard output failed; later lines are not tried
 };
 
 void TShotRun::Wait(Clock::time_point until, const std::function<bool()>& done) {
@@ -460,10 +474,12 @@ int TShotRun::List(const QString& executableFolder) {
         const QString sizes = camera.Connect() == 0 && camera.Filter()->HasDevice()
                                   ? SizesText(*camera.Filter())
                                   : QStringLiteral("(cannot open: %1)").arg(camera.LastError());
-        PrintLine(FOut, QStringLiteral("%1\t%2\t%3\t%4")
-                            .arg(i)
-                            .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, sizes));
         camera.Stop();
+        if (!Out(QStringLiteral("%1\t%2\t%3\t%4")
+                     .arg(i)
+                     .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, sizes))) {
+            return kExitFailed;
+        }
     }
     return kExitStored;
 }
@@ -479,6 +495,8 @@ int TShotRun::Shoot(const QString& executableFolder) {
     if (folder.isEmpty()) {
         return Fail(why);
     }
+    // As the window does at its start: what killed runs left behind goes.
+    RemoveLeftoverTempFiles(folder);
     FCameraName = QStringLiteral("%1 (%2)").arg(FStartup.Devices->DeviceName(device),
                                                 FStartup.Devices->DeviceMoniker(device).path);
 
@@ -535,7 +553,7 @@ int TShotRun::Shoot(const QString& executableFolder) {
     const Clock::time_point start = Clock::now() + Ms(FOptions.DelayMs);
     int64_t slot = 0;
     int taken = 0, stored = 0, overLimit = 0;
-    while (taken < count && !FStop->Requested() && !FLost) {
+    while (taken < count && !FStop->Requested() && !FLost && !FOutLost) {
         if (taken > 0) {
             Wait(start + slot * interval);
             if (FStop->Requested() || FLost) {
@@ -560,7 +578,12 @@ int TShotRun::Shoot(const QString& executableFolder) {
         }
         if (result == 0) {
             ++stored;
-            PrintLine(FOut, FCamera->FileName());
+            if (!Out(FCamera->FileName())) {
+                Say(QStringLiteral("stopping; %1 photograph(s) stored in %2 stay there")
+                        .arg(stored)
+                        .arg(folder));
+                break;
+            }
             if (!FCamera->WithinSizeLimit()) {
                 // Stored all the same (the smallest there is), but not what was asked.
                 ++overLimit;
@@ -605,7 +628,8 @@ int TShotRun::Shoot(const QString& executableFolder) {
     } else if (count > 1 && stored < taken) {
         Say(QStringLiteral("%1 of %2 photographs not stored").arg(taken - stored).arg(count));
     }
-    if (taken == 0 || stored < taken || overLimit > 0 || (FLost && taken < count)) {
+    if (taken == 0 || stored < taken || overLimit > 0 || (FLost && taken < count) ||
+        FOutLost) {
         return kExitFailed;
     }
     return kExitStored;
@@ -613,10 +637,26 @@ int TShotRun::Shoot(const QString& executableFolder) {
 
 }  // namespace
 
-void PrintLine(FILE* stream, const QString& text) {
+bool PrintLine(FILE* stream, const QString& text, QString* why) {
+    if (!stream) {
+        if (why) {
+            *why = QStringLiteral("it is closed");
+        }
+        return false;
+    }
     const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) ==
+                         size_t(bytes.size());
+    const bool flushed = std::fflush(stream) == 0;
+    if (written && flushed && !std::ferror(stream)) {
+        return true;
+    }
+    if (why) {
+        *why = qt_error_string(errno != 0 ? errno : EIO);
+    }
+    std::clearerr(stream);
+    return false;
 }
 
 int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err,

@@ -88,6 +88,34 @@ constexpr TControlSpec kControls[] = {
     {"backlight-compensation", V4L2_CID_BACKLIGHT_COMPENSATION, false},
 };
 
+// Why `prefix` cannot start a file name, or empty. The name is what scripts read back
+// from standard output, one per line, so it holds no line break or other control
+// character; "." and ".." alone would name folders; and bytes that are not UTF-8 would
+// come back as U+FFFD, naming a file the user never asked for.
+QString PrefixFault(const QString& prefix) {
+    if (prefix.contains(QLatin1Char('/'))) {
+        return QStringLiteral(
+            "--prefix is the start of a file name and cannot hold '/' "
+            "(use --output for the folder)");
+    }
+    if (prefix == QLatin1String(".") || prefix == QLatin1String("..")) {
+        return QStringLiteral("--prefix cannot be %1 alone: that names a folder, not a file")
+            .arg(prefix);
+    }
+    for (const QChar c : prefix) {
+        if (c.category() == QChar::Other_Control) {
+            return QStringLiteral(
+                       "--prefix cannot hold a line break or other control character "
+                       "(U+%1): every file name is a line of the output")
+                .arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        }
+        if (c == QChar::ReplacementCharacter) {
+            return QStringLiteral("--prefix is not valid UTF-8 text");
+        }
+    }
+    return {};
+}
+
 QString Quoted(const QString& text) {
     return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
@@ -282,10 +310,8 @@ QString Apply(TOpt id, const QString& value, TShotOptions& o) {
             o.Output = value;
             return {};
         case TOpt::Prefix:
-            if (value.contains(QLatin1Char('/'))) {
-                return QStringLiteral(
-                    "--prefix is the start of a file name and cannot hold '/' "
-                    "(use --output for the folder)");
+            if (const QString why = PrefixFault(value); !why.isEmpty()) {
+                return why;
             }
             o.Prefix = value;
             return {};

@@ -1,4 +1,8 @@
 // Entry point of snapix-shot: photographs from the command line, without a display.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -10,7 +14,43 @@
 #include "cli/Shot.h"
 #include "cli/ShotOptions.h"
 
+namespace {
+
+// Gives each closed standard descriptor (0, 1, 2) to /dev/null, so that no file or camera
+// the tool opens later takes its number and receives what is meant for the terminal.
+// Returns whether standard output was closed: what the tool would print there is lost.
+bool ReserveStandardDescriptors() {
+    bool outputClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) {
+            continue;
+        }
+        outputClosed = outputClosed || fd == STDOUT_FILENO;
+        // The lower descriptors are open by now, so this one is the lowest free.
+        const int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+    return outputClosed;
+}
+
+// Prints a text that is the whole answer (help, version): exit 1 with the reason when
+// standard output does not take it.
+int PrintAnswer(FILE* out, const QString& text) {
+    QString why;
+    if (!PrintLine(out, text.endsWith(QLatin1Char('\n')) ? text.chopped(1) : text, &why)) {
+        PrintLine(stderr, QStringLiteral("snapix-shot: cannot write to standard output: ") + why);
+        return kExitFailed;
+    }
+    return kExitStored;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    FILE* const out = ReserveStandardDescriptors() ? nullptr : stdout;
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -22,12 +62,10 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (parsed.Options.Action == TShotAction::Help) {
-        std::fputs(ShotHelpText().toUtf8().constData(), stdout);
-        return kExitStored;
+        return PrintAnswer(out, ShotHelpText());
     }
     if (parsed.Options.Action == TShotAction::Version) {
-        std::fputs(ShotVersionText().toUtf8().constData(), stdout);
-        return kExitStored;
+        return PrintAnswer(out, ShotVersionText());
     }
 
     // A reader that closes standard output early must not end the tool between storing
@@ -59,5 +97,13 @@ int main(int argc, char** argv) {
     const QString executableFolder = QFileInfo(QStringLiteral("/proc/self/exe"))
                                          .canonicalFilePath()
                                          .section(QLatin1Char('/'), 0, -2);
-    return RunShot(parsed.Options, executableFolder, stdout, stderr, startApplication);
+    int status = RunShot(parsed.Options, executableFolder, out, stderr, startApplication);
+    // Every line was flushed as it was said; a file system may still report a failed
+    // write only when the file is closed.
+    if (out && std::fclose(out) != 0 && status == kExitStored) {
+        PrintLine(stderr, QStringLiteral("snapix-shot: cannot write to standard output: ") +
+                              qt_error_string(errno));
+        status = kExitFailed;
+    }
+    return status;
 }

@@ -4,13 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
-#include <QRegularExpression>
 
 namespace PhotoPipeline {
 
@@ -26,11 +24,6 @@ namespace {
 
 QString Failure(const QString& fileName, const QString& why) {
     return QStringLiteral("无法保存照片 \"%1\": %2").arg(fileName, why);
-}
-
-bool IsTempFileName(const char* name) {
-    static const QRegularExpression pattern(QStringLiteral("^\\.snapix-[0-9a-f]{16}\\.tmp$"));
-    return pattern.match(QLatin1String(name)).hasMatch();
 }
 
 }  // namespace
@@ -119,28 +112,6 @@ TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write)
         file.SetWriteError(why);
     }
     return file.Place(nameFor);
-}
-
-int RemoveStaleTempFiles(const QString& folder, std::chrono::seconds olderThan) {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir) {
-        return 0;
-    }
-    const time_t cutoff = ::time(nullptr) - time_t(olderThan.count());
-    int removed = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!IsTempFileName(entry->d_name)) {
-            continue;
-        }
-        struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_mtime < cutoff &&
-            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
-            ++removed;
-        }
-    }
-    ::closedir(dir);
-    return removed;
 }
 
 }  // namespace PhotoPipeline

@@ -63,13 +63,6 @@ TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write)
 // Writes all of `data` to `fd`, retrying short writes and EINTR.
 bool WriteAll(int fd, const char* data, size_t size, QString& error);
 
-// Removes from `folder` the named temporary files that this program's processes killed while
-// writing a photograph left behind (".snapix-<16 hex digits>.tmp", plain files of this user)
-// when they are older than `olderThan`; a younger one may be written right now by another
-// copy. Returns how many it removed.
-int RemoveStaleTempFiles(const QString& folder,
-                         std::chrono::seconds olderThan = std::chrono::minutes(1));
-
 // How many names PlacePhotoFile tries before it gives up.
 constexpr unsigned MaxNameAttempts = 10000;
 

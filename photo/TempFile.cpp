@@ -4,14 +4,29 @@
 #include <cerrno>
 #include <cstdio>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 namespace PhotoPipeline {
 
 namespace {
+
+std::function<void(const QByteArray&)>& BeforeRenameHook() {
+    static std::function<void(const QByteArray&)> hook;
+    return hook;
+}
+
+void BeforeRename(const QByteArray& temporaryPath) {
+    if (const auto& hook = BeforeRenameHook()) {
+        hook(temporaryPath);
+    }
+}
 
 QByteArray HiddenName(const QByteArray& folder) {
     char suffix[32];
@@ -34,6 +49,7 @@ int LinkUnnamed(int fd, const QByteArray& name) {
 
 // Renames `from` to `to` unless something already has that name.
 int RenameNoReplace(const QByteArray& from, const QByteArray& to) {
+    BeforeRename(from);
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
         return 0;
     }
@@ -118,6 +134,7 @@ int TTempFile::Replace(const QByteArray& target) {
             return EEXIST;
         }
     }
+    BeforeRename(FName);
     if (::rename(FName.constData(), target.constData()) != 0) {
         return errno;
     }
@@ -150,6 +167,37 @@ int WriteAll(int fd, const char* data, size_t size) {
         size -= size_t(n);
     }
     return 0;
+}
+
+bool IsTempFileName(const char* name) {
+    static const QRegularExpression pattern(QStringLiteral("^\\.snapix-[0-9a-f]{16}\\.tmp$"));
+    return pattern.match(QLatin1String(name)).hasMatch();
+}
+
+int RemoveStaleTempFiles(const QString& folder, std::chrono::seconds olderThan) {
+    DIR* dir = ::opendir(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData());
+    if (!dir) {
+        return 0;
+    }
+    const time_t cutoff = ::time(nullptr) - time_t(olderThan.count());
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempFileName(entry->d_name)) {
+            continue;
+        }
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_mtime < cutoff &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+void SetBeforeRenameHook(std::function<void(const QByteArray& temporaryPath)> hook) {
+    BeforeRenameHook() = std::move(hook);
 }
 
 }  // namespace PhotoPipeline

@@ -1,12 +1,16 @@
 // A file being written beside the name it will take, so that nobody ever sees it
-// half-written: photographs, settings and language files all go through it.
+// half-written: photographs, cut photos, settings and language files all go through it,
+// so that one naming and one clean-up cover every temporary file the program makes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 
 #include <sys/types.h>
 
 #include <QByteArray>
+#include <QString>
 
 namespace PhotoPipeline {
 
@@ -46,5 +50,19 @@ class TTempFile {
 
 // Writes all of `data` to `fd`, retrying short writes and EINTR. 0 or the errno.
 int WriteAll(int fd, const char* data, size_t size);
+
+// Whether a folder entry's name is that of a named temporary file of ours.
+bool IsTempFileName(const char* name);
+
+// Removes from `folder` the named temporary files that this program's processes, killed
+// while writing, left behind (plain files of this user with a temporary file's name)
+// when they are older than `olderThan`; a younger one may be written right now by
+// another copy. Returns how many it removed.
+int RemoveStaleTempFiles(const QString& folder,
+                         std::chrono::seconds olderThan = std::chrono::minutes(1));
+
+// Test seam: called with a named temporary file's path just before it is renamed to
+// its final name, the moment at which a killed process leaves it behind. Null: none.
+void SetBeforeRenameHook(std::function<void(const QByteArray& temporaryPath)> hook);
 
 }  // namespace PhotoPipeline

@@ -1,7 +1,7 @@
 // TfraPhotoShop: layout, zoom, cut, file choice, and storing the cut photo.
 #include "photocut/fraPhotoShop.h"
 
-#include <cstdio>
+#include <utility>
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,13 +14,17 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include "photo/Bmp.h"
 #include "photo/Jpeg.h"
 #include "photo/Names.h"
 #include "photo/PhotoFile.h"
 #include "photo/Scale.h"
+#include "photo/TempFile.h"
 #include "photocut/CropBox.h"
-#include "photocut/ImageFile.h"
+#include "photocut/ImageFileLoader.h"
 #include "photocut/PhotoView.h"
 #include "photocut/PrintSheet.h"
 
@@ -43,6 +47,23 @@ QPushButton* NewButton(QWidget* parent, const QString& caption, const QRect& rec
     return button;
 }
 
+enum class TSaveFormat { Jpeg, Bmp, Png };
+
+// The format a file name asks for; false when its ending names none of ours.
+bool SaveFormatOf(const QString& name, TSaveFormat& format) {
+    const QString suffix = QFileInfo(name).suffix().toLower();
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg")) {
+        format = TSaveFormat::Jpeg;
+    } else if (suffix == QLatin1String("bmp")) {
+        format = TSaveFormat::Bmp;
+    } else if (suffix == QLatin1String("png")) {
+        format = TSaveFormat::Png;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const QString TfraPhotoShop::kNoPhotoText = QStringLiteral("没有可裁切的照片，请先拍照!");
@@ -56,7 +77,8 @@ const TfraPhotoShop::TFormat& TfraPhotoShop::Format(int index) {
     return formats[index == 1 ? 1 : 0];
 }
 
-TfraPhotoShop::TfraPhotoShop(QWidget* parent) : QFrame(parent), FDialogs(NewQtPhotoShopDialogs()) {
+TfraPhotoShop::TfraPhotoShop(QWidget* parent)
+    : QFrame(parent), FDialogs(NewQtPhotoShopDialogs()), FLoader(new TImageFileLoader(this)) {
     resize(kDesignWidth, kDesignHeight);
 
     // Frame lines first, so that every control lies above them.
@@ -89,6 +111,13 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent) : QFrame(parent), FDialogs(NewQtPh
     ImgSource->setGeometry(3, 2, 320, 240);
     pnlCut = new TCropBox(Panel3);
     pnlCut->setGeometry(135, 38, 110, 154);
+    lblLoading = new QLabel(Panel3);
+    lblLoading->setGeometry(4, 104, 320, 38);
+    lblLoading->setAlignment(Qt::AlignCenter);
+    lblLoading->setWordWrap(true);
+    lblLoading->setAutoFillBackground(true);
+    lblLoading->setFrameStyle(QFrame::Box | QFrame::Plain);
+    lblLoading->hide();
 
     TrackBar = new QSlider(Qt::Horizontal, this);
     TrackBar->setGeometry(11, 294, 337, 20);
@@ -112,6 +141,8 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent) : QFrame(parent), FDialogs(NewQtPh
     connect(btnSave, &QPushButton::clicked, this, &TfraPhotoShop::btnSaveClick);
     connect(btnCopy, &QPushButton::clicked, this, &TfraPhotoShop::btnCopyClick);
     connect(btnPrint, &QPushButton::clicked, this, &TfraPhotoShop::btnPrintClick);
+    connect(FLoader, &TImageFileLoader::Loaded, this, &TfraPhotoShop::PhotoFileLoaded);
+    connect(FLoader, &TImageFileLoader::Failed, this, &TfraPhotoShop::PhotoFileFailed);
 }
 
 TfraPhotoShop::~TfraPhotoShop() = default;
@@ -155,6 +186,8 @@ void TfraPhotoShop::TrackBarChange() {
 }
 
 void TfraPhotoShop::NewPhoto(const QImage& photo) {
+    // The newer photo wins over a file still being decoded.
+    CancelLoading();
     TrackBar->setValue(TrackBar->maximum());
     FSource = photo.format() == QImage::Format_BGR888
                   ? photo
@@ -212,19 +245,48 @@ void TfraPhotoShop::bsSkinButton1Click() {
     LoadPhotoFile(path);
 }
 
-bool TfraPhotoShop::LoadPhotoFile(const QString& path) {
-    ImageFile::TDecoded decoded = ImageFile::Load(path);
-    if (!decoded.Error.isEmpty()) {
-        FDialogs->ShowError(this, decoded.Error);
-        return false;
+void TfraPhotoShop::LoadPhotoFile(const QString& path) {
+    FLoader->Load(path);
+    ShowLoading(path);
+}
+
+void TfraPhotoShop::CancelLoading() {
+    FLoader->Cancel();
+    ShowLoading(QString());
+}
+
+bool TfraPhotoShop::Loading() const {
+    return FLoader->Loading();
+}
+
+void TfraPhotoShop::ShowLoading(const QString& path) {
+    if (path.isEmpty()) {
+        lblLoading->hide();
+        unsetCursor();
+        return;
     }
+    lblLoading->setText(
+        QStringLiteral("正在读取照片 %1 ...").arg(QFileInfo(path).fileName()));
+    lblLoading->show();
+    lblLoading->raise();
+    setCursor(Qt::BusyCursor);
+}
+
+void TfraPhotoShop::PhotoFileLoaded(const QString& path, const QImage& picture) {
+    ShowLoading(QString());
     const QFileInfo info(path);
     edtsPath->setText(QDir::toNativeSeparators(path));
     FExtension = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
     FOpenFolder = info.absolutePath();
-    FSource = std::move(decoded.Picture);
+    FLoader->Release(std::exchange(FSource, picture));
     TrackBarChange();
-    return true;
+    emit LoadFinished(true);
+}
+
+void TfraPhotoShop::PhotoFileFailed(const QString&, const QString& reason) {
+    ShowLoading(QString());
+    FDialogs->ShowError(this, reason);
+    emit LoadFinished(false);
 }
 
 // --- Save, copy, print sheet --------------------------------------------------------
@@ -267,59 +329,81 @@ QString TfraPhotoShop::SaveCutPhoto() {
     if (choice.FileName.isEmpty()) {
         return QString();
     }
-    const QString target = QFileInfo(choice.FileName).absoluteFilePath();
-    const bool bmp = target.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive);
-
-    QByteArray jpeg;
-    QString error;
-    if (!bmp && !PhotoPipeline::EncodeJpeg(cut, kJpegQuality, jpeg, error)) {
-        FDialogs->ShowError(
-            this,
-            QStringLiteral("无法保存照片 \"%1\": %2").arg(QDir::toNativeSeparators(target), error));
-        return QString();
+    QString target = QFileInfo(choice.FileName).absoluteFilePath();
+    bool replace = choice.ReplaceConfirmed;
+    TSaveFormat format = TSaveFormat::Jpeg;
+    if (!SaveFormatOf(target, format)) {
+        // A name without one of our endings gets ".jpg". The replace the dialog
+        // confirmed was for the name without it, so this one is never replaced.
+        target += QStringLiteral(".jpg");
+        replace = false;
     }
-    const PhotoPipeline::TWriteContent write = [&](int fd, QString& why) {
-        if (!bmp) {
-            return PhotoPipeline::WriteAll(fd, jpeg.constData(), size_t(jpeg.size()), why);
-        }
-        return PhotoPipeline::WriteBmp(cut, [&](const char* data, size_t size) {
-            return PhotoPipeline::WriteAll(fd, data, size, why);
-        });
+    const auto failed = [&](const QString& why) {
+        FDialogs->ShowError(
+            this, QStringLiteral("无法保存照片 \"%1\": %2").arg(QDir::toNativeSeparators(target), why));
+        return QString();
     };
 
-    const QFileInfo info(target);
-    const QString base = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
-    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    // The whole file, made before anything is written (a cut photo is small).
+    QByteArray bytes;
+    QString error;
+    switch (format) {
+        case TSaveFormat::Jpeg:
+            if (!PhotoPipeline::EncodeJpeg(cut, kJpegQuality, bytes, error)) {
+                return failed(error);
+            }
+            break;
+        case TSaveFormat::Bmp:
+            PhotoPipeline::WriteBmp(cut, [&](const char* data, size_t size) {
+                bytes.append(data, qsizetype(size));
+                return true;
+            });
+            break;
+        case TSaveFormat::Png: {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "png");
+            if (!writer.write(cut)) {
+                return failed(writer.errorString());
+            }
+            break;
+        }
+    }
+
     PhotoPipeline::TPlaceResult placed;
-    if (!choice.ReplaceConfirmed) {
+    if (!replace) {
         // Never over a file: should the name have been taken since the dialog, the photo
         // goes under the next free "<name>_N" instead.
+        const QFileInfo info(target);
+        const QString base = info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
+        const QString suffix = QLatin1Char('.') + info.suffix();
         placed = PhotoPipeline::PlacePhotoFile(
             [&](unsigned attempt) {
                 return attempt == 0 ? target : base + QStringLiteral("_%1").arg(attempt) + suffix;
             },
-            write);
+            [&](int fd, QString& why) {
+                return PhotoPipeline::WriteAll(fd, bytes.constData(), size_t(bytes.size()), why);
+            });
     } else {
-        // The user agreed to replace the file: the complete, flushed file is placed under
-        // a free name beside it first and then renamed over it in one step, so the old
-        // file is never lost to a half-written new one.
-        placed = PhotoPipeline::PlacePhotoFile(
-            [&](unsigned attempt) {
-                return info.absolutePath() +
-                       QStringLiteral("/.%1.replace-%2").arg(info.fileName()).arg(attempt);
-            },
-            write);
-        if (placed.Ok) {
-            const QByteArray from = QFile::encodeName(placed.FileName);
-            if (std::rename(from.constData(), QFile::encodeName(target).constData()) != 0) {
-                const int why = errno;
-                QFile::remove(placed.FileName);
-                placed.Ok = false;
-                placed.Error = QStringLiteral("无法保存照片 \"%1\": %2")
-                                   .arg(QDir::toNativeSeparators(target), qt_error_string(why));
-            }
-            placed.FileName = target;
+        // The user agreed to replace the file: the complete, flushed file takes its name
+        // in one rename, so the old file is never lost to a half-written new one. Until
+        // then it is a temporary file of the one kind a later start clears away.
+        PhotoPipeline::TTempFile temp;
+        int r = temp.Open(QFile::encodeName(QFileInfo(target).absolutePath()));
+        if (r == 0) {
+            r = PhotoPipeline::WriteAll(temp.Descriptor(), bytes.constData(), size_t(bytes.size()));
         }
+        if (r == 0) {
+            r = temp.Finish();
+        }
+        if (r == 0) {
+            r = temp.Replace(QFile::encodeName(target));
+        }
+        if (r != 0) {
+            return failed(qt_error_string(r));
+        }
+        placed.Ok = true;
+        placed.FileName = target;
     }
     if (!placed.Ok) {
         FDialogs->ShowError(this, placed.Error);

@@ -1,7 +1,8 @@
 // TfraPhotoShop: the identity-photo cutting frame. The user scales a photo under a
 // fixed-size crop box with the zoom slider, drags the box onto the face, cuts, and then
 // saves or copies the cut photo or lays it out on a print sheet. The photo is the last
-// one from the camera or a file the user chose. Everything runs on the GUI thread.
+// one from the camera or a file the user chose. Everything runs on the GUI thread but
+// the decoding of a chosen file, which a worker does (TImageFileLoader).
 #pragma once
 
 #include <functional>
@@ -20,6 +21,7 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 class TCropBox;
+class TImageFileLoader;
 class TPhotoView;
 
 // Where stored photos go and how their names begin.
@@ -72,6 +74,7 @@ class TfraPhotoShop : public QFrame {
     QPushButton* btnCopy;
     QFrame* Bevel5;         // frame line around the print-sheet row
     QPushButton* btnPrint;  // print sheet
+    QLabel* lblLoading;     // over the view while a chosen file is decoded
 
     // The whole photo last captured or loaded, unscaled (Format_BGR888); null until the
     // first one arrives.
@@ -86,13 +89,20 @@ class TfraPhotoShop : public QFrame {
     // and place; the cut photo stays.
     void NewPhoto(const QImage& photo);
 
-    // Makes the file the source photo and re-renders the view. A file that cannot be
-    // read gets a box naming it and the reason, and nothing changes.
-    bool LoadPhotoFile(const QString& path);
+    // Starts decoding the file on a worker thread and says so over the view; the rest of
+    // the window stays live. When it is decoded it becomes the source photo and the view
+    // is re-rendered; a file that cannot be read gets a box naming it and the reason,
+    // and nothing changes. A load still running is cancelled first. LoadFinished tells
+    // the end.
+    void LoadPhotoFile(const QString& path);
+    // Cancels a load in progress (the panel is closed, or a camera photo came).
+    void CancelLoading();
+    bool Loading() const;
 
     // Asks for a name (the photo folder, "<prefix><date-time>_1寸.jpg") and stores the
-    // cut photo there: BMP when the name ends in ".bmp", JPEG otherwise. Returns the file
-    // stored, empty when cancelled or failed (the failure shown in a box).
+    // cut photo there in the format the name asks for: ".jpg"/".jpeg" JPEG, ".bmp" BMP,
+    // ".png" PNG; any other name gets ".jpg" added. Returns the file stored, empty when
+    // cancelled or failed (the failure shown in a box).
     QString SaveCutPhoto();
     // Puts the cut photo on the clipboard.
     bool CopyCutPhoto();
@@ -112,6 +122,9 @@ class TfraPhotoShop : public QFrame {
     void CopyRequested();
     // A text for the status line's information panel: a stored file or the copy.
     void InfoText(const QString& text);
+    // A file chosen with LoadPhotoFile became the source photo (true) or was refused.
+    // A cancelled load ends without it.
+    void LoadFinished(bool loaded);
 
   public slots:
     void TrackBarChange();
@@ -123,6 +136,9 @@ class TfraPhotoShop : public QFrame {
     void btnPrintClick();
 
   private:
+    void PhotoFileLoaded(const QString& path, const QImage& picture);
+    void PhotoFileFailed(const QString& path, const QString& reason);
+    void ShowLoading(const QString& path);
     TPhotoNaming Naming() const;
     QString NameInFolder(const QString& folder, const QString& name) const;
 
@@ -135,4 +151,5 @@ class TfraPhotoShop : public QFrame {
     int FCutFormat = 0;
     std::function<TPhotoNaming()> FNaming;
     std::unique_ptr<TPhotoShopDialogs> FDialogs;
+    TImageFileLoader* FLoader;  // child
 };

@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libbenchmark-dev xvfb xauth exiv2
   # installing and packaging: the Debian package and its checks
   dpkg-dev file lintian desktop-file-utils appstream pngcheck librsvg2-bin
+  # djpeg -strict: the loader's tests compare their verdicts with libjpeg's own reader
+  libjpeg-turbo-progs
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
 )

@@ -17,3 +17,8 @@ struct TStartup {
 // Sets AppPath, IniFileName and the starting SavePath from the program's folder
 // (see settings/AppPaths.h), loads the message table and lists the cameras.
 TStartup StartUp(const QString& executableFolder);
+
+// Clears what copies of the program killed while writing left behind: temporary files
+// older than a minute in the photo folder and in the settings file's folder. Both front
+// ends call it once when they start.
+void RemoveLeftoverTempFiles(const QString& photoFolder);

@@ -318,6 +318,20 @@ TEST_F(MainWindowTest, UnpluggedCameraIsReportedAtOnceAndAPhotographThenFails) {
     EXPECT_TRUE(form->btnCapture->isEnabled());
 }
 
+// The loss is reported by the streaming thread after the photograph was stored: the
+// file name stays in view, the lost-camera text beside it.
+TEST_F(MainWindowTest, APhotographStoredAsTheCameraIsLostStillShowsItsFileName) {
+    StartWithPicture();
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    ASSERT_EQ(Status(), QStringLiteral("拍照完成."));
+    const QString stored = form->Snapixture->FileName();
+    ASSERT_EQ(Info(), stored);
+    VirtualCamera::Instance().Unplug();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == QStringLiteral("摄像头已断开."); }, 3000));
+    EXPECT_TRUE(Info().startsWith(stored)) << Info().toStdString();
+    EXPECT_TRUE(Info().contains(QStringLiteral("断开"))) << Info().toStdString();
+}
+
 TEST_F(MainWindowTest, ClosingDuringTheCountdownStopsAtOnceAndEndsTheRunCleanly) {
     StartWithPicture();
     form->cbDelay->setChecked(true);

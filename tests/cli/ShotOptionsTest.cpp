@@ -114,6 +114,13 @@ TEST(ShotOptions, RefusesWithAMessageThatNamesTheFault) {
         {{"--delay=86401"}, "--delay takes seconds from 0 to 86400"},
         {{"--caption=a", "--caption=b", "--caption=c", "--caption=d"}, "at most 3 --caption"},
         {{"--prefix=a/b"}, "cannot hold '/'"},
+        {{"--prefix=a\nb"}, "line break or other control character (U+000a)"},
+        {{"--prefix=a\tb"}, "(U+0009)"},
+        {{"--prefix=\x7f"}, "(U+007f)"},
+        {{"--prefix=."}, "cannot be . alone"},
+        {{"--prefix=.."}, "cannot be .. alone"},
+        // Bytes that are not UTF-8, decoded as main() decodes arguments.
+        {{"--prefix=caf\xE9"}, "not valid UTF-8"},
         {{"--control=zoom=3"}, "unknown camera control 'zoom'"},
         {{"--control=brightness"}, "NAME=VALUE"},
         {{"--control=brightness=bright"}, "--control brightness must be a whole number"},

@@ -320,4 +320,66 @@ TEST_F(ShotProcess, CtrlCStopsASeriesAfterTheCurrentPhotograph) {
     EXPECT_TRUE(run.Err.contains("1 of 5 photographs taken")) << run.Err.toStdString();
 }
 
+// A script reads the paths from standard output: when they cannot be written, the run
+// fails and says so, and the photograph already stored stays.
+TEST_F(ShotProcess, LostStandardOutputFailsTheRunAndKeepsThePhotographs) {
+    const struct {
+        const char* Case;
+        std::function<void(QProcess&)> Prepare;
+        const char* Says;
+    } cases[] = {
+        {"a full disk", [](QProcess& p) { p.setStandardOutputFile("/dev/full"); },
+         "cannot write to standard output: No space left on device"},
+        {"closed", [](QProcess& p) { p.setChildProcessModifier([] { ::close(STDOUT_FILENO); }); },
+         "cannot write to standard output: it is closed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        const QString photos = dir.filePath(QString::fromUtf8(c.Case));
+        QProcess process;
+        c.Prepare(process);
+        Start(process, {"--virtual-camera", "--count=2", "--interval=0.1", "-o", photos});
+        const Finished run = Collect(process);
+        EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Says))) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains("1 photograph(s) stored")) << run.Err.toStdString();
+        const QStringList stored = EntriesOf(photos);
+        ASSERT_EQ(stored.size(), 1) << stored.join(' ').toStdString();
+        // Nothing meant for the terminal went into it.
+        EXPECT_TRUE(StrictDecode(ReadBytes(photos + "/" + stored[0])).Ok());
+    }
+    QProcess help;
+    help.setStandardOutputFile("/dev/full");
+    Start(help, {"--help"});
+    const Finished run = Collect(help);
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(run.Err.contains("No space left on device")) << run.Err.toStdString();
+}
+
+// A run killed while writing (where the folder has no unnamed files) leaves a temporary
+// file; the next run clears those older than a minute, in the photo folder and beside
+// snapix.ini, and leaves younger ones, which another run may be writing.
+TEST_F(ShotProcess, LeftoversOfKilledRunsAreClearedAtStart) {
+    const QString photos = dir.filePath(QStringLiteral("photos"));
+    ASSERT_TRUE(QDir().mkdir(photos));
+    const QString oldPhoto = photos + "/.snapix-0123456789abcdef.tmp";
+    const QString oldSettings = programFolder + "/.snapix-fedcba9876543210.tmp";
+    const QString young = photos + "/.snapix-00000000000000aa.tmp";
+    for (const QString& path : {oldPhoto, oldSettings, young}) {
+        WriteBytes(path, "half a file");
+    }
+    for (const QString& path : {oldPhoto, oldSettings}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addSecs(-120),
+                                     QFileDevice::FileModificationTime));
+    }
+    const Finished run = Run({"--virtual-camera", "-o", photos});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_FALSE(QFile::exists(oldPhoto));
+    EXPECT_FALSE(QFile::exists(oldSettings));
+    EXPECT_TRUE(QFile::exists(young));
+    EXPECT_EQ(EntriesOf(photos).size(), 2);
+}
+
 }  // namespace

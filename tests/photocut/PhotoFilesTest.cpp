@@ -1,15 +1,13 @@
 // Choosing a photo file: recognised by content, hostile files refused with a reason.
 #include <sys/stat.h>
 
-#include <csetjmp>
 #include <cstdio>
 #include <functional>
-
-#include <jpeglib.h>
 
 #include <QBuffer>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtEndian>
@@ -17,6 +15,8 @@
 #include "PhotoShopFixture.h"
 #include "photo/Bmp.h"
 #include "photo/Jpeg.h"
+#include "photocut/ImageFileLoader.h"
+#include "support/HostileImages.h"
 #include "support/TestFiles.h"
 
 namespace {
@@ -62,37 +62,6 @@ QByteArray BmpClaiming(QByteArray bmp, qint32 width, qint32 height) {
     return bmp;
 }
 
-// A CMYK JPEG as print software writes it (Adobe marker, inverted values).
-QByteArray CmykJpeg(int width, int height, const uchar cmyk[4]) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &out, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    info.write_Adobe_marker = TRUE;
-    jpeg_start_compress(&info, TRUE);
-    std::vector<uchar> row(size_t(width) * 4);
-    for (int x = 0; x < width; ++x) {
-        std::copy(cmyk, cmyk + 4, row.begin() + 4 * x);
-    }
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&info, &r, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray data(reinterpret_cast<const char*>(out), qsizetype(size));
-    std::free(out);
-    return data;
-}
-
 bool Near(QColor a, QColor b) {
     return qAbs(a.red() - b.red()) <= 8 && qAbs(a.green() - b.green()) <= 8 &&
            qAbs(a.blue() - b.blue()) <= 8;
@@ -116,6 +85,7 @@ TEST_F(PhotoShopTest, FilesLoadByContentWhateverTheirName) {
         dialogs->openAnswers.push_back(path);
         Zoom(50);
         frame.bsSkinButton1Click();
+        EXPECT_TRUE(WaitForLoad());
         EXPECT_TRUE(dialogs->errors.empty());
         EXPECT_EQ(frame.edtsPath->text(), path);
         EXPECT_EQ(frame.ImgSave().size(), QSize(64, 48));
@@ -130,8 +100,8 @@ TEST_F(PhotoShopTest, FilesLoadByContentWhateverTheirName) {
 
 TEST_F(PhotoShopTest, CmykJpegLoadsInItsColours) {
     const uchar cmyk[4] = {255, 0, 255, 255};  // inverted: no cyan, full magenta, no black
-    WriteBytes(folder.filePath("print.jpg"), CmykJpeg(32, 32, cmyk));
-    ASSERT_TRUE(frame.LoadPhotoFile(folder.filePath("print.jpg")));
+    WriteBytes(folder.filePath("print.jpg"), hostile::CmykJpeg(32, 32, cmyk));
+    ASSERT_TRUE(Load(folder.filePath("print.jpg")));
     EXPECT_TRUE(Near(frame.ImgSave().pixelColor(16, 16), QColor(255, 0, 255)))
         << frame.ImgSave().pixelColor(16, 16).name().toStdString();
 }
@@ -139,7 +109,7 @@ TEST_F(PhotoShopTest, CmykJpegLoadsInItsColours) {
 TEST_F(PhotoShopTest, UnreadableFilesAreReportedAndChangeNothing) {
     const QString good = folder.filePath("good.jpg");
     WriteBytes(good, Jpeg(Coordinates(320, 240)));
-    ASSERT_TRUE(frame.LoadPhotoFile(good));
+    ASSERT_TRUE(Load(good));
     const QImage source = frame.ImgSave();
     frame.btnCutClick();
     const QImage cut = frame.CutPhoto();
@@ -171,6 +141,7 @@ TEST_F(PhotoShopTest, UnreadableFilesAreReportedAndChangeNothing) {
         WriteBytes(path, c.bytes);
         dialogs->openAnswers.push_back(path);
         frame.bsSkinButton1Click();
+        EXPECT_FALSE(WaitForLoad());
         ASSERT_EQ(dialogs->errors.size(), 1u);
         EXPECT_TRUE(dialogs->errors[0].contains(path)) << dialogs->errors[0].toStdString();
         EXPECT_TRUE(dialogs->errors[0].contains(c.why)) << dialogs->errors[0].toStdString();
@@ -187,11 +158,80 @@ TEST_F(PhotoShopTest, SpecialFilesNeverBlock) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     for (const QString& path : {fifo, folder.filePath("missing.jpg"), folder.path()}) {
         SCOPED_TRACE(path.toStdString());
-        EXPECT_FALSE(frame.LoadPhotoFile(path));
+        EXPECT_FALSE(Load(path));
         ASSERT_EQ(dialogs->errors.size(), 1u);
         EXPECT_TRUE(dialogs->errors[0].contains(path));
         dialogs->errors.clear();
     }
+    EXPECT_TRUE(frame.ImgSave().isNull());
+}
+
+// A file that takes a while to decode: 64 full passes over a 4000 x 3000 picture.
+QByteArray SlowJpeg() {
+    return hostile::ProgressiveScanBomb(4000, 3000, 63, 1);
+}
+
+TEST_F(PhotoShopTest, AChosenFileIsDecodedWhileThePanelSaysSo) {
+    const QString path = folder.filePath("slow.jpg");
+    WriteBytes(path, SlowJpeg());
+    dialogs->openAnswers.push_back(path);
+    frame.bsSkinButton1Click();
+    // Back on the GUI thread at once: the result can only come through the event loop.
+    EXPECT_TRUE(frame.Loading());
+    EXPECT_TRUE(frame.lblLoading->isVisible());
+    EXPECT_TRUE(frame.lblLoading->text().contains("slow.jpg"));
+    EXPECT_TRUE(frame.ImgSave().isNull());
+    EXPECT_TRUE(frame.edtsPath->text().isEmpty());
+
+    ASSERT_TRUE(WaitForLoad());
+    EXPECT_FALSE(frame.lblLoading->isVisible());
+    EXPECT_EQ(frame.ImgSave().size(), QSize(4000, 3000));
+    EXPECT_EQ(frame.edtsPath->text(), path);
+}
+
+TEST_F(PhotoShopTest, ANewerChoiceACameraPhotoOrClosingThePanelCancelsTheLoad) {
+    const QString slow = folder.filePath("slow.jpg");
+    const QString quick = folder.filePath("quick.jpg");
+    WriteBytes(slow, SlowJpeg());
+    WriteBytes(quick, Jpeg(Filled(64, 48, Qt::red)));
+    auto* loader = frame.findChild<TImageFileLoader*>();
+    ASSERT_NE(loader, nullptr);
+    QSignalSpy finished(&frame, &TfraPhotoShop::LoadFinished);
+    // Drains every worker and every result on its way to the GUI thread.
+    const auto settle = [&] {
+        loader->WaitForWorkers();
+        QCoreApplication::processEvents();
+    };
+
+    frame.LoadPhotoFile(slow);
+    frame.LoadPhotoFile(quick);  // a second choice
+    settle();
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(frame.ImgSave().size(), QSize(64, 48));
+    EXPECT_EQ(frame.edtsPath->text(), quick);
+
+    frame.LoadPhotoFile(slow);
+    frame.NewPhoto(Filled(320, 240, Qt::blue));  // a photograph from the camera
+    settle();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(frame.ImgSave().size(), QSize(320, 240));
+    EXPECT_FALSE(frame.lblLoading->isVisible());
+
+    frame.LoadPhotoFile(slow);
+    frame.CancelLoading();  // the panel is closed
+    settle();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_EQ(frame.ImgSave().size(), QSize(320, 240));
+    EXPECT_EQ(frame.edtsPath->text(), quick);
+    EXPECT_TRUE(dialogs->errors.empty());
+}
+
+TEST_F(PhotoShopTest, AScanBombIsRefusedWithItsReason) {
+    const QString path = folder.filePath("bomb.jpg");
+    WriteBytes(path, hostile::ProgressiveScanBomb(9459, 9459));
+    EXPECT_FALSE(Load(path));
+    ASSERT_EQ(dialogs->errors.size(), 1u);
+    EXPECT_TRUE(dialogs->errors[0].contains("883 次扫描")) << dialogs->errors[0].toStdString();
     EXPECT_TRUE(frame.ImgSave().isNull());
 }
 

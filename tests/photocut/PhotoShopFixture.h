@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QComboBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -64,6 +65,21 @@ class PhotoShopTest : public ::testing::Test {
     void Zoom(int v) {
         frame.TrackBar->setValue(v == 0 ? 1 : v - 1);
         frame.TrackBar->setValue(v);
+    }
+
+    // Waits for the file chosen last to be decoded; true when it became the source.
+    bool WaitForLoad() {
+        QSignalSpy finished(&frame, &TfraPhotoShop::LoadFinished);
+        if (!QTest::qWaitFor([&] { return !frame.Loading(); }, 60000)) {
+            ADD_FAILURE() << "the file is still loading";
+            return false;
+        }
+        return finished.size() == 1 && finished[0][0].toBool();
+    }
+
+    bool Load(const QString& path) {
+        frame.LoadPhotoFile(path);
+        return WaitForLoad();
     }
 
     // The view image's rectangle in the view panel.

@@ -1,5 +1,7 @@
 // Storing the cut photo: save dialog and names, never replacing unasked, the clipboard,
 // and the 300-dpi print sheet.
+#include <unistd.h>
+
 #include <csetjmp>
 #include <cstdio>
 
@@ -9,11 +11,13 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QSignalSpy>
 
 #include "PhotoShopFixture.h"
 #include "lang/MessageTable.h"
+#include "photo/TempFile.h"
 #include "photocut/PrintSheet.h"
 #include "support/TestFiles.h"
 
@@ -120,25 +124,87 @@ TEST_F(StoreTest, SaveProposesPrefixDateTimeAndFormatInThePhotoFolder) {
     EXPECT_TRUE(Files().isEmpty());
 }
 
-TEST_F(StoreTest, SavesJpegOrBmpByTheChosenName) {
+TEST_F(StoreTest, SavesTheFormatTheNameAsksFor) {
     Cut();
     QSignalSpy info(&frame, &TfraPhotoShop::InfoText);
-    const QString jpeg = folder.filePath("a.jpg");
-    const QString bmp = folder.filePath("b.BMP");
-    dialogs->saveAnswers = {{jpeg, false}, {bmp, false}};
-    EXPECT_EQ(frame.SaveCutPhoto(), jpeg);
-    EXPECT_EQ(frame.SaveCutPhoto(), bmp);
+    struct Case {
+        const char* chosen;
+        const char* stored;
+        const char* format;  // Qt's name for what the file holds
+    };
+    const Case cases[] = {
+        {"a.jpg", "a.jpg", "jpeg"},
+        {"b.BMP", "b.BMP", "bmp"},
+        {"c.png", "c.png", "png"},
+        {"d.JPEG", "d.JPEG", "jpeg"},
+        {"e", "e.jpg", "jpeg"},                  // no extension
+        {"zhang.san", "zhang.san.jpg", "jpeg"},  // not one of ours
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chosen);
+        dialogs->saveAnswers = {{folder.filePath(c.chosen), false}};
+        const QString stored = folder.filePath(c.stored);
+        EXPECT_EQ(frame.SaveCutPhoto(), stored);
+        QImageReader reader(stored);
+        reader.setDecideFormatFromContent(true);
+        EXPECT_EQ(reader.format(), c.format);
+        const QImage read = reader.read().convertToFormat(QImage::Format_BGR888);
+        ASSERT_EQ(read.size(), QSize(110, 154));
+        if (qstrcmp(c.format, "jpeg") == 0) {
+            EXPECT_TRUE(ReadJpegFile(stored).ok);
+            EXPECT_TRUE(Near(read.pixelColor(55, 77), frame.CutPhoto().pixelColor(55, 77)));
+        } else {
+            EXPECT_EQ(read, frame.CutPhoto());  // lossless formats keep every pixel
+        }
+    }
+    EXPECT_EQ(Files(), QStringList({"a.jpg", "b.BMP", "c.png", "d.JPEG", "e.jpg", "zhang.san.jpg"}));
+    ASSERT_EQ(info.size(), 6);
+    EXPECT_TRUE(info[1][0].toString().contains(folder.filePath("b.BMP")));
+    EXPECT_TRUE(dialogs->errors.empty());
+}
 
-    const ReadJpeg read = ReadJpegFile(jpeg);
-    ASSERT_TRUE(read.ok);
-    EXPECT_EQ(read.picture.size(), QSize(110, 154));
-    EXPECT_TRUE(Near(read.picture.pixelColor(55, 77), frame.CutPhoto().pixelColor(55, 77)));
-    EXPECT_TRUE(ReadBytes(bmp).startsWith("BM"));
-    QImage fromBmp(bmp, "BMP");
-    EXPECT_EQ(fromBmp.convertToFormat(QImage::Format_BGR888), frame.CutPhoto());
-    EXPECT_EQ(Files(), QStringList({"a.jpg", "b.BMP"}));
-    ASSERT_EQ(info.size(), 2);
-    EXPECT_TRUE(info[1][0].toString().contains(bmp));
+// A name the dialog confirmed for replacing, given ".jpg" by the program, is another
+// name: the file of that name is not replaced.
+TEST_F(StoreTest, AnAddedExtensionNeverReplacesWhatTheDialogDidNotAskAbout) {
+    Cut();
+    WriteBytes(folder.filePath("id.jpg"), "an earlier photo");
+    dialogs->saveAnswers = {{folder.filePath("id"), true}};
+    EXPECT_EQ(frame.SaveCutPhoto(), folder.filePath("id_1.jpg"));
+    EXPECT_EQ(ReadBytes(folder.filePath("id.jpg")), "an earlier photo");
+}
+
+// Killed at the rename of a confirmed replace, the program leaves the new file under a
+// temporary name: it must be one the clean-up at the next start knows.
+TEST_F(StoreTest, AReplaceKilledAtItsRenameLeavesOnlyWhatTheNextStartClears) {
+    Cut();
+    const QString taken = folder.filePath("taken.jpg");
+    WriteBytes(taken, "an earlier photo");
+    QStringList atRename;
+    QString leftover;
+    PhotoPipeline::SetBeforeRenameHook([&](const QByteArray& temporary) {
+        atRename = Files();
+        // What a kill at this moment leaves: the same file under a name of that kind.
+        leftover = folder.filePath(".snapix-00000000deadbeef.tmp");
+        ASSERT_EQ(::link(temporary.constData(), QFile::encodeName(leftover).constData()), 0);
+    });
+    dialogs->saveAnswers = {{taken, true}};
+    EXPECT_EQ(frame.SaveCutPhoto(), taken);
+    PhotoPipeline::SetBeforeRenameHook(nullptr);
+
+    ASSERT_EQ(atRename.size(), 2) << atRename.join(' ').toStdString();
+    for (const QString& name : atRename) {
+        EXPECT_TRUE(name == "taken.jpg" || PhotoPipeline::IsTempFileName(name.toUtf8().constData()))
+            << name.toStdString();
+    }
+    EXPECT_TRUE(ReadJpegFile(taken).ok);
+    // The next start, a minute later.
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-120);
+    QFile file(leftover);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(old, QFileDevice::FileModificationTime));
+    file.close();
+    EXPECT_EQ(PhotoPipeline::RemoveStaleTempFiles(folder.path()), 1);
+    EXPECT_EQ(Files(), QStringList({"taken.jpg"}));
 }
 
 TEST_F(StoreTest, NeverReplacesAFileUnlessTheDialogConfirmed) {
