@@ -172,7 +172,7 @@ class TSnapixture : public QObject {
     QString FLastError;
     QString FNotice;
     bool FWithinSizeLimit = true;
-    QDateTime FTaken;  // when the photograph's frame was grabbed
+    QDateTime FTaken;    // when the photograph's frame was grabbed
     int FLostError = 0;  // -errno that ended the stream; 0 after a Preview runs
     bool FBusy = false;  // inside Capture
 

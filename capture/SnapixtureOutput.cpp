@@ -34,6 +34,21 @@ QString CameraName(const TFilter& filter) {
     return QString::fromUtf8(card, qsizetype(::strnlen(card, sizeof capability.card)));
 }
 
+// What the EXIF block of a photograph taken at `taken` from the camera behind `filter`
+// records; its description is the caption lines drawn on a picture `width` pixels wide.
+PhotoPipeline::TExifFields ExifFieldsOf(const QDateTime& taken, const TFilter& filter,
+                                        const PhotoPipeline::TCaptionLines& lines, int width) {
+    QStringList drawn;
+    for (const PhotoPipeline::TCaptionLayout::TLine& line :
+         PhotoPipeline::CaptionLayout(width).Lines) {
+        if (!lines[line.Index].isEmpty()) {
+            drawn << lines[line.Index];
+        }
+    }
+    return {taken, CameraName(filter), QStringLiteral("Snapix ") + QStringLiteral(SNAPIX_VERSION),
+            drawn.join(QLatin1Char('\n'))};
+}
+
 }  // namespace
 
 int TSnapixture::RunOutputPipeline() {
@@ -81,23 +96,14 @@ int TSnapixture::RunOutputPipeline() {
 
     Fire(OnCapturing);
 
-    // The EXIF block records the caption lines that are on the photograph.
-    TExifFields exif{FTaken, CameraName(*FFilter),
-                     QStringLiteral("Snapix ") + QStringLiteral(SNAPIX_VERSION), QString()};
-    QStringList drawn;
-    for (const TCaptionLayout::TLine& line : CaptionLayout(live.width()).Lines) {
-        if (!lines[line.Index].isEmpty()) {
-            drawn << lines[line.Index];
-        }
-    }
-    exif.Description = drawn.join(QLatin1Char('\n'));
-
     // With JPEG, black and white happens inside the encoding, band by band just before
     // libjpeg reads each band, which then takes the grey values as they are (no colour
     // conversion); and the stream goes to its file while the rest is still being
     // compressed. Each byte of the big picture passes through the cache once. A
     // size-limited photograph is measured before it is stored: it is kept in memory.
     const bool grey = PhotoStyle == 1;
+    const TExifFields exif =
+        FileFormat == 0 ? ExifFieldsOf(FTaken, *FFilter, lines, live.width()) : TExifFields{};
     std::optional<TPhotoFile> file;
     if (FileFormat == 0 && maxBytes > 0) {
         TSizeLimit limit;

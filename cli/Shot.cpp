@@ -628,8 +628,7 @@ int TShotRun::Shoot(const QString& executableFolder) {
     } else if (count > 1 && stored < taken) {
         Say(QStringLiteral("%1 of %2 photographs not stored").arg(taken - stored).arg(count));
     }
-    if (taken == 0 || stored < taken || overLimit > 0 || (FLost && taken < count) ||
-        FOutLost) {
+    if (taken == 0 || stored < taken || overLimit > 0 || (FLost && taken < count) || FOutLost) {
         return kExitFailed;
     }
     return kExitStored;

@@ -182,8 +182,8 @@ TClockStyle ClockStyle(const QLocale& locale) {
         style.MarkerFirst = marker < hour;
         const QString& between =
             style.MarkerFirst ? tokens[marker + 1].Before : tokens[marker].Before;
-        style.MarkerSpaced = std::any_of(between.begin(), between.end(),
-                                         [](QChar c) { return c.isSpace(); });
+        style.MarkerSpaced =
+            std::any_of(between.begin(), between.end(), [](QChar c) { return c.isSpace(); });
     }
     // A one-character separator ("14.30.05") is kept; unit words ("14時30分") are not.
     if (minute == hour + 1) {

@@ -31,8 +31,8 @@ TEncodeAtQuality JpegEncoderOf(QImage& picture, bool blackAndWhite, const QByteA
     };
 }
 
-bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest,
-                          const TEncodeAtQuality& encode, TQualityFound& found, QString& error) {
+bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest, const TEncodeAtQuality& encode,
+                          TQualityFound& found, QString& error) {
     if (lowest > highest || !encode) {
         error = QStringLiteral("no quality to try");
         return false;

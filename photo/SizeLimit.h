@@ -49,8 +49,8 @@ struct TQualityFound {
 // above it might too). When none fits, `found` holds the encoding at `lowest`, the
 // smallest, which was the last one made, and Fits is false. false with `error` when an
 // encoding fails or the range is empty.
-bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest,
-                          const TEncodeAtQuality& encode, TQualityFound& found, QString& error);
+bool HighestQualityWithin(int64_t maxBytes, int lowest, int highest, const TEncodeAtQuality& encode,
+                          TQualityFound& found, QString& error);
 
 // The sizes a size-limited photograph tries, largest first, each smaller in area than the
 // one before: `start` (the size it was made at), the output sizes smaller than that but

@@ -289,9 +289,8 @@ TEST_F(PanelsTest, TheFirstDateTimePhotographMakesTheSettingsFile) {
     StartWithPicture();
     ASSERT_FALSE(QFile::exists(IniFileName));
     const QString name = TakePhoto();
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^TAVRIN\\d{14}(_\\d+)?\\.jpg$"))
-                    .match(name)
-                    .hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^TAVRIN\\d{14}(_\\d+)?\\.jpg$")).match(name).hasMatch())
         << name.toStdString();
     EXPECT_EQ(StoredCounter(), QStringLiteral("0"));
 }

@@ -240,9 +240,9 @@ TEST_F(ShotProcess, AFileLargerThanMaxKbIsStoredAndFails) {
 
 // The tool's photographs carry the EXIF block too, in the local time of its environment.
 TEST_F(ShotProcess, EveryPhotographCarriesItsExifBlockInLocalTime) {
-    const Finished run = Run({"--virtual-camera", "-o", dir.path(), "--caption=Snapix 测试",
-                              "--caption=two", "--date"},
-                             nullptr, {"TZ=CST-8"});
+    const Finished run = Run(
+        {"--virtual-camera", "-o", dir.path(), "--caption=Snapix 测试", "--caption=two", "--date"},
+        nullptr, {"TZ=CST-8"});
     ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
     const QMap<QString, QString> tags = ExifTags(run.Lines().value(0));
     EXPECT_EQ(tags.value("Exif.Image.Model"), "Snapix Virtual Camera");

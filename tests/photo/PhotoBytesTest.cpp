@@ -145,10 +145,10 @@ TEST(PhotoBytes, FastPathWritesThePlainChainsBytesForEveryCase) {
         TJpegHooks hooks;
         // With an EXIF block in every third case: the bytes after it are the same.
         if (n % 3 == 1) {
-            hooks.Exif = ExifBlock({QDateTime(QDate(2024, 12, 25), QTime(14, 30, 5)),
-                                    QStringLiteral("Camera"), QStringLiteral("Snapix"),
-                                    n % 2 ? QStringLiteral("caption") : QString()},
-                                   size);
+            hooks.Exif = ExifBlock(
+                {QDateTime(QDate(2024, 12, 25), QTime(14, 30, 5)), QStringLiteral("Camera"),
+                 QStringLiteral("Snapix"), n % 2 ? QStringLiteral("caption") : QString()},
+                size);
             ASSERT_FALSE(hooks.Exif.isEmpty());
         }
         const auto withoutExif = [&hooks](const QByteArray& jpeg) {

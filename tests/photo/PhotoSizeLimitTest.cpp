@@ -33,7 +33,7 @@ TEST(PhotoSizeLimit, QualitySearchFindsTheHighestQualityThatFitsInAtMostNineEnco
         bool Fits;
     };
     const Case cases[] = {
-        {1000000, 1, 100, 100, true},   // a generous limit: one encoding
+        {1000000, 1, 100, 100, true},  // a generous limit: one encoding
         {1000 + 100 * 60, 1, 100, 60, true},
         {1000 + 100 * 60 - 1, 1, 100, 59, true},
         {1000 + 100 * 99, 1, 100, 99, true},
@@ -61,9 +61,8 @@ TEST(PhotoSizeLimit, QualitySearchFindsTheHighestQualityThatFitsInAtMostNineEnco
         EXPECT_EQ(found.Encodes, int(tried.size()));
         // One when the highest fits, two when not even the lowest does, else a bisection.
         const int most = c.Quality == c.Highest ? 1
-                         : !c.Fits             ? 2
-                                               : 2 + int(std::ceil(std::log2(double(
-                                                         c.Highest - c.Lowest))));
+                         : !c.Fits              ? 2
+                                   : 2 + int(std::ceil(std::log2(double(c.Highest - c.Lowest))));
         EXPECT_LE(found.Encodes, most);
         if (!c.Fits) {
             EXPECT_EQ(tried.back(), c.Lowest) << "the smallest is the last one made";
@@ -122,16 +121,38 @@ TEST(PhotoSizeLimit, StepsGoFromTheStartThroughSmallerOutputSizesToTheLivePictur
     const Case cases[] = {
         {{2816, 2112},
          {1280, 1024},
-         {{2816, 2112}, {2580, 1936}, {2048, 1536}, {1600, 1200}, {1280, 1024}, {640, 512},
-          {320, 256}, {160, 128}, {80, 64}, {40, 32}, {20, 16}, {10, 8}}},
+         {{2816, 2112},
+          {2580, 1936},
+          {2048, 1536},
+          {1600, 1200},
+          {1280, 1024},
+          {640, 512},
+          {320, 256},
+          {160, 128},
+          {80, 64},
+          {40, 32},
+          {20, 16},
+          {10, 8}}},
         {{2048, 1536},
          {640, 480},
-         {{2048, 1536}, {1600, 1200}, {640, 480}, {320, 240}, {160, 120}, {80, 60}, {40, 30},
+         {{2048, 1536},
+          {1600, 1200},
+          {640, 480},
+          {320, 240},
+          {160, 120},
+          {80, 60},
+          {40, 30},
           {20, 15}}},
         // The live picture larger than the rule's size: only its halves are smaller.
         {{1600, 1200},
          {1920, 1080},
-         {{1600, 1200}, {960, 540}, {480, 270}, {240, 135}, {120, 67}, {60, 33}, {30, 16},
+         {{1600, 1200},
+          {960, 540},
+          {480, 270},
+          {240, 135},
+          {120, 67},
+          {60, 33},
+          {30, 16},
           {15, 8}}},
         // Not scaled: the live picture and its halves.
         {{160, 120}, {160, 120}, {{160, 120}, {80, 60}, {40, 30}, {20, 15}}},
@@ -203,8 +224,9 @@ TEST(PhotoSizeLimit, EveryLimitIsKeptByTheLargestSizeAndHighestQualityThatCan) {
                 QString error;
                 TJpegHooks hooks;
                 hooks.Exif = ExifBlock(fields, size);
-                EXPECT_TRUE(blackAndWhite ? EncodeBlackAndWhiteJpeg(picture, quality, jpeg, error, hooks)
-                                          : EncodeJpeg(picture, quality, jpeg, error, hooks));
+                EXPECT_TRUE(blackAndWhite
+                                ? EncodeBlackAndWhiteJpeg(picture, quality, jpeg, error, hooks)
+                                : EncodeJpeg(picture, quality, jpeg, error, hooks));
                 return jpeg.size();
             };
             if (step != steps.begin()) {
@@ -240,10 +262,8 @@ TEST(PhotoExif, ExivReadsBackEveryFieldWeWrite) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.What);
         const TExifFields fields{
-            QDateTime(QDate(2024, 12, 25), QTime(14, 30, 5),
-                      QTimeZone(c.OffsetSeconds)),
-            QStringLiteral("USB Camera: HD Webcam"), QStringLiteral("Snapix 1.0.0"),
-            c.Description};
+            QDateTime(QDate(2024, 12, 25), QTime(14, 30, 5), QTimeZone(c.OffsetSeconds)),
+            QStringLiteral("USB Camera: HD Webcam"), QStringLiteral("Snapix 1.0.0"), c.Description};
         TJpegHooks hooks;
         hooks.Exif = ExifBlock(fields, QSize(4000, 3000));
         ASSERT_FALSE(hooks.Exif.isEmpty());

@@ -114,15 +114,9 @@ struct TLocaleStamp {
     const char16_t* Afternoon;
 };
 const TLocaleStamp kLocaleStamps[] = {
-    {"zh_CN", u"14:30:05"},
-    {"zh_TW", u"下午2:30:05"},
-    {"zh_HK", u"下午2:30:05"},
-    {"ja_JP", u"14:30:05"},
-    {"ko_KR", u"오후 2:30:05"},
-    {"en_US", u"2:30:05 PM"},
-    {"de_DE", u"14:30:05"},
-    {"fa_IR", u"۱۴:۳۰:۰۵"},
-    {"ar_EG", u"٢:٣٠:٠٥ م"},
+    {"zh_CN", u"14:30:05"}, {"zh_TW", u"下午2:30:05"},  {"zh_HK", u"下午2:30:05"},
+    {"ja_JP", u"14:30:05"}, {"ko_KR", u"오후 2:30:05"}, {"en_US", u"2:30:05 PM"},
+    {"de_DE", u"14:30:05"}, {"fa_IR", u"۱۴:۳۰:۰۵"},     {"ar_EG", u"٢:٣٠:٠٥ م"},
     {"C", u"14:30:05"},
 };
 
@@ -150,10 +144,10 @@ TEST(PhotoCaption, StampIsTheDateAndTheClockTimeInEveryLocale) {
         const char16_t* Text;
     };
     const Case cases[] = {
-        {"en_US", QTime(0, 30, 0), u"12:30:00 AM"},  {"en_US", QTime(12, 0, 1), u"12:00:01 PM"},
-        {"en_US", QTime(9, 5, 7), u"9:05:07 AM"},    {"zh_TW", QTime(9, 5, 7), u"上午9:05:07"},
+        {"en_US", QTime(0, 30, 0), u"12:30:00 AM"},     {"en_US", QTime(12, 0, 1), u"12:00:01 PM"},
+        {"en_US", QTime(9, 5, 7), u"9:05:07 AM"},       {"zh_TW", QTime(9, 5, 7), u"上午9:05:07"},
         {"ko_KR", QTime(23, 59, 59), u"오후 11:59:59"}, {"de_DE", QTime(9, 5, 7), u"09:05:07"},
-        {"ja_JP", QTime(9, 5, 7), u"9:05:07"},       {"C", QTime(0, 0, 1), u"00:00:01"},
+        {"ja_JP", QTime(9, 5, 7), u"9:05:07"},          {"C", QTime(0, 0, 1), u"00:00:01"},
         {"fi_FI", QTime(9, 5, 7), u"9.05.07"},
     };
     for (const Case& c : cases) {
@@ -167,7 +161,8 @@ TEST(PhotoCaption, StampIsTheDateAndTheClockTimeInEveryLocale) {
     const QDateTime midnight(QDate(2024, 3, 15), QTime(0, 0, 0));
     EXPECT_EQ(StampText(midnight, true, true, c), QStringLiteral("15 Mar 2024"));
     EXPECT_EQ(StampText(midnight, false, true, c), QStringLiteral("00:00:00"));
-    EXPECT_EQ(StampText(midnight.addSecs(1), true, true, c), QStringLiteral("15 Mar 2024 00:00:01"));
+    EXPECT_EQ(StampText(midnight.addSecs(1), true, true, c),
+              QStringLiteral("15 Mar 2024 00:00:01"));
 }
 
 namespace {
@@ -210,7 +205,8 @@ QImage StampWithRoom(int width, int pixelSize, const QString& stamp) {
 // just enough to end at the right edge.
 TEST(PhotoCaption, TheWholeStampIsOnThePhotographInEveryLocaleAndWidth) {
     const QDateTime afternoon(QDate(2024, 12, 25), QTime(14, 30, 5));
-    const QSize sizes[] = {{160, 120}, {176, 144}, {320, 240}, {640, 480}, {1280, 1024}, {1920, 1080}};
+    const QSize sizes[] = {{160, 120}, {176, 144},   {320, 240},
+                           {640, 480}, {1280, 1024}, {1920, 1080}};
     for (const TLocaleStamp& l : kLocaleStamps) {
         const QLocale locale(QString::fromLatin1(l.Name));
         for (const QSize size : sizes) {
@@ -310,8 +306,8 @@ TEST(PhotoCaption, MaskPixelsAreUntouchedOrInkAtEverySize) {
     const TCaptionLines lines = {QStringLiteral("Snapix 照片 Wg"), QStringLiteral("第二行 Mm"),
                                  QStringLiteral("third"), QStringLiteral("fourth"),
                                  QStringLiteral("fifth")};
-    for (const QSize size : {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(1280, 1024),
-                             QSize(176, 144)}) {
+    for (const QSize size :
+         {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(1280, 1024), QSize(176, 144)}) {
         const QImage mask = CaptionMask(size, lines, true, true, colour, now, QLocale(QLocale::C));
         ASSERT_FALSE(mask.isNull());
         int inked = 0, other = 0;
