@@ -75,6 +75,11 @@ TfrmMainForm::TfrmMainForm(QWidget* parent) : TfrmSnapixBas(parent) {
     connect(fraPhotoShop, &TfraPhotoShop::CopyRequested, this,
             [this] { SendMessage(this, WM_PHOTOCUT_COPY); });
     connect(fraPhotoShop, &TfraPhotoShop::InfoText, this, &TfrmMainForm::SetInfoText);
+    connect(fraPhotoShop, &TfraPhotoShop::StandardChosen, this, [this] {
+        if (FLowerPanel == TLowerPanel::PhotoShop) {
+            SendMessage(this, WM_INPUT_RESOLUTION, 0, CutResolution());
+        }
+    });
 
     Snapixture->OnBeforePreview = [this](QObject* sender) { SnapixtureBeforePreview(sender); };
 
@@ -219,7 +224,7 @@ void TfrmMainForm::WndProc(TWindowMessage& message) {
             // While the cutting panel is open the camera stays at 320*240 (the
             // defaults of a window show would change it); the settings' choice
             // comes back when the panel closes.
-            if (FLowerPanel == TLowerPanel::PhotoShop && message.LParam != kCutResolution) {
+            if (FLowerPanel == TLowerPanel::PhotoShop && message.LParam != CutResolution()) {
                 break;
             }
             TfrmSnapixBas::WndProc(message);
@@ -248,8 +253,8 @@ void TfrmMainForm::ShowLowerPanel(TLowerPanel panel) {
     if (panel == TLowerPanel::PhotoShop && previous != TLowerPanel::PhotoShop) {
         resize(width(), kPhotoShopHeight);
         move(x(), screenRect.top());
-        if (Snapixture->InputResolution() != kCutResolution) {
-            SendMessage(this, WM_INPUT_RESOLUTION, 0, kCutResolution);
+        if (Snapixture->InputResolution() != CutResolution()) {
+            SendMessage(this, WM_INPUT_RESOLUTION, 0, CutResolution());
         }
     } else if (previous == TLowerPanel::PhotoShop && panel != TLowerPanel::PhotoShop) {
         // A file still being decoded is not wanted once the panel is closed.
@@ -264,6 +269,12 @@ void TfrmMainForm::btnSetupClick() {
     SendMessage(this, WM_SETUP_TOGGLE);
     // Also when the panel has just been hidden.
     SendMessage(fraCamSet, WM_SETUP_LOAD);
+}
+
+int TfrmMainForm::CutResolution() const {
+    // An identity photo by a standard is cut from the camera's largest live picture; the
+    // two photo formats are cut from the 320 x 240 view.
+    return fraPhotoShop->Standard() ? TSnapixture::kInputLargestLive : kCutResolution;
 }
 
 void TfrmMainForm::btnPhotoshopClick() {

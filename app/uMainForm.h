@@ -69,6 +69,8 @@ class TfrmMainForm : public TfrmSnapixBas {
     void CopyCutPhoto();
 
   private:
+    // The source resolution while the cutting panel is shown.
+    int CutResolution() const;
     // The one place that switches the lower area. Leaving the cutting panel,
     // by whatever way, gives the camera back the settings' source resolution
     // and the window its normal height.

@@ -23,3 +23,10 @@ struct TFrameSizeRange {
 // the device does not list sizes at all).
 int EnumFrameSizes(const TFilter& filter, uint32_t pixelFormat,
                    std::vector<TFrameSizeRange>& sizes);
+
+// The largest size in `sizes` (discrete entries, and the largest of a range) at which the
+// device still delivers at least `minFps` frames a second in `pixelFormat`
+// (VIDIOC_ENUM_FRAMEINTERVALS); a size whose rates the device does not list counts as
+// live. An empty size when the list is empty.
+QSize LargestLiveSize(const TFilter& filter, uint32_t pixelFormat,
+                      const std::vector<TFrameSizeRange>& sizes, double minFps);

@@ -12,6 +12,7 @@
 
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
+#include "capture/FrameSizes.h"
 #include "photo/SizeRule.h"
 
 namespace {
@@ -164,6 +165,11 @@ int TSnapixture::Preview() {
             wanted = QSize(FInputWidth, FInputHeight);
         } else if (FInputResolution == 4 && own != current) {
             wanted = own;
+        } else if (FInputResolution == kInputLargestLive) {
+            std::vector<TFrameSizeRange> sizes;
+            if (EnumFrameSizes(*FFilter, V4L2_PIX_FMT_BGR24, sizes) == 0) {
+                wanted = LargestLiveSize(*FFilter, V4L2_PIX_FMT_BGR24, sizes, kLiveFrameRate);
+            }
         }
         // Only the size changes; a size the device refuses leaves its format.
         // Any other index keeps the size the device has.

@@ -78,6 +78,10 @@ class TSnapixture : public QObject {
     // The size asked of the device at the next Preview: 0..3 a size of the
     // table, 4 the device's own size (the one it had when first opened here),
     // any other the size it has.
+    // Beyond the source sizes 0..4: the device's largest size that still delivers a live
+    // picture (at least kLiveFrameRate frames a second), for identity photos.
+    static constexpr int32_t kInputLargestLive = 16;
+    static constexpr double kLiveFrameRate = 15;
     int32_t InputResolution() const { return FInputResolution; }
     void SetInputResolution(int32_t value);
     int32_t OutputResolution() const { return FOutputResolution; }

@@ -33,7 +33,10 @@
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "capture/VirtualCamera.h"
+#include "cli/IdPhotoShot.h"
 #include "cli/StopSignal.h"
+#include "photo/Names.h"
+#include "photocut/ImageFile.h"
 #include "photo/Caption.h"
 #include "photo/PictureMemory.h"
 #include "photo/TempFile.h"
@@ -130,6 +133,8 @@ class TShotRun {
 
     int List(const QString& executableFolder);
     int Shoot(const QString& executableFolder);
+    // --id-photo --from FILE...: one identity photo per file, no camera.
+    int IdPhotosFromFiles(const QString& folder);
 
   private:
     void Say(const QString& text) { PrintLine(FErr, QStringLiteral("snapix-shot: ") + text); }
@@ -416,6 +421,21 @@ QString TShotRun::StartCamera() {
                 .arg(FCameraName, SizeText(*FOptions.Size), SizeText(got));
         }
     }
+    if (!FOptions.IdPhoto.isEmpty() && !FOptions.Size) {
+        // An identity photo is cut from the camera's largest picture that is still live.
+        std::vector<TFrameSizeRange> sizes;
+        v4l2_format format;
+        if (EnumFrameSizes(filter, V4L2_PIX_FMT_BGR24, sizes) == 0 && filter.GetFormat(format) == 0) {
+            const QSize largest = LargestLiveSize(filter, V4L2_PIX_FMT_BGR24, sizes, TSnapixture::kLiveFrameRate);
+            if (largest.isValid()) {
+                format.fmt.pix.width = uint32_t(largest.width());
+                format.fmt.pix.height = uint32_t(largest.height());
+                if (filter.SetFormat(format) == -EBUSY) {
+                    return BusyText();
+                }
+            }
+        }
+    }
     for (const TShotControl& control : FOptions.Controls) {
         const QString why = ApplyControl(control);
         if (!why.isEmpty()) {
@@ -487,6 +507,10 @@ int TShotRun::List(const QString& executableFolder) {
 int TShotRun::Shoot(const QString& executableFolder) {
     FStartup = StartUp(executableFolder);
     QString why;
+    if (!FOptions.From.isEmpty()) {
+        const QString folder = ChooseFolder(why);
+        return folder.isEmpty() ? Fail(why) : IdPhotosFromFiles(folder);
+    }
     const int device = ChooseDevice(why);
     if (device < 0) {
         return Fail(why);
@@ -542,6 +566,20 @@ int TShotRun::Shoot(const QString& executableFolder) {
     Say(QStringLiteral("%1 at %2")
             .arg(FCameraName, SizeText(FCamera->SampleWidth, FCamera->SampleHeight)));
 
+    if (!FOptions.IdPhoto.isEmpty()) {
+        Wait(Clock::now() + Ms(FOptions.DelayMs));
+        QImage frame;
+        if (FStop->Requested() || FLost || FCamera->SampleGrabber()->GrabBitmap(frame) != 0) {
+            FCamera->Stop();
+            return Fail(FLost ? FCamera->LastError() : QStringLiteral("no photograph taken"));
+        }
+        FCamera->Stop();
+        const QString base =
+            FOptions.Prefix + PhotoPipeline::DateTimeName(QDateTime::currentDateTime());
+        const QString stored =
+            StoreIdPhoto(frame, IdPhotoRequestFor(FOptions), folder, base, FCameraName, FErr);
+        return !stored.isEmpty() && Out(stored) ? kExitStored : kExitFailed;
+    }
     const int count = FOptions.Count;
     const auto interval = Ms(FOptions.IntervalMs);
     if (FOptions.DelayMs > 0) {
@@ -634,6 +672,36 @@ int TShotRun::Shoot(const QString& executableFolder) {
     return kExitStored;
 }
 
+int TShotRun::IdPhotosFromFiles(const QString& folder) {
+    StartApplication();
+    const TIdPhotoRequest request = IdPhotoRequestFor(FOptions);
+    int stored = 0;
+    for (const QString& path : FOptions.From) {
+        // The cutting panel's loader: content decides the format, hostile files are
+        // refused with their reason.
+        ImageFile::TDecoded decoded = ImageFile::LoadImageFile(path);
+        if (!decoded.Error.isEmpty()) {
+            Say(decoded.Error + QStringLiteral(", nothing stored"));
+            continue;
+        }
+        const QString made = StoreIdPhoto(decoded.Picture, request, folder,
+                                          FOptions.Prefix + QFileInfo(path).completeBaseName(),
+                                          path, FErr);
+        if (!made.isEmpty() && Out(made)) {
+            ++stored;
+        }
+        if (FOutLost) {
+            break;
+        }
+    }
+    if (FOptions.From.size() > 1 && stored < FOptions.From.size()) {
+        Say(QStringLiteral("%1 of %2 identity photos not stored")
+                .arg(FOptions.From.size() - stored)
+                .arg(FOptions.From.size()));
+    }
+    return stored == FOptions.From.size() ? kExitStored : kExitFailed;
+}
+
 }  // namespace
 
 bool PrintLine(FILE* stream, const QString& text, QString* why) {
@@ -663,6 +731,10 @@ int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* 
     if (options.VirtualCamera) {
         // The same switch the window reads: the device list offers the test camera.
         qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
+    }
+    if (options.Action == TShotAction::ListIdPhotos) {
+        PrintIdPhotoStandards(out);
+        return kExitStored;
     }
     TShotRun run(options, out, err, startApplication);
     return options.Action == TShotAction::List ? run.List(executableFolder)

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 
 #include "photo/SizeRule.h"
+#include "photocut/IdBackground.h"
+#include "photocut/IdPhotoStandard.h"
 
 namespace {
 
@@ -33,6 +35,11 @@ enum class TOpt {
     Interval,
     Control,
     VirtualCamera,
+    IdPhoto,
+    ListIdPhotos,
+    Background,
+    Kb,
+    From,
 };
 
 struct TOptionSpec {
@@ -64,6 +71,11 @@ constexpr TOptionSpec kOptions[] = {
     {"interval", 0, true, TOpt::Interval},
     {"control", 0, true, TOpt::Control},
     {"virtual-camera", 0, false, TOpt::VirtualCamera},
+    {"id-photo", 0, true, TOpt::IdPhoto},
+    {"list-id-photos", 0, false, TOpt::ListIdPhotos},
+    {"background", 0, true, TOpt::Background},
+    {"kb", 0, true, TOpt::Kb},
+    {"from", 0, true, TOpt::From},
 };
 
 struct TControlSpec {
@@ -376,12 +388,64 @@ QString Apply(TOpt id, const QString& value, TShotOptions& o) {
         case TOpt::VirtualCamera:
             o.VirtualCamera = true;
             return {};
+        case TOpt::IdPhoto:
+            if (!IdPhotoStandards::Find(value, &error)) {
+                return QStringLiteral("--id-photo: ") + error;
+            }
+            o.IdPhoto = value;
+            return {};
+        case TOpt::ListIdPhotos:
+            o.Action = TShotAction::ListIdPhotos;
+            return {};
+        case TOpt::Background: {
+            static const QRegularExpression hex(QStringLiteral("^#?[0-9A-Fa-f]{6}$"));
+            const QString v = value.toLower();
+            if (v == QLatin1String("white")) {
+                o.Background = IdBackground::kWhite;
+            } else if (v == QLatin1String("blue")) {
+                o.Background = IdBackground::kBlue;
+            } else if (v == QLatin1String("red")) {
+                o.Background = IdBackground::kRed;
+            } else if (hex.match(v).hasMatch()) {
+                o.Background = 0xFF000000u | v.right(6).toUInt(nullptr, 16);
+            } else {
+                return QStringLiteral("--background takes white, blue, red or RRGGBB, not %1")
+                    .arg(Quoted(value));
+            }
+            return {};
+        }
+        case TOpt::Kb:
+            if (!IdPhotoStandards::ParseKbRange(value, o.MinKb, o.MaxKbOfRange)) {
+                return QStringLiteral(
+                           "--kb takes MIN-MAX in kilobytes (like 14-20, 30-100, -20 or 20-), "
+                           "not %1")
+                    .arg(Quoted(value));
+            }
+            o.Kb = true;
+            return {};
+        case TOpt::From:
+            if (value.isEmpty()) {
+                return QStringLiteral("--from needs a picture file");
+            }
+            o.From << value;
+            return {};
     }
     return {};
 }
 
 // Options that contradict each other, found once everything is read.
 QString CheckCombination(const TShotOptions& o) {
+    if (o.IdPhoto.isEmpty()) {
+        if (o.Background || o.Kb || !o.From.isEmpty()) {
+            return QStringLiteral("--background, --kb and --from belong to --id-photo");
+        }
+    } else if (o.Bmp || o.Quality || o.MaxKb || o.OutputSize || o.Bw || !o.Captions.isEmpty() ||
+               o.Date || o.Time || o.Serial || o.Count != 1) {
+        return QStringLiteral(
+            "--id-photo makes one JPEG of the standard's size from each picture; leave out "
+            "--bmp, --quality, --max-kb, --output-size, --bw, --caption, --date, --time, "
+            "--serial and --count (--kb sets the file size)");
+    }
     if (o.MaxKb) {
         if (o.Bmp) {
             return QStringLiteral("--max-kb makes a JPEG; it cannot be combined with --bmp");
@@ -415,6 +479,10 @@ TShotParse ParseShotOptions(const QStringList& arguments) {
     bool optionsEnded = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments[i];
+        if (!o.From.isEmpty() && (optionsEnded || !arg.startsWith(QLatin1Char('-')))) {
+            o.From << arg;  // --from FILE...: the files that follow it
+            continue;
+        }
         if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
             result.Error =
                 QStringLiteral("unexpected argument %1 (options start with -)").arg(Quoted(arg));
@@ -561,6 +629,15 @@ QString ShotHelpText() {
                "      --interval=S         seconds from one photograph's start to the next's\n"
                "                           (default 1); a photograph that takes longer skips\n"
                "                           the missed turns. Ctrl-C stops after the current one.\n"
+               "\n"
+               "Identity photos:\n"
+               "      --id-photo=NAME      store the identity photo of the standard NAME,\n"
+               "                           framed from the face (see --list-id-photos, or\n"
+               "                           custom:WxH[@DPI])\n"
+               "      --background=COLOUR  white, blue, red or RRGGBB behind a plain wall\n"
+               "      --kb=MIN-MAX         the file's size in KB (like 14-20 or -240)\n"
+               "      --from FILE...       make them from picture files instead of the camera\n"
+               "      --list-id-photos     list the standards with their sizes and rules\n"
                "\n"
                "  -h, --help               show this help and exit\n"
                "  -V, --version            show the version and exit\n"

@@ -6,13 +6,14 @@
 #include <optional>
 #include <vector>
 
+#include <QRgb>
 #include <QSize>
 #include <QString>
 #include <QStringList>
 
 #include "capture/CaptureOptions.h"
 
-enum class TShotAction { Shoot, List, Help, Version };
+enum class TShotAction { Shoot, List, ListIdPhotos, Help, Version };
 
 // A camera picture control set before the first photograph.
 struct TShotControl {
@@ -42,6 +43,14 @@ struct TShotOptions {
     uint32_t IntervalMs = 1000;
     std::vector<TShotControl> Controls;
     bool VirtualCamera = false;
+    // Identity photos: the standard's name, the background, the KB range, and picture
+    // files to make them from instead of the camera.
+    QString IdPhoto;
+    std::optional<QRgb> Background;
+    int MinKb = 0;
+    int MaxKbOfRange = 0;
+    bool Kb = false;
+    QStringList From;
 };
 
 inline constexpr int kMaxCaptions = 3;

@@ -114,4 +114,14 @@ TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write)
     return file.Place(nameFor);
 }
 
+TPlaceResult PlaceBytes(const QString& base, const QString& suffix, const QByteArray& bytes) {
+    return PlacePhotoFile(
+        [&](unsigned attempt) {
+            return base + (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) + suffix;
+        },
+        [&](int fd, QString& why) {
+            return WriteAll(fd, bytes.constData(), size_t(bytes.size()), why);
+        });
+}
+
 }  // namespace PhotoPipeline

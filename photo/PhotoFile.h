@@ -60,6 +60,9 @@ class TPhotoFile {
 using TWriteContent = std::function<bool(int fd, QString& error)>;
 TPlaceResult PlacePhotoFile(const TNameFor& nameFor, const TWriteContent& write);
 
+// PlacePhotoFile of `bytes` under base + suffix, or base + "_1" + suffix, "_2" ...
+TPlaceResult PlaceBytes(const QString& base, const QString& suffix, const QByteArray& bytes);
+
 // Writes all of `data` to `fd`, retrying short writes and EINTR.
 bool WriteAll(int fd, const char* data, size_t size, QString& error);
 

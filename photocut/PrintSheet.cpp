@@ -2,16 +2,19 @@
 #include "photocut/PrintSheet.h"
 
 #include <QPainter>
+#include <QTransform>
 
 namespace PrintSheet {
 
-QVector<QRect> Layout(QSize photoSize) {
+QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTurn);
+
+QVector<QRect> Layout(QSize photoSize, QSize sheetSize) {
     QVector<QRect> places;
     if (photoSize.isEmpty()) {
         return places;
     }
-    const int roomW = kSheetSize.width() - 2 * kMargin;
-    const int roomH = kSheetSize.height() - 2 * kMargin;
+    const int roomW = sheetSize.width() - 2 * kMargin;
+    const int roomH = sheetSize.height() - 2 * kMargin;
     const int columns = (roomW + kGap) / (photoSize.width() + kGap);
     const int rows = (roomH + kGap) / (photoSize.height() + kGap);
     if (columns <= 0 || rows <= 0) {
@@ -19,8 +22,8 @@ QVector<QRect> Layout(QSize photoSize) {
     }
     const int gridW = columns * photoSize.width() + (columns - 1) * kGap;
     const int gridH = rows * photoSize.height() + (rows - 1) * kGap;
-    const int left = (kSheetSize.width() - gridW) / 2;
-    const int top = (kSheetSize.height() - gridH) / 2;
+    const int left = (sheetSize.width() - gridW) / 2;
+    const int top = (sheetSize.height() - gridH) / 2;
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             places.append(QRect(QPoint(left + c * (photoSize.width() + kGap),
@@ -32,12 +35,28 @@ QVector<QRect> Layout(QSize photoSize) {
 }
 
 QImage Compose(const QImage& photo) {
-    QImage sheet(kSheetSize, QImage::Format_BGR888);
+    return ComposeOn(photo, kSheetSize, nullptr, false);
+}
+
+QImage ComposeOn(const QImage& photo, QSize sheetSize, int* copies) {
+    return ComposeOn(photo, sheetSize, copies, true);
+}
+
+QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTurn) {
+    QImage photo = source;
+    if (mayTurn && Layout(source.size().transposed(), sheetSize).size() >
+                       Layout(source.size(), sheetSize).size()) {
+        photo = source.transformed(QTransform().rotate(90));
+    }
+    QImage sheet(sheetSize, QImage::Format_BGR888);
     if (sheet.isNull()) {
         return sheet;
     }
     sheet.fill(Qt::white);
-    const QVector<QRect> places = Layout(photo.size());
+    const QVector<QRect> places = Layout(photo.size(), sheetSize);
+    if (copies) {
+        *copies = int(places.size());
+    }
     QPainter painter(&sheet);
     painter.setPen(QPen(QColor::fromRgb(kMarkColour), 1));
     for (const QRect& place : places) {

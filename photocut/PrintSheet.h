@@ -23,13 +23,20 @@ constexpr int kGap = 20;
 constexpr int kMarkLength = 12;
 constexpr QRgb kMarkColour = 0xFFA0A0A0;
 
-// Where the copies of a photo of `photoSize` go on the sheet: as many as fit in a grid,
-// the grid centred. Empty when not even one fits.
-QVector<QRect> Layout(QSize photoSize);
+// A4 portrait, 210 x 297 mm.
+constexpr QSize kA4Size{2480, 3508};
+
+// Where the copies of a photo of `photoSize` go on a sheet of `sheetSize`: as many as fit
+// in a grid, the grid centred. Empty when not even one fits.
+QVector<QRect> Layout(QSize photoSize, QSize sheetSize = kSheetSize);
 
 // The sheet with `photo` at every place of Layout(photo.size()), cut marks along every
 // photo edge, white elsewhere. Format_BGR888.
 QImage Compose(const QImage& photo);
+
+// Compose on a sheet of `sheetSize`, with the photo turned a quarter when more copies fit
+// that way. `copies` receives how many there are.
+QImage ComposeOn(const QImage& photo, QSize sheetSize, int* copies = nullptr);
 
 // Sets the resolution in the JFIF header (APP0) of a JPEG stream to `dpi` dots per
 // inch. False, and nothing changed, when the stream does not start with one.

@@ -3,7 +3,14 @@
 
 #include <utility>
 
+#include <cmath>
+
 #include <QApplication>
+#include <QColorDialog>
+#include <QInputDialog>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QThreadPool>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
@@ -24,6 +31,7 @@
 #include "photo/Scale.h"
 #include "photo/TempFile.h"
 #include "photocut/CropBox.h"
+#include "photocut/IdBackground.h"
 #include "photocut/ImageFileLoader.h"
 #include "photocut/PhotoView.h"
 #include "photocut/PrintSheet.h"
@@ -32,6 +40,10 @@ namespace {
 
 // High enough that an identity photo loses nothing visible.
 constexpr int kJpegQuality = 95;
+// A standard's crop box is this high in the view at most.
+constexpr int kIdBoxHeight = 154;
+// The items of the background list after 原样.
+const QRgb kBackgrounds[] = {IdBackground::kWhite, IdBackground::kBlue, IdBackground::kRed};
 
 QFrame* NewBevel(QWidget* parent, const QRect& rect) {
     auto* bevel = new QFrame(parent);
@@ -68,6 +80,7 @@ bool SaveFormatOf(const QString& name, TSaveFormat& format) {
 
 const QString TfraPhotoShop::kNoPhotoText = QStringLiteral("没有可裁切的照片，请先拍照!");
 const QString TfraPhotoShop::kCopiedText = QStringLiteral("恭喜: 照片已复制到剪贴板.");
+const QString TfraPhotoShop::kAlignCaption = QStringLiteral("自动对准");
 
 const TfraPhotoShop::TFormat& TfraPhotoShop::Format(int index) {
     static const TFormat formats[2] = {
@@ -134,7 +147,73 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent)
     btnPrint->setToolTip(QStringLiteral(
         "把裁切的照片按实际尺寸排在 6 英寸相纸上 (300 dpi), 预览后保存到照片文件夹"));
 
+    cbPaper = new QComboBox(this);
+    cbPaper->setGeometry(595, 314, 90, 25);
+    cbPaper->addItems({QStringLiteral("6 英寸相纸"), QStringLiteral("A4 纸")});
+    cbPaper->setToolTip(QStringLiteral("证件照标准的打印排版用纸"));
+
+    // Identity-photo standards, in a column right of the cut photo.
+    lblStandard = new QLabel(QStringLiteral("证件照标准"), this);
+    lblStandard->setGeometry(608, 40, 97, 16);
+    cbStandard = new QComboBox(this);
+    cbStandard->setGeometry(608, 57, 97, 25);
+    cbStandard->addItem(QStringLiteral("不使用"));
+    for (const TIdPhotoStandard& standard : IdPhotoStandards::All()) {
+        cbStandard->addItem(standard.Name);
+        cbStandard->setItemData(cbStandard->count() - 1, IdPhotoStandards::Describe(standard),
+                                Qt::ToolTipRole);
+    }
+    cbStandard->addItem(QStringLiteral("自定义..."));
+    cbStandard->setToolTip(QStringLiteral(
+        "按证件照标准从照片原图裁切: 标准的像素尺寸, 头部大小和位置, 背景颜色, 文件大小"));
+    lblBackground = new QLabel(QStringLiteral("背景"), this);
+    lblBackground->setGeometry(608, 88, 30, 25);
+    cbBackground = new QComboBox(this);
+    cbBackground->setGeometry(640, 88, 65, 25);
+    cbBackground->addItems({QStringLiteral("原样"), QStringLiteral("白"), QStringLiteral("蓝"),
+                            QStringLiteral("红"), QStringLiteral("自选...")});
+    cbBackground->setToolTip(QStringLiteral("纯色墙前拍的照片可以换背景颜色"));
+    edtKb = new QLineEdit(this);
+    edtKb->setGeometry(608, 119, 97, 25);
+    edtKb->setPlaceholderText(QStringLiteral("KB 范围 如 14-20"));
+    edtKb->setToolTip(QStringLiteral("保存的 JPEG 文件大小 (KB), 最小-最大; 空: 不限"));
+    btnAlign = NewButton(this, kAlignCaption, QRect(608, 150, 97, 25));
+    btnAlign->setToolTip(QStringLiteral("找到人脸, 按标准调整缩放和裁切框, 扶正头部"));
+    lblIdInfo = new QLabel(this);
+    lblIdInfo->setGeometry(11, 314, 345, 39);
+    QFont small = lblIdInfo->font();
+    small.setPixelSize(11);
+    lblIdInfo->setFont(small);
+    lblIdInfo->setWordWrap(true);
+    lblIdInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    for (QWidget* w : {static_cast<QWidget*>(cbBackground), static_cast<QWidget*>(edtKb),
+                       static_cast<QWidget*>(btnAlign), static_cast<QWidget*>(lblBackground)}) {
+        w->setEnabled(false);
+    }
+
     connect(TrackBar, &QSlider::valueChanged, this, &TfraPhotoShop::TrackBarChange);
+    connect(cbStandard, &QComboBox::activated, this, &TfraPhotoShop::cbStandardChange);
+    connect(btnAlign, &QPushButton::clicked, this, &TfraPhotoShop::btnAlignClick);
+    connect(cbBackground, &QComboBox::activated, this, [this](int index) {
+        if (index == 4) {
+            const QColor colour = QColorDialog::getColor(
+                QColor::fromRgb(FCustomColour.value_or(IdBackground::kWhite)), this,
+                QStringLiteral("背景颜色"));
+            if (colour.isValid()) {
+                FCustomColour = colour.rgb();
+            } else if (!FCustomColour) {
+                cbBackground->setCurrentIndex(0);
+            }
+        }
+        if (!FIdCut.isNull()) {
+            CutStandard();
+        }
+    });
+    connect(edtKb, &QLineEdit::editingFinished, this, [this] {
+        if (!FIdCut.isNull()) {
+            CutStandard();
+        }
+    });
     connect(cbOutput, &QComboBox::currentIndexChanged, this, &TfraPhotoShop::cbOutputChange);
     connect(btnCut, &QPushButton::clicked, this, &TfraPhotoShop::btnCutClick);
     connect(bsSkinButton1, &QPushButton::clicked, this, &TfraPhotoShop::bsSkinButton1Click);
@@ -148,7 +227,7 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent)
 TfraPhotoShop::~TfraPhotoShop() = default;
 
 const QImage& TfraPhotoShop::CutPhoto() const {
-    return ImgTarget->Picture();
+    return FStandard && !FIdCut.isNull() ? FIdCut : ImgTarget->Picture();
 }
 
 void TfraPhotoShop::SetPhotoNaming(std::function<TPhotoNaming()> naming) {
@@ -175,8 +254,19 @@ QString TfraPhotoShop::NameInFolder(const QString& folder, const QString& name) 
 
 void TfraPhotoShop::TrackBarChange() {
     const int v = TrackBar->value();
-    const int width = v * 16 / 5;
-    const int height = v * 12 / 5;
+    int width = v * 16 / 5;
+    int height = v * 12 / 5;
+    if (FStandard && !Shown().isNull()) {
+        // A standard measures the photograph: the view keeps its shape.
+        const double scale = ViewScale();
+        width = int(Shown().width() * scale);
+        height = int(Shown().height() * scale);
+        ImgSource->SetPicture(StretchNearest(Shown(), width, height));
+        ImgSource->setGeometry((Panel3->width() - width) / 2, (Panel3->height() - height) / 2,
+                               width, height);
+        pnlCut->update();
+        return;
+    }
     // Without a source photo the view has no picture at all, so that a cut then asks
     // for a photo instead of cutting an empty area.
     ImgSource->SetPicture(StretchNearest(FSource, width, height));
@@ -189,11 +279,24 @@ void TfraPhotoShop::NewPhoto(const QImage& photo) {
     // The newer photo wins over a file still being decoded.
     CancelLoading();
     TrackBar->setValue(TrackBar->maximum());
-    FSource = photo.format() == QImage::Format_BGR888
+    NewSource(photo.format() == QImage::Format_BGR888
                   ? photo
-                  : photo.convertToFormat(QImage::Format_BGR888);
+                  : photo.convertToFormat(QImage::Format_BGR888));
+    if (FStandard) {
+        TrackBarChange();
+        btnAlignClick();
+        return;
+    }
     ImgSource->SetPicture(FSource);
     pnlCut->update();
+}
+
+void TfraPhotoShop::NewSource(const QImage& photo) {
+    FSource = photo;
+    FStraight = photo;
+    FFace.reset();
+    ++FGeneration;  // a result for the previous photo no longer applies
+    FBusy = false;
 }
 
 // --- Format and cut -----------------------------------------------------------------
@@ -201,6 +304,13 @@ void TfraPhotoShop::NewPhoto(const QImage& photo) {
 void TfraPhotoShop::cbOutputChange() {
     ImgTarget->SetPicture(QImage());
     FCutSource = QImage();
+    FIdCut = QImage();
+    if (FStandard) {
+        pnlCut->resize(IdBox());
+        ImgTarget->setGeometry(QRect(QPoint(460, 55), QSize(140, 197)));
+        Bevel2->setGeometry(QRect(QPoint(457, 52), QSize(146, 203)));
+        return;
+    }
     const TFormat& format = Format(cbOutput->currentIndex());
     pnlCut->resize(format.Box);
     ImgTarget->setGeometry(QRect(format.CutAt, format.Box));
@@ -208,6 +318,10 @@ void TfraPhotoShop::cbOutputChange() {
 }
 
 void TfraPhotoShop::btnCutClick() {
+    if (FStandard) {
+        CutStandard();
+        return;
+    }
     const QImage view = ImgSource->Picture();
     // The picture shows from the view's top-left corner and may be smaller than the
     // view (a camera photo of another size): only pixels of the photo are cut.
@@ -278,8 +392,14 @@ void TfraPhotoShop::PhotoFileLoaded(const QString& path, const QImage& picture) 
     edtsPath->setText(QDir::toNativeSeparators(path));
     FExtension = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
     FOpenFolder = info.absolutePath();
+    // The straightened copy goes too, so that the old photo is really let go of.
+    FStraight = QImage();
     FLoader->Release(std::exchange(FSource, picture));
+    NewSource(FSource);
     TrackBarChange();
+    if (FStandard) {
+        btnAlignClick();
+    }
     emit LoadFinished(true);
 }
 
@@ -323,7 +443,11 @@ QString TfraPhotoShop::SaveCutPhoto() {
     const TPhotoNaming naming = Naming();
     const QString proposed = NameInFolder(
         naming.Folder, naming.Prefix + PhotoPipeline::DateTimeName(QDateTime::currentDateTime()) +
-                           QString::fromUtf8(Format(cbOutput->currentIndex()).NameSuffix) +
+                           (FStandard ? QLatin1Char('_') +
+                                            QString(FStandard->Name).replace(QLatin1Char('/'),
+                                                                             QLatin1Char('-'))
+                                      : QString::fromUtf8(
+                                            Format(cbOutput->currentIndex()).NameSuffix)) +
                            QStringLiteral(".jpg"));
     const TPhotoShopDialogs::TSaveChoice choice = FDialogs->SaveFileName(this, proposed);
     if (choice.FileName.isEmpty()) {
@@ -349,7 +473,9 @@ QString TfraPhotoShop::SaveCutPhoto() {
     QString error;
     switch (format) {
         case TSaveFormat::Jpeg:
-            if (!PhotoPipeline::EncodeJpeg(cut, kJpegQuality, bytes, error)) {
+            if (FStandard) {
+                bytes = FCutJpeg.Data;  // the standard's file as cut: its dpi and KB range
+            } else if (!PhotoPipeline::EncodeJpeg(cut, kJpegQuality, bytes, error)) {
                 return failed(error);
             }
             break;
@@ -414,6 +540,10 @@ QString TfraPhotoShop::SaveCutPhoto() {
 }
 
 QString TfraPhotoShop::SavePrintSheet() {
+    if (FStandard) {
+        PrintStandard();
+        return QString();
+    }
     if (CutPhoto().isNull() || FCutSource.isNull() || FCutSourceRect.isEmpty()) {
         FDialogs->ShowMessage(this, kNoPhotoText);
         return QString();
@@ -454,14 +584,8 @@ QString TfraPhotoShop::SavePrintSheet() {
                                       .arg(QDir::toNativeSeparators(base), error));
         return QString();
     }
-    const PhotoPipeline::TPlaceResult placed = PhotoPipeline::PlacePhotoFile(
-        [&](unsigned attempt) {
-            return base + (attempt == 0 ? QString() : QStringLiteral("_%1").arg(attempt)) +
-                   QStringLiteral(".jpg");
-        },
-        [&](int fd, QString& why) {
-            return PhotoPipeline::WriteAll(fd, jpeg.constData(), size_t(jpeg.size()), why);
-        });
+    const PhotoPipeline::TPlaceResult placed =
+        PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
     if (!placed.Ok) {
         FDialogs->ShowError(this, placed.Error);
         return QString();
@@ -469,4 +593,323 @@ QString TfraPhotoShop::SavePrintSheet() {
     emit InfoText(
         QStringLiteral("打印排版已保存: %1").arg(QDir::toNativeSeparators(placed.FileName)));
     return placed.FileName;
+}
+
+// --- Identity-photo standards -------------------------------------------------------
+
+void TfraPhotoShop::OffGui(std::function<std::function<void()>()> work) {
+    const unsigned generation = ++FGeneration;
+    FBusy = true;
+    QPointer<TfraPhotoShop> self(this);
+    QThreadPool::globalInstance()->start([self, generation, work = std::move(work)] {
+        std::function<void()> apply = work();  // worker thread: no member of the frame
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, generation, apply = std::move(apply)] {
+                if (!self || self->FGeneration != generation) {
+                    return;  // the frame is gone, or newer work replaced this
+                }
+                self->FBusy = false;
+                apply();
+                emit self->IdWorkDone();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+QString TfraPhotoShop::IdInfo() const {
+    return lblIdInfo->text();
+}
+
+void TfraPhotoShop::SayId(const QString& text) {
+    lblIdInfo->setText(text);
+    lblIdInfo->setToolTip(text);
+}
+
+QSize TfraPhotoShop::IdBox() const {
+    const double aspect = double(FStandard->Pixels.width()) / FStandard->Pixels.height();
+    const int height = aspect > 2 ? int(300 / aspect) : kIdBoxHeight;
+    return QSize(std::max(1, int(std::lround(height * aspect))), height);
+}
+
+double TfraPhotoShop::ViewScale() const {
+    const QImage& shown = Shown();
+    if (shown.isNull()) {
+        return 0;
+    }
+    const double fit = std::min(320.0 / shown.width(), 240.0 / shown.height());
+    return fit * TrackBar->value() / 100.0;
+}
+
+QRectF TfraPhotoShop::BoxInPicture() const {
+    const double scale = ViewScale();
+    if (scale <= 0) {
+        return QRectF();
+    }
+    const QRectF box = QRectF(pnlCut->geometry()).translated(-QPointF(ImgSource->pos()));
+    return QRectF(box.left() / scale, box.top() / scale, box.width() / scale,
+                  box.height() / scale);
+}
+
+std::optional<QRgb> TfraPhotoShop::BackgroundChoice() const {
+    const int index = cbBackground->currentIndex();
+    if (index >= 1 && index <= 3) {
+        return kBackgrounds[index - 1];
+    }
+    return index == 4 ? FCustomColour : std::nullopt;
+}
+
+bool TfraPhotoShop::KbChoice(int& minKb, int& maxKb) const {
+    minKb = maxKb = 0;
+    return edtKb->text().trimmed().isEmpty() ||
+           IdPhotoStandards::ParseKbRange(edtKb->text(), minKb, maxKb);
+}
+
+void TfraPhotoShop::cbStandardChange() {
+    const int index = cbStandard->currentIndex();
+    const bool had = FStandard.has_value();
+    if (index <= 0) {
+        FStandard.reset();
+    } else if (index <= int(IdPhotoStandards::All().size())) {
+        FStandard = IdPhotoStandards::All()[size_t(index - 1)];
+    } else {
+        const QString current = FStandard && FStandard->Custom
+                                    ? QStringLiteral("%1x%2@%3")
+                                          .arg(FStandard->Pixels.width())
+                                          .arg(FStandard->Pixels.height())
+                                          .arg(FStandard->Dpi)
+                                    : QStringLiteral("295x413@300");
+        bool ok = false;
+        const QString text = QInputDialog::getText(
+            this, QStringLiteral("自定义证件照"),
+            QStringLiteral("像素尺寸 宽x高@dpi (如 390x567@300):"), QLineEdit::Normal, current,
+            &ok);
+        QString why;
+        const auto custom = ok ? IdPhotoStandards::Find(QStringLiteral("custom:") + text.trimmed(), &why)
+                               : std::nullopt;
+        if (!custom) {
+            if (ok) {
+                FDialogs->ShowMessage(this, why);
+            }
+            cbStandard->setCurrentIndex(FStandard ? cbStandard->findText(FStandard->Name) : 0);
+            if (FStandard && FStandard->Custom) {
+                cbStandard->setCurrentIndex(cbStandard->count() - 1);
+            }
+            return;
+        }
+        FStandard = custom;
+    }
+    for (QWidget* w : {static_cast<QWidget*>(cbBackground), static_cast<QWidget*>(edtKb),
+                       static_cast<QWidget*>(btnAlign), static_cast<QWidget*>(lblBackground)}) {
+        w->setEnabled(FStandard.has_value());
+    }
+    cbOutput->setEnabled(!FStandard);
+    FStraight = FSource;
+    FFace.reset();
+    ++FGeneration;
+    FBusy = false;
+    if (FStandard) {
+        // The standard's own background and KB range, which the user may change.
+        int bg = 0;
+        for (int i = 0; i < 3; ++i) {
+            bg = FStandard->Background == kBackgrounds[i] ? i + 1 : bg;
+        }
+        cbBackground->setCurrentIndex(bg);
+        edtKb->setText(FStandard->MinKb > 0 || FStandard->MaxKb > 0
+                           ? QStringLiteral("%1-%2")
+                                 .arg(FStandard->MinKb > 0 ? QString::number(FStandard->MinKb) : QString())
+                                 .arg(FStandard->MaxKb > 0 ? QString::number(FStandard->MaxKb) : QString())
+                           : QString());
+        SayId(FStandard->Name + QStringLiteral(": ") + IdPhotoStandards::Describe(*FStandard));
+    } else {
+        SayId(QString());
+    }
+    cbOutputChange();
+    TrackBarChange();
+    if (had != FStandard.has_value()) {
+        emit StandardChosen(FStandard.has_value());
+    }
+    if (FStandard && !FSource.isNull()) {
+        btnAlignClick();
+    }
+}
+
+void TfraPhotoShop::btnAlignClick() {
+    if (!FStandard) {
+        return;
+    }
+    if (FSource.isNull()) {
+        FDialogs->ShowMessage(this, kNoPhotoText);
+        return;
+    }
+    SayId(QStringLiteral("正在查找人脸..."));
+    const QImage source = FSource;
+    const TIdPhotoStandard standard = *FStandard;
+    OffGui([this, source, standard]() -> std::function<void()> {
+        const TIdPhotoFraming framing = IdPhoto::Locate(source, standard);
+        QImage straight = source;
+        if (framing.Ok() && framing.Frame.Rotation != 0) {
+            straight = IdPhotoFraming::TurnedArea(source, framing.Frame.Pivot,
+                                                  framing.Frame.Rotation, source.rect());
+        }
+        return [this, framing, straight] {
+            if (!framing.Ok()) {
+                SayId(framing.Error);  // the box stays where it was
+                return;
+            }
+            if (straight.isNull()) {
+                FDialogs->ShowError(this, QStringLiteral("内存不足, 无法扶正照片."));
+                return;
+            }
+            FStraight = straight;
+            const QRectF face = framing.Face.Face;
+            const QPointF centre = IdPhotoFraming::Straightened(framing.Frame, face.center());
+            FFace = QRectF(centre - QPointF(face.width(), face.height()) / 2, face.size());
+            // The zoom that shows the frame as a box of the usual height, or the
+            // largest zoom and a smaller box when the frame is small in the photo.
+            const QRectF crop = framing.Frame.Crop;
+            const double fit = std::min(320.0 / FStraight.width(), 240.0 / FStraight.height());
+            const int zoom =
+                std::clamp(int(std::lround(IdBox().height() / (crop.height() * fit) * 100)), 1, 100);
+            const QSignalBlocker quiet(TrackBar);
+            TrackBar->setValue(zoom);
+            TrackBarChange();
+            const double scale = ViewScale();
+            pnlCut->setGeometry(QRect(
+                ImgSource->pos() + QPoint(int(std::lround(crop.left() * scale)),
+                                          int(std::lround(crop.top() * scale))),
+                QSize(std::max(1, int(std::lround(crop.width() * scale))),
+                      std::max(1, int(std::lround(crop.height() * scale))))));
+            const QString remarks = IdPhoto::Remarks(framing, TIdPhotoCut{});
+            SayId(QStringLiteral("已对准") +
+                  (remarks.isEmpty() ? QString() : QStringLiteral(": ") + remarks));
+            CutStandard();
+        };
+    });
+}
+
+void TfraPhotoShop::CutStandard() {
+    const QRectF rect = BoxInPicture();
+    if (!FStandard || Shown().isNull() || rect.isEmpty()) {
+        FDialogs->ShowMessage(this, kNoPhotoText);
+        return;
+    }
+    int minKb = 0, maxKb = 0;
+    if (!KbChoice(minKb, maxKb)) {
+        SayId(QStringLiteral("KB 范围应写成 最小-最大, 如 14-20"));
+        return;
+    }
+    const QImage straight = FStraight;
+    const TIdPhotoStandard standard = *FStandard;
+    const std::optional<QRgb> background = BackgroundChoice();
+    const std::optional<QRectF> known = FFace;
+    const QString aligned = lblIdInfo->text().startsWith(QStringLiteral("已对准"))
+                                ? lblIdInfo->text() + QStringLiteral("\n")
+                                : QString();
+    OffGui([=, this]() -> std::function<void()> {
+        std::optional<QRectF> face = known;
+        if (!face && background) {
+            const TFaceFind found = FaceFinder::Find(straight);
+            if (found.Found()) {
+                face = found.Face;
+            }
+        }
+        TIdFrame frame;
+        frame.Crop = rect;
+        const TIdPhotoCut cut = IdPhoto::Cut(straight, frame, standard.Pixels,
+                                             face.value_or(QRectF()),
+                                             face ? background : std::nullopt);
+        const TIdJpeg jpeg = cut.Picture.isNull()
+                                 ? TIdJpeg{}
+                                 : IdPhotoJpeg::Encode(cut.Picture, standard.Dpi, minKb, maxKb);
+        return [=, this] {
+            if (cut.Picture.isNull()) {
+                FDialogs->ShowError(this, QStringLiteral("内存不足, 无法裁切."));
+                return;
+            }
+            FIdCut = cut.Picture;
+            FCutJpeg = jpeg;
+            FCutRect = rect;
+            const QImage preview =
+                cut.Picture.scaled(QSize(140, 197), Qt::KeepAspectRatio, Qt::SmoothTransformation);
+            ImgTarget->resize(preview.size());
+            ImgTarget->SetPicture(preview);
+            QStringList said;
+            if (jpeg.Ok()) {
+                said << QStringLiteral("%1x%2 像素, %3 KB, 质量 %4%5")
+                            .arg(cut.Picture.width())
+                            .arg(cut.Picture.height())
+                            .arg(jpeg.Data.size() / 1024.0, 0, 'f', 1)
+                            .arg(jpeg.Quality)
+                            .arg(jpeg.Padding > 0 ? QStringLiteral(" (已补足最小大小)") : QString());
+            } else {
+                said << jpeg.Error;
+            }
+            if (cut.Enlargement > 1.0001) {
+                said << QStringLiteral("照片像素不足, 已放大 %1 倍").arg(cut.Enlargement, 0, 'f', 2);
+            }
+            if (cut.Extended) {
+                said << QStringLiteral("取景超出照片边缘, 以边缘像素补足");
+            }
+            if (background && !face) {
+                said << QStringLiteral("未检测到人脸, 无法更换背景");
+            } else if (background && !cut.BackgroundChanged) {
+                said << cut.BackgroundRefused;
+            }
+            SayId(aligned + said.join(QStringLiteral("; ")));
+        };
+    });
+}
+
+void TfraPhotoShop::PrintStandard() {
+    if (!FStandard || FIdCut.isNull()) {
+        FDialogs->ShowMessage(this, kNoPhotoText);
+        return;
+    }
+    // The real size on paper at 300 dpi, cut again from the photograph.
+    const QSize pixels(int(std::lround(FStandard->Millimetres.width() * PrintSheet::kDpi / 25.4)),
+                       int(std::lround(FStandard->Millimetres.height() * PrintSheet::kDpi / 25.4)));
+    const QSize paper = cbPaper->currentIndex() == 1 ? PrintSheet::kA4Size : PrintSheet::kSheetSize;
+    const QImage straight = FStraight;
+    const QRectF rect = FCutRect;
+    const std::optional<QRectF> face = FFace;
+    const std::optional<QRgb> background = face ? BackgroundChoice() : std::nullopt;
+    const QString name = QString(FStandard->Name).replace(QLatin1Char('/'), QLatin1Char('-'));
+    OffGui([=, this]() -> std::function<void()> {
+        TIdFrame frame;
+        frame.Crop = rect;
+        const TIdPhotoCut cut =
+            IdPhoto::Cut(straight, frame, pixels, face.value_or(QRectF()), background);
+        int copies = 0;
+        const QImage sheet =
+            cut.Picture.isNull() ? QImage() : PrintSheet::ComposeOn(cut.Picture, paper, &copies);
+        QByteArray jpeg;
+        QString error;
+        const bool encoded = !sheet.isNull() &&
+                             PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error) &&
+                             PrintSheet::SetJfifDensity(jpeg, PrintSheet::kDpi);
+        return [=, this] {
+            if (!encoded || copies == 0) {
+                FDialogs->ShowError(this, QStringLiteral("无法排版: %1")
+                                              .arg(error.isEmpty() ? QStringLiteral("内存不足") : error));
+                return;
+            }
+            if (!FDialogs->ConfirmPrintSheet(this, sheet, copies)) {
+                return;
+            }
+            const TPhotoNaming naming = Naming();
+            const QString base = NameInFolder(
+                naming.Folder, naming.Prefix +
+                                   PhotoPipeline::DateTimeName(QDateTime::currentDateTime()) +
+                                   QLatin1Char('_') + name + QStringLiteral("排版"));
+            const PhotoPipeline::TPlaceResult placed =
+                PhotoPipeline::PlaceBytes(base, QStringLiteral(".jpg"), jpeg);
+            if (!placed.Ok) {
+                FDialogs->ShowError(this, placed.Error);
+                return;
+            }
+            emit InfoText(QStringLiteral("打印排版已保存: %1")
+                              .arg(QDir::toNativeSeparators(placed.FileName)));
+        };
+    });
 }

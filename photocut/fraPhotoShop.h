@@ -7,12 +7,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QFrame>
 #include <QImage>
 #include <QRect>
 #include <QString>
 
+#include "photocut/IdPhoto.h"
 #include "photocut/PhotoShopDialogs.h"
 
 class QComboBox;
@@ -74,6 +76,27 @@ class TfraPhotoShop : public QFrame {
     QPushButton* btnCopy;
     QFrame* Bevel5;         // frame line around the print-sheet row
     QPushButton* btnPrint;  // print sheet
+    QComboBox* cbPaper;     // the print sheet's paper: 6 inches or A4
+    // Identity photos by a standard, beside the photo formats: the standard, the
+    // background, the file's KB range, framing from the face, and what was done.
+    QLabel* lblStandard;
+    QComboBox* cbStandard;  // 0: none (the photo formats above rule)
+    QLabel* lblBackground;
+    QComboBox* cbBackground;
+    QLineEdit* edtKb;
+    QPushButton* btnAlign;
+    QLabel* lblIdInfo;
+
+    static const QString kAlignCaption;  // "自动对准"
+
+    // The chosen identity-photo standard, or none.
+    const std::optional<TIdPhotoStandard>& Standard() const { return FStandard; }
+    // A face search or a cut is running off the GUI thread.
+    bool Busy() const { return FBusy; }
+    // What the panel last said about the identity photo.
+    QString IdInfo() const;
+    // The stored file of the last identity-photo cut (its JPEG in the KB range).
+    const TIdJpeg& CutJpeg() const { return FCutJpeg; }
     QLabel* lblLoading;     // over the view while a chosen file is decoded
 
     // The whole photo last captured or loaded, unscaled (Format_BGR888); null until the
@@ -122,6 +145,11 @@ class TfraPhotoShop : public QFrame {
     void CopyRequested();
     // A text for the status line's information panel: a stored file or the copy.
     void InfoText(const QString& text);
+    // A standard was chosen (true) or the photo formats rule again (false): the camera
+    // delivers its largest live size for the one, 320 x 240 for the other.
+    void StandardChosen(bool chosen);
+    // A face search or a cut finished and its result is shown.
+    void IdWorkDone();
     // A file chosen with LoadPhotoFile became the source photo (true) or was refused.
     // A cancelled load ends without it.
     void LoadFinished(bool loaded);
@@ -134,12 +162,34 @@ class TfraPhotoShop : public QFrame {
     void btnSaveClick();
     void btnCopyClick();
     void btnPrintClick();
+    void cbStandardChange();
+    void btnAlignClick();
 
   private:
     void PhotoFileLoaded(const QString& path, const QImage& picture);
     void PhotoFileFailed(const QString& path, const QString& reason);
     void ShowLoading(const QString& path);
     TPhotoNaming Naming() const;
+    // Runs `work` on a worker thread; what it returns runs on the GUI thread afterwards,
+    // unless newer work was started meanwhile or the frame is gone.
+    void OffGui(std::function<std::function<void()>()> work);
+    // The picture the view shows: the straightened photo while a standard is chosen.
+    const QImage& Shown() const { return FStandard ? FStraight : FSource; }
+    // The crop box of a standard: its aspect, at most kIdBoxHeight high.
+    QSize IdBox() const;
+    // The view's scale from the shown picture, and the crop box in its pixels.
+    double ViewScale() const;
+    QRectF BoxInPicture() const;
+    // The standard's cut of the box, its background and its file, off the GUI thread.
+    void CutStandard();
+    // The print sheet of a standard's cut, made off the GUI thread.
+    void PrintStandard();
+    // The background and KB range the controls ask for.
+    std::optional<QRgb> BackgroundChoice() const;
+    bool KbChoice(int& minKb, int& maxKb) const;
+    void SayId(const QString& text);
+    void NewSource(const QImage& photo);
+
     QString NameInFolder(const QString& folder, const QString& name) const;
 
     QImage FSource;
@@ -149,6 +199,15 @@ class TfraPhotoShop : public QFrame {
     QImage FCutSource;
     QRect FCutSourceRect;
     int FCutFormat = 0;
+    std::optional<TIdPhotoStandard> FStandard;
+    QImage FStraight;              // FSource turned to level the eyes (or FSource)
+    std::optional<QRectF> FFace;   // the face in FStraight, once found
+    QRectF FCutRect;               // the last standard cut, in FStraight's pixels
+    QImage FIdCut;                 // the last standard cut, at the standard's pixels
+    TIdJpeg FCutJpeg;
+    std::optional<QRgb> FCustomColour;
+    unsigned FGeneration = 0;
+    bool FBusy = false;
     std::function<TPhotoNaming()> FNaming;
     std::unique_ptr<TPhotoShopDialogs> FDialogs;
     TImageFileLoader* FLoader;  // child

@@ -1,0 +1,115 @@
+// snapix-shot --id-photo as a user runs it: a real process, picture files with a real
+// face, the camera, the standards list, and the command lines it refuses.
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "photocut/Portraits.h"
+#include "support/JpegCheck.h"
+#include "support/TestFiles.h"
+
+namespace {
+
+struct TRun {
+    int Exit = -1;
+    QStringList Out;
+    QString Err;
+};
+
+TRun RunShot(const QStringList& args) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        env.remove(QString::fromLatin1(name));
+    }
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(SNAPIX_SHOT_BINARY), args);
+    TRun run;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
+        run.Exit = process.exitCode();
+    }
+    run.Out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.Err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+}  // namespace
+
+TEST(IdPhotoShot, FromFilesOneIdentityPhotoPerFaceAndNoneWithoutOne) {
+    ASSERT_PORTRAIT();
+    QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(in));
+    const TComposite wall = OnWall({1920, 1080}, 3.0, {960, 780}, false);
+    ASSERT_TRUE(wall.Picture.save(in + QStringLiteral("/wall.png")));
+    ASSERT_TRUE(Place({640, 480}, 0.9, {320, 240}, 6).Picture.save(in + QStringLiteral("/tilted.jpg"), "JPEG", 92));
+    QImage empty(800, 600, QImage::Format_RGB32);
+    empty.fill(QColor(200, 200, 190));
+    ASSERT_TRUE(empty.save(in + QStringLiteral("/empty.jpg")));
+
+    const TRun run = RunShot({QStringLiteral("--id-photo"), QStringLiteral("二寸"),
+                              QStringLiteral("--background"), QStringLiteral("white"),
+                              QStringLiteral("--kb"), QStringLiteral("30-100"), QStringLiteral("-o"),
+                              out, QStringLiteral("--from"), in + QStringLiteral("/wall.png"),
+                              in + QStringLiteral("/empty.jpg"), in + QStringLiteral("/tilted.jpg")});
+    EXPECT_EQ(run.Exit, 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("empty.jpg: 未检测到人脸"))) << run.Err.toStdString();
+    ASSERT_EQ(run.Out.size(), 2) << run.Err.toStdString();
+    EXPECT_EQ(run.Out[0], out + QStringLiteral("/wall_二寸.jpg"));
+    EXPECT_EQ(run.Out[1], out + QStringLiteral("/tilted_二寸.jpg"));
+    EXPECT_EQ(EntriesOf(out).size(), 2);
+    for (const QString& path : run.Out) {
+        SCOPED_TRACE(path.toStdString());
+        const QByteArray bytes = ReadBytes(path);
+        EXPECT_GE(bytes.size(), 30 * 1024);
+        EXPECT_LE(bytes.size(), 100 * 1000);
+        const StrictJpeg jpeg = StrictDecode(bytes);
+        ASSERT_TRUE(jpeg.Ok()) << jpeg.Error.toStdString();
+        EXPECT_EQ(QSize(jpeg.Width, jpeg.Height), QSize(413, 579));
+        EXPECT_EQ((uchar(bytes[14]) << 8) | uchar(bytes[15]), 300);
+    }
+    // The plain wall became white: the top corners of the photo are.
+    const QImage made(run.Out[0]);
+    EXPECT_GT(qGray(made.pixel(5, 5)), 245);
+    EXPECT_GT(qGray(made.pixel(407, 5)), 245);
+}
+
+TEST(IdPhotoShot, TheCameraWithNoFaceInFrontOfItStoresNothing) {
+    QTemporaryDir dir;
+    const TRun run = RunShot({QStringLiteral("--virtual-camera"), QStringLiteral("--id-photo"),
+                              QStringLiteral("1inch"), QStringLiteral("-o"), dir.path()});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("未检测到人脸"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.isEmpty());
+    EXPECT_TRUE(EntriesOf(dir.path()).isEmpty());
+}
+
+TEST(IdPhotoShot, TheStandardsAreListed) {
+    const TRun run = RunShot({QStringLiteral("--list-id-photos")});
+    EXPECT_EQ(run.Exit, 0);
+    ASSERT_EQ(run.Out.size(), 12);
+    EXPECT_TRUE(run.Out[0].startsWith(QStringLiteral("一寸\t1inch\t295x413 px, 25x35 mm at 300 dpi")));
+    EXPECT_TRUE(run.Out[7].contains(QStringLiteral("head 58.3-68.8%")));
+    EXPECT_TRUE(run.Out[11].startsWith(QStringLiteral("custom:WxH")));
+}
+
+TEST(IdPhotoShot, CommandLinesThatCannotMeanAnIdentityPhotoAreRefused) {
+    const QStringList cases[] = {
+        {QStringLiteral("--id-photo"), QStringLiteral("三寸")},
+        {QStringLiteral("--kb"), QStringLiteral("14-20")},
+        {QStringLiteral("--id-photo"), QStringLiteral("一寸"), QStringLiteral("--background"),
+         QStringLiteral("purple")},
+        {QStringLiteral("--id-photo"), QStringLiteral("一寸"), QStringLiteral("--kb"),
+         QStringLiteral("20-14")},
+        {QStringLiteral("--id-photo"), QStringLiteral("一寸"), QStringLiteral("--bmp")},
+        {QStringLiteral("--from"), QStringLiteral("a.jpg")},
+    };
+    for (const QStringList& args : cases) {
+        const TRun run = RunShot(args);
+        EXPECT_EQ(run.Exit, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.Out.isEmpty());
+    }
+}
