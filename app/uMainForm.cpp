@@ -184,7 +184,7 @@ void TfrmMainForm::tmSequentialTimer() {
             FSeriesFailing = false;
             SendMessage(this, WM_STATUS_TEXT, 3);
         }
-        ShowStoredFile(Snapixture->FileName());
+        ShowStoredFile(StoredText());
     } else {
         // Said at every failed slot, and the series goes on: it resumes by
         // itself when the cause goes away (space freed, camera back).
@@ -315,11 +315,8 @@ void TfrmMainForm::CopySettings() {
     o.UseOutputResolution = fraCamSet->UseOutputResolution();
     o.OutputResolution = fraCamSet->OutputResolution();
     o.DelayTime = fraCamSet->DelayTime();
-    // The photograph draws Line1, Line3 and Line4 one below the other (and only
-    // Line2 on a 160-pixel-wide picture, which shows no caption): the three
-    // lines of the panel go there, in order.
     const std::array<QString, 3> lines = fraCamSet->CaptionLines();
-    o.Title = TRecTitle{lines[0], QString(), lines[1], lines[2], QString()};
+    o.Title = CaptionTitle(lines[0], lines[1], lines[2]);
     o.PrintDate = fraCamSet->PrintDate();
     o.PrintTime = fraCamSet->PrintTime();
 }
@@ -329,11 +326,13 @@ void TfrmMainForm::SnapixtureCaptured(QObject* sender) {
         fraPhotoShop->NewPhoto(Snapixture->ABitmap());
     }
     // The picture controls and the source resolution stay as the user left
-    // them. A serial number used by this photograph moves the counter, which
-    // is stored at once; a date-time name leaves it and the file alone.
-    if (Snapixture->MaxNo != fraCamSet->FileNo()) {
+    // them. The counter goes to the settings file after the run's first
+    // photograph, whatever its naming (so the file exists from then on), and
+    // after that whenever a serial name moves it; a write that failed is tried
+    // again after the next photograph.
+    if (!FFileNoStored || Snapixture->MaxNo != fraCamSet->FileNo()) {
         fraCamSet->SetFileNo(Snapixture->MaxNo);
-        SendMessage(fraCamSet, WM_SAVE_MAXFILENO);
+        FFileNoStored = SendMessage(fraCamSet, WM_SAVE_MAXFILENO) != 0;
     }
     TfrmSnapixBas::SnapixtureCaptured(sender);
 }

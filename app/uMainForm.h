@@ -83,6 +83,8 @@ class TfrmMainForm : public TfrmSnapixBas {
 
     TLowerPanel FLowerPanel = TLowerPanel::Links;
     bool FFileNoLoaded = false;
+    // The counter is in the settings file as this run left it.
+    bool FFileNoStored = false;
     TSeriesSchedule FSeries;
     // The last photograph of the running series failed; the next one that
     // succeeds says the series runs again.

@@ -104,7 +104,7 @@ void TfrmSnapixBas::btnCaptureClick() {
     btnCapture->setEnabled(true);
     if (stored) {
         SendMessage(this, WM_STATUS_TEXT, 2);
-        ShowStoredFile(Snapixture->FileName());
+        ShowStoredFile(StoredText());
     } else {
         ShowPhotographFailed(reason);
     }
@@ -131,6 +131,12 @@ bool TfrmSnapixBas::TakePhotograph(bool delay, QString& reason) {
         reason = QStringLiteral("照片未能保存.");
     }
     return false;
+}
+
+QString TfrmSnapixBas::StoredText() const {
+    const QString& notice = Snapixture->Notice();
+    return notice.isEmpty() ? Snapixture->FileName()
+                            : notice + QLatin1Char(' ') + Snapixture->FileName();
 }
 
 void TfrmSnapixBas::ShowPhotographFailed(const QString& reason) {

@@ -47,6 +47,9 @@ class TfrmSnapixBas : public TfrmSnapshotBas {
     // false with the reason a user can act on (never empty).
     bool TakePhotograph(bool delay, QString& reason);
     void ShowPhotographFailed(const QString& reason);
+    // What the left panel shows of a stored photograph: its file name, after what it
+    // could not be made to do (a size limit no size could keep).
+    QString StoredText() const;
     void StartCountdown();
 
     int FDelayCount = 0;

@@ -1,6 +1,10 @@
 // The options of a photograph handed to the capture component.
 #include "capture/CaptureOptions.h"
 
+TRecTitle CaptionTitle(const QString& first, const QString& second, const QString& third) {
+    return TRecTitle{first, QString(), second, third, QString()};
+}
+
 void ApplyCaptureOptions(const TCaptureOptions& options, TSnapixture& camera) {
     camera.CompressionQuality = options.CompressionQuality;
     camera.PhotoStyle = options.PhotoStyle;

@@ -29,5 +29,11 @@ struct TCaptureOptions {
     QString SavePath;        // photo folder, ends with "/"
 };
 
+// The three caption lines of the settings panel and of snapix-shot, where the photograph
+// draws them one below the other: Line1, Line3, Line4. A 160-pixel-wide picture draws only
+// Line2, which stays empty: it shows no caption lines, as the panel's hint says, only the
+// date and time.
+TRecTitle CaptionTitle(const QString& first, const QString& second, const QString& third);
+
 // Copies every option into the component, the output size through its setter.
 void ApplyCaptureOptions(const TCaptureOptions& options, TSnapixture& camera);

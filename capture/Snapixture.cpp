@@ -21,8 +21,6 @@ struct Size {
     int32_t width, height;
 };
 constexpr Size kInputSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 1024}};
-constexpr Size kOutputSizes[] = {{1600, 1200}, {2048, 1536}, {2580, 1936},
-                                 {2816, 2112}, {3264, 2448}, {3876, 2584}};
 // How long a photograph waits for a good frame after a damaged one.
 constexpr qint64 kGoodFrameWaitMs = 2000;
 
@@ -77,9 +75,9 @@ void TSnapixture::SetInputResolution(int32_t value) {
 
 void TSnapixture::SetOutputResolution(int32_t value) {
     FOutputResolution = value;
-    if (static_cast<uint32_t>(value) < 6) {
-        FOutputWidth = kOutputSizes[value].width;
-        FOutputHeight = kOutputSizes[value].height;
+    if (static_cast<uint32_t>(value) < PhotoPipeline::OutputSizes().size()) {
+        FOutputWidth = PhotoPipeline::OutputSizes()[size_t(value)].width();
+        FOutputHeight = PhotoPipeline::OutputSizes()[size_t(value)].height();
     }
 }
 
@@ -90,8 +88,8 @@ QSize TSnapixture::NextPhotographSize() const {
     if (PhotoSize == 1) {
         // The size rule picks the output size as the photograph begins.
         const int32_t chosen = PhotoPipeline::SizeLimitChoice(PhotoSize2).OutputResolution;
-        if (static_cast<uint32_t>(chosen) < 6) {
-            return QSize(kOutputSizes[chosen].width, kOutputSizes[chosen].height);
+        if (static_cast<uint32_t>(chosen) < PhotoPipeline::OutputSizes().size()) {
+            return PhotoPipeline::OutputSizes()[size_t(chosen)];
         }
     }
     return QSize(FOutputWidth, FOutputHeight);
@@ -229,19 +227,18 @@ int TSnapixture::Capture() {
         Fail(QStringLiteral("上一张照片还没有拍完, 未拍照."));
         return 1;
     }
+    // The guard is a flag of its own: CaptureStatus says what the device does (a
+    // photograph is taken from the running preview), and a Stop or a lost device during
+    // the wait says so there.
     FBusy = true;
-    const TCapStatus before = CaptureStatus;
-    CaptureStatus = csCapt;
     FLastError.clear();
+    FNotice.clear();
+    FWithinSizeLimit = true;
     int result = 1;
     try {
         result = CaptureSteps();
     } catch (const std::exception& e) {
         Fail(QString::fromUtf8(e.what()));
-    }
-    // A Stop or a lost device during the wait has said what the device is now.
-    if (CaptureStatus == csCapt) {
-        CaptureStatus = before;
     }
     FBusy = false;
     return result;
@@ -253,6 +250,8 @@ int TSnapixture::CaptureSteps() {
         DelayWait(DelayTime);
     }
     const int grabbed = GrabGoodFrame();
+    // The moment of the photograph: its stamp, its EXIF block and a date-time name.
+    FTaken = QDateTime::currentDateTime();
     if (grabbed < 0) {
         // Without a frame of its own a photograph would show the previous
         // one's picture: a moment the camera did not deliver now.

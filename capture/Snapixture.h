@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <QSize>
@@ -94,13 +95,22 @@ class TSnapixture : public QObject {
     int32_t OutputWidth() const { return FOutputWidth; }
     int32_t OutputHeight() const { return FOutputHeight; }
     // The width and height of the photograph Capture would take now, with the
-    // options as they stand and the live picture at SampleWidth x SampleHeight.
+    // options as they stand and the live picture at SampleWidth x SampleHeight;
+    // for a size-limited photograph the size it starts from (it may be stored
+    // smaller to keep its limit).
     QSize NextPhotographSize() const;
 
     // Why the last failed operation failed, in words a user can act on (the
     // file name and the system's error text where a file was involved).
     // Cleared at the start of each Capture.
     const QString& LastError() const { return FLastError; }
+    // What the last photograph, though stored, could not be made to do, in words
+    // a user can act on; empty when it did all that was asked. Cleared at the
+    // start of each Capture.
+    const QString& Notice() const { return FNotice; }
+    // Whether the last photograph's file is within its size limit (PhotoSize 1);
+    // true for a photograph without one.
+    bool WithinSizeLimit() const { return FWithinSizeLimit; }
 
     // --- Plain properties: the owner sets them before Capture, at the latest
     // in OnBeforeCapture; the pipeline reads them as they stand. ------------
@@ -118,8 +128,12 @@ class TSnapixture : public QObject {
     bool PrintDate = false;
     bool PrintTime = false;
     uint8_t PhotoStyle = 0;   // 1: black and white
-    uint8_t PhotoSize = 0;    // 1: size-limited photograph
-    uint16_t PhotoSize2 = 0;  // size limit in kilobytes
+    // 1: the photograph's file is kept within PhotoSize2 kilobytes (at most 500;
+    // 0 stands for no limit), starting from the size rule's output size (when
+    // UseOutputResolution) and quality and going down until it fits. Afterwards
+    // CompressionQuality is the quality of the stored file.
+    uint8_t PhotoSize = 0;
+    uint16_t PhotoSize2 = 0;
     uint8_t FileFormat = 0;   // 0 JPEG, 1 BMP, other: nothing stored
     bool UseOutputResolution = false;
     int32_t SampleWidth = 0;
@@ -169,6 +183,9 @@ class TSnapixture : public QObject {
     QByteArray FJpeg;
     QString FFileName;
     QString FLastError;
+    QString FNotice;
+    bool FWithinSizeLimit = true;
+    QDateTime FTaken;    // when the photograph's frame was grabbed
     int FLostError = 0;  // -errno that ended the stream; 0 after a Preview runs
     bool FBusy = false;  // inside Capture
 

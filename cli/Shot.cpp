@@ -695,7 +695,7 @@ int TShotRun::Shoot(const QString& executableFolder) {
     // turn lets the missed turns go.
     const Clock::time_point start = Clock::now() + Ms(FOptions.DelayMs);
     int64_t slot = 0;
-    int taken = 0, stored = 0;
+    int taken = 0, stored = 0, overLimit = 0;
     while (taken < count && !FStop->Requested() && !FLost && !FOutLost) {
         if (taken > 0) {
             Wait(start + slot * interval);
@@ -726,6 +726,16 @@ int TShotRun::Shoot(const QString& executableFolder) {
                         .arg(stored)
                         .arg(folder));
                 break;
+            }
+            if (!FCamera->WithinSizeLimit()) {
+                // Stored all the same (the smallest there is), but not what was asked.
+                ++overLimit;
+                Say(QStringLiteral("photograph %1 of %2 is %3 KB: not even its smallest size "
+                                   "keeps it within %4 KB")
+                        .arg(taken)
+                        .arg(count)
+                        .arg((FCamera->AJpeg().size() + 1023) / 1024)
+                        .arg(std::min(*FOptions.MaxKb, 500)));
             }
         } else {
             if (reason.isEmpty()) {
@@ -761,7 +771,7 @@ int TShotRun::Shoot(const QString& executableFolder) {
     } else if (count > 1 && stored < taken) {
         Say(QStringLiteral("%1 of %2 photographs not stored").arg(taken - stored).arg(count));
     }
-    if (taken == 0 || stored < taken || (FLost && taken < count) || FOutLost) {
+    if (taken == 0 || stored < taken || overLimit > 0 || (FLost && taken < count) || FOutLost) {
         return kExitFailed;
     }
     return kExitStored;

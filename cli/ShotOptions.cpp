@@ -7,6 +7,7 @@
 
 #include <QRegularExpression>
 
+#include "photo/SizeRule.h"
 #include "photocut/IdBackground.h"
 #include "photocut/IdPhotoStandard.h"
 
@@ -473,8 +474,8 @@ QString CheckCombination(const TShotOptions& o) {
 }  // namespace
 
 const std::vector<QSize>& ShotOutputSizes() {
-    static const std::vector<QSize> sizes = {{1600, 1200}, {2048, 1536}, {2580, 1936},
-                                             {2816, 2112}, {3264, 2448}, {3876, 2584}};
+    static const std::vector<QSize> sizes(PhotoPipeline::OutputSizes().begin(),
+                                          PhotoPipeline::OutputSizes().end());
     return sizes;
 }
 
@@ -576,18 +577,14 @@ TCaptureOptions CaptureOptionsFor(const TShotOptions& options, const QString& sa
     c.FileHeader = options.Prefix;
     c.FileNameType = options.Serial ? 1 : 0;
     c.MaxNo = maxNo;
-    c.UseOutputResolution = options.OutputSize.has_value();
+    // A size limit chooses the output size itself, as the window's does with its output
+    // size ticked.
+    c.UseOutputResolution = options.OutputSize.has_value() || options.MaxKb.has_value();
     c.OutputResolution = options.OutputSize.value_or(0);
     c.Delay = false;
     c.DelayTime = options.DelayMs;
-    // A 160-pixel-wide picture has room for one line only, Line2; the wider ones draw
-    // Line1, Line3, Line4 and Line5. The first caption goes into both of the first two
-    // so that it shows at every width.
     const QStringList& lines = options.Captions;
-    c.Title.Line1 = lines.value(0);
-    c.Title.Line2 = lines.value(0);
-    c.Title.Line3 = lines.value(1);
-    c.Title.Line4 = lines.value(2);
+    c.Title = CaptionTitle(lines.value(0), lines.value(1), lines.value(2));
     c.PrintDate = options.Date;
     c.PrintTime = options.Time;
     c.SavePath = savePath;
@@ -628,7 +625,8 @@ QString ShotHelpText() {
                "                           instead of date and time\n"
                "      --bmp                store BMP instead of JPEG\n"
                "      --quality=1..100     JPEG quality (default %1)\n"
-               "      --max-kb=KB          let a size limit choose output size and quality\n"
+               "      --max-kb=KB          keep each file within KB kilobytes (above 500: 500);\n"
+               "                           output size and quality go down until it fits\n"
                "      --output-size=WxH    scale to 1600x1200, 2048x1536, 2580x1936,\n"
                "                           2816x2112, 3264x2448 or 3876x2584\n"
                "      --bw                 black and white\n"
@@ -654,8 +652,9 @@ QString ShotHelpText() {
                "  -h, --help               show this help and exit\n"
                "  -V, --version            show the version and exit\n"
                "\n"
-               "Exit status: 0 when every photograph was stored, 1 when any was not (the\n"
-               "reason is printed), 2 when the command line is wrong.\n")
+               "Exit status: 0 when every photograph was stored, 1 when any was not or is\n"
+               "larger than --max-kb (the reason is printed), 2 when the command line is\n"
+               "wrong.\n")
         .arg(QString::number(kDefaultQuality), QString::number(kMaxCaptions),
              QString::number(kMaxCount), QString::number(kSettleLimitMs / 1000.0));
 }

@@ -1,8 +1,11 @@
 // Caption lines and the date/time stamp drawn on a photograph, inked through a mask.
 #include "photo/Caption.h"
 
+#include <algorithm>
+
 #include <QFont>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHash>
 #include <QLocale>
 #include <QPainter>
@@ -100,30 +103,126 @@ QString ResolveCaptionFamily(const QString& fontName) {
 
 namespace {
 
-// The locale's long time format with its time-zone part taken out: hours, minutes and
-// seconds are what a photo stamp shows.
-QString LongTimeFormat() {
-    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    QString out;
+// How a locale writes the time of day, read from its long time format. Only the order and
+// kind of the fields are taken from it; its literal text (unit words, brackets, letters it
+// does not define) and its time zone never reach the stamp.
+struct TClockStyle {
+    bool TwelveHour = false;    // hours 1..12 with a day-period marker
+    bool MarkerFirst = false;   // the marker before the hours ("下午2:30:05")
+    bool MarkerSpaced = false;  // a space between the marker and the digits
+    bool PadHour = false;       // "09" rather than "9"
+    QString Separator = QStringLiteral(":");
+};
+
+struct TFormatToken {
+    QChar Letter;    // 'H', 'h', 'm', 's', 'a' for any day period, or another format letter
+    int Count;       // how many times the letter repeats
+    QString Before;  // the literal text between the previous token and this one
+};
+
+// The format's fields in order. Only ASCII letters are fields; quoted text and every other
+// character are literal. A day period is Qt's "AP"/"ap"/"A"/"a" or the "B" of the locale
+// data that Qt passes on unread.
+QVector<TFormatToken> FormatTokens(const QString& format) {
+    QVector<TFormatToken> tokens;
+    QString literal;
     bool quoted = false;
-    for (const QChar c : format) {
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
         if (c == QLatin1Char('\'')) {
             quoted = !quoted;
-        }
-        if (!quoted && c == QLatin1Char('t')) {
             continue;
         }
-        out += c;
+        const bool field = !quoted && c.unicode() < 128 && c.isLetter();
+        if (!field) {
+            literal += c;
+            continue;
+        }
+        QChar letter = c;
+        int count = 1;
+        if (c == QLatin1Char('A') || c == QLatin1Char('a') || c == QLatin1Char('B')) {
+            letter = QLatin1Char('a');
+            while (i + 1 < format.size() &&
+                   (format[i + 1] == QLatin1Char('P') || format[i + 1] == QLatin1Char('p'))) {
+                ++i;
+            }
+        } else {
+            while (i + 1 < format.size() && format[i + 1] == c) {
+                ++i;
+                ++count;
+            }
+        }
+        tokens.push_back({letter, count, literal});
+        literal.clear();
     }
-    return out.trimmed();
+    return tokens;
+}
+
+TClockStyle ClockStyle(const QLocale& locale) {
+    const QVector<TFormatToken> tokens = FormatTokens(locale.timeFormat(QLocale::LongFormat));
+    qsizetype hour = -1, minute = -1, marker = -1;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QChar letter = tokens[i].Letter;
+        if (hour < 0 && (letter == QLatin1Char('H') || letter == QLatin1Char('h'))) {
+            hour = i;
+        } else if (minute < 0 && letter == QLatin1Char('m')) {
+            minute = i;
+        } else if (marker < 0 && letter == QLatin1Char('a')) {
+            marker = i;
+        }
+    }
+    TClockStyle style;
+    if (hour < 0) {
+        return style;  // a format without hours: the plain 24-hour clock
+    }
+    style.PadHour = tokens[hour].Count >= 2;
+    // "H" is the 24-hour clock whatever else the format holds.
+    style.TwelveHour = marker >= 0 && tokens[hour].Letter == QLatin1Char('h');
+    if (style.TwelveHour) {
+        style.MarkerFirst = marker < hour;
+        const QString& between =
+            style.MarkerFirst ? tokens[marker + 1].Before : tokens[marker].Before;
+        style.MarkerSpaced =
+            std::any_of(between.begin(), between.end(), [](QChar c) { return c.isSpace(); });
+    }
+    // A one-character separator ("14.30.05") is kept; unit words ("14時30分") are not.
+    if (minute == hour + 1) {
+        const QString& between = tokens[minute].Before;
+        if (between.size() == 1 && !between[0].isLetterOrNumber() && !between[0].isSpace()) {
+            style.Separator = between;
+        }
+    }
+    return style;
+}
+
+// A number of a clock field in the locale's digits, two digits when `pad`.
+QString ClockDigits(int value, bool pad, const QLocale& locale) {
+    const QString digits = locale.toString(value);
+    return pad && value < 10 ? locale.zeroDigit() + digits : digits;
 }
 
 }  // namespace
 
-QString StampText(const QDateTime& now, bool printDate, bool printTime) {
-    const QLocale locale = QLocale::system();
+QString ClockText(const QTime& time, const QLocale& locale) {
+    const TClockStyle style = ClockStyle(locale);
+    int hour = time.hour();
+    if (style.TwelveHour) {
+        hour = hour % 12 == 0 ? 12 : hour % 12;
+    }
+    const QString digits = ClockDigits(hour, style.PadHour, locale) + style.Separator +
+                           ClockDigits(time.minute(), true, locale) + style.Separator +
+                           ClockDigits(time.second(), true, locale);
+    if (!style.TwelveHour) {
+        return digits;
+    }
+    const QString marker = time.hour() < 12 ? locale.amText() : locale.pmText();
+    const QString space = style.MarkerSpaced ? QStringLiteral(" ") : QString();
+    return style.MarkerFirst ? marker + space + digits : digits + space + marker;
+}
+
+QString StampText(const QDateTime& now, bool printDate, bool printTime, const QLocale& locale) {
     const QString date = locale.toString(now.date(), QLocale::ShortFormat);
-    const QString time = locale.toString(now.time(), LongTimeFormat());
+    const QString time = ClockText(now.time(), locale);
     if (printDate && printTime) {
         if (now.time() == QTime(0, 0, 0)) {
             return date;
@@ -141,40 +240,67 @@ QString StampText(const QDateTime& now, bool printDate, bool printTime) {
 
 namespace {
 
+const int kTextFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip;
+
 void DrawTextAt(QPainter& painter, QPoint topLeft, const QString& text) {
     // (x, y) is the top-left corner of the text cell, not the baseline.
-    painter.drawText(QRect(topLeft, QSize(1 << 20, 1 << 20)),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip, text);
+    painter.drawText(QRect(topLeft, QSize(1 << 20, 1 << 20)), kTextFlags, text);
+}
+
+// The smallest the stamp is written (the 160-pixel layout's size) when it is too wide for
+// the photo at its layout's size.
+constexpr int kSmallestStampPixels = 8;
+
+// The area a text drawn at (0, 0) takes: its cell and the pixels its glyphs reach, which
+// can stick out of the cell.
+QRect TextArea(const QFontMetrics& metrics, const QString& text) {
+    const QRect cell = metrics.boundingRect(QRect(0, 0, 1 << 20, 1 << 20), kTextFlags, text);
+    return cell.united(metrics.boundingRect(text).translated(0, metrics.ascent()));
+}
+
+// Where the stamp goes: the layout's place, moved left and up just enough for the whole
+// text to be on the photo, and never past its left or top edge.
+QPoint StampPlace(QSize photo, QPoint offset, const QFontMetrics& metrics, const QString& stamp) {
+    const QRect all = TextArea(metrics, stamp);
+    int x = std::min(photo.width() - offset.x(), photo.width() - all.right() - 1);
+    int y = std::min(photo.height() - offset.y(), photo.height() - all.bottom() - 1);
+    x = std::max(x, -std::min(all.left(), 0));
+    y = std::max(y, -std::min(all.top(), 0));
+    return {x, y};
 }
 
 }  // namespace
 
-void DrawCaption(QImage& photo, const TCaptionLines& lines, bool printDate, bool printTime,
-                 uint32_t fontColor, const QDateTime& now) {
-    if (photo.isNull()) {
-        return;
+QImage CaptionMask(QSize size, const TCaptionLines& lines, bool printDate, bool printTime,
+                   uint32_t fontColor, const QDateTime& now, const QLocale& locale) {
+    if (size.isEmpty()) {
+        return {};
     }
-    const TCaptionLayout layout = CaptionLayout(photo.width());
-    const QString stamp = StampText(now, printDate, printTime);
+    const TCaptionLayout layout = CaptionLayout(size.width());
+    const QString stamp = StampText(now, printDate, printTime, locale);
     bool anything = !stamp.isEmpty();
     for (const TCaptionLayout::TLine& line : layout.Lines) {
         anything = anything || !lines[line.Index].isEmpty();
     }
     if (!anything) {
-        return;  // a blank mask would ink nothing
+        return {};  // a blank mask would ink nothing
     }
 
-    QImage mask(photo.size(), QImage::Format_RGB32);
+    QImage mask(size, QImage::Format_RGB32);
     if (mask.isNull()) {
-        return;  // no memory for the mask: the photo goes on without its caption
+        return {};  // no memory for the mask: the photo goes on without its caption
     }
     mask.fill(Qt::white);
     try {
         QPainter painter(&mask);
+        // Every touched pixel is inked whole: an anti-aliased edge would ink as much as
+        // the glyph itself and turn small letters into blots.
+        painter.setRenderHint(QPainter::TextAntialiasing, false);
         QFont font(ResolveCaptionFamily(layout.FontName));
         font.setPixelSize(layout.PixelSize);
         font.setWeight(QFont::Normal);
         font.setItalic(false);
+        font.setStyleStrategy(QFont::NoAntialias);
         painter.setFont(font);
         painter.setPen(QColor(fontColor & 0xFF, (fontColor >> 8) & 0xFF, (fontColor >> 16) & 0xFF));
         painter.setBackgroundMode(Qt::OpaqueMode);
@@ -185,15 +311,32 @@ void DrawCaption(QImage& photo, const TCaptionLines& lines, bool printDate, bool
             }
         }
         if (!stamp.isEmpty()) {
+            // A stamp wider than the whole photo is written smaller until it fits.
+            while (font.pixelSize() > kSmallestStampPixels &&
+                   TextArea(QFontMetrics(font), stamp).width() > size.width()) {
+                font.setPixelSize(font.pixelSize() - 1);
+            }
+            painter.setFont(font);
             const QPoint offset =
                 printDate && printTime ? layout.StampOffsetBoth : layout.StampOffsetOne;
-            DrawTextAt(painter, QPoint(photo.width() - offset.x(), photo.height() - offset.y()),
-                       stamp);
+            DrawTextAt(painter, StampPlace(size, offset, QFontMetrics(font), stamp), stamp);
         }
     } catch (...) {
-        // Whatever reached the mask before the failure is still inked below.
+        // Whatever reached the mask before the failure is still inked.
     }
-    InkThroughMask(photo, mask);
+    return mask;
+}
+
+void DrawCaption(QImage& photo, const TCaptionLines& lines, bool printDate, bool printTime,
+                 uint32_t fontColor, const QDateTime& now, const QLocale& locale) {
+    if (photo.isNull()) {
+        return;
+    }
+    const QImage mask =
+        CaptionMask(photo.size(), lines, printDate, printTime, fontColor, now, locale);
+    if (!mask.isNull()) {
+        InkThroughMask(photo, mask);
+    }
 }
 
 void InkThroughMask(QImage& photo, const QImage& mask) {

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QLocale>
 #include <QPoint>
 #include <QString>
 #include <QVector>
@@ -34,14 +35,30 @@ TCaptionLayout CaptionLayout(int photoWidth);
 // substitutions so that any QFont asking for them by name lands on the same faces.
 QString ResolveCaptionFamily(const QString& fontName);
 
-// The date/time stamp: short date, long time (hours, minutes, seconds, no time zone);
-// with both, the time and its space are left out at exactly midnight. Empty with neither.
-QString StampText(const QDateTime& now, bool printDate, bool printTime);
+// The time of day as the locale writes it on a clock: hours, minutes and seconds in its
+// digits, with its day-period marker ("下午", "PM") where it uses a 12-hour clock, and
+// nothing else: no time zone, no unit words, no literal text of its formats.
+QString ClockText(const QTime& time, const QLocale& locale);
+
+// The date/time stamp: the locale's short date, then the clock time (ClockText); with
+// both, the time and its space are left out at exactly midnight. Empty with neither.
+QString StampText(const QDateTime& now, bool printDate, bool printTime,
+                  const QLocale& locale = QLocale::system());
+
+// The caption's mask for a photo of `size` (Format_RGB32): white, with the laid-out lines
+// and the stamp drawn without anti-aliasing in `fontColor`, so that a pixel is either
+// untouched or ink. The stamp keeps the layout's place where it fits; a stamp that would
+// run past the right or bottom edge moves left or up just enough, never past the left or
+// top edge. A null image when nothing is drawn or memory is short. Drawing failures are
+// absorbed: what was drawn before them stays.
+QImage CaptionMask(QSize size, const TCaptionLines& lines, bool printDate, bool printTime,
+                   uint32_t fontColor, const QDateTime& now,
+                   const QLocale& locale = QLocale::system());
 
 // Draws the caption on a white mask of the photo's size and inks the photo through it.
-// Drawing failures are absorbed: what was drawn before them is still inked.
 void DrawCaption(QImage& photo, const TCaptionLines& lines, bool printDate, bool printTime,
-                 uint32_t fontColor, const QDateTime& now);
+                 uint32_t fontColor, const QDateTime& now,
+                 const QLocale& locale = QLocale::system());
 
 // Every photo pixel under a non-white mask pixel becomes black when its blue component
 // is above 128, white otherwise. The mask has the photo's size (Format_RGB32).

@@ -265,7 +265,11 @@ bool RunCompress(TJpegJob& job) {
     jpeg_set_quality(&info, job.Quality, TRUE);
     // Same components, sampling and tables either way; only the input differs.
     info.raw_data_in = job.BlackAndWhite ? TRUE : FALSE;
-    jpeg_start_compress(&info, TRUE);
+    jpeg_start_compress(&info, TRUE);  // writes SOI and the JFIF header
+    if (const QByteArray& exif = job.Hooks->Exif; !exif.isEmpty()) {
+        jpeg_write_marker(&info, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
+                          unsigned(exif.size()));
+    }
     if (job.BlackAndWhite) {
         WriteBlackAndWhiteBands(job);
     } else {

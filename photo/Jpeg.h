@@ -15,6 +15,9 @@ struct TJpegHooks {
     // Called with each finished piece of the stream, in order, about 1 MB at a time, while
     // the rest is still being compressed.
     std::function<void(const char* data, size_t size)> Output;
+    // An APP1 payload (ExifBlock) written right after the JFIF header; at most MaxApp1Bytes.
+    // Every byte after it is what the encoding writes without it.
+    QByteArray Exif;
 };
 
 // Baseline JFIF: library defaults, the given quality (0 acts as 1, above 100 as 100),

@@ -1,9 +1,21 @@
-// The size rule: what a size limit in kilobytes stands for.
+// The size rule: what a size limit in kilobytes stands for, and the output sizes.
 #include "photo/SizeRule.h"
 
 #include <algorithm>
 
 namespace PhotoPipeline {
+
+const std::array<QSize, 6>& OutputSizes() {
+    static const std::array<QSize, 6> sizes = {QSize(1600, 1200), QSize(2048, 1536),
+                                               QSize(2580, 1936), QSize(2816, 2112),
+                                               QSize(3264, 2448), QSize(3876, 2584)};
+    return sizes;
+}
+
+int64_t SizeLimitBytes(uint16_t kilobytes) {
+    constexpr int64_t largestKb = 500;
+    return std::min<int64_t>(kilobytes, largestKb) * 1024;
+}
 
 TSizeLimitChoice SizeLimitChoice(uint16_t kilobytes) {
     struct TRow {

@@ -8,11 +8,11 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config make
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-qpa-plugins
-  libv4l-dev libjpeg62-turbo-dev libyuv-dev
+  libv4l-dev libjpeg62-turbo-dev libyuv-dev libexif-dev
   # identity photos: face and eye cascades
   libopencv-objdetect-dev opencv-data
-  # tests and benchmarks
-  libgtest-dev libbenchmark-dev xvfb xauth
+  # tests and benchmarks (exiv2 reads back the EXIF blocks we write)
+  libgtest-dev libbenchmark-dev xvfb xauth exiv2
   # installing and packaging: the Debian package and its checks
   dpkg-dev file lintian desktop-file-utils appstream pngcheck librsvg2-bin
   # djpeg -strict: the loader's tests compare their verdicts with libjpeg's own reader

@@ -96,10 +96,12 @@ quint32 LoadFileNo(quint32 current) {
     }
 }
 
-void StoreFileNo(quint32 counter) {
+bool StoreFileNo(quint32 counter) {
     try {
         WriteIniValue(IniFileName, kSettingsSection, kMaxFileNoKey, FileNoToText(counter));
+        return true;
     } catch (...) {
         // The counter stays in memory; the next photograph tries again.
+        return false;
     }
 }

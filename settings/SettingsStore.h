@@ -49,5 +49,6 @@ QString FileNoToText(quint32 counter);
 // `current` unchanged rather than restarting the series.
 quint32 LoadFileNo(quint32 current);
 
-// Stores the counter under "MaxFileNo"; a failure is swallowed and the file keeps its old value.
-void StoreFileNo(quint32 counter);
+// Stores the counter under "MaxFileNo"; false when that failed (nothing is thrown: the file keeps
+// its old value).
+bool StoreFileNo(quint32 counter);

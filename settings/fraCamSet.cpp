@@ -488,7 +488,8 @@ void TfraCamSet::WndProc(TWindowMessage& message) {
             ReloadCamera();
             break;
         case WM_SAVE_MAXFILENO:
-            StoreFileNo();
+            // 1 when the counter reached the settings file.
+            message.Result = StoreFileNo() ? 1 : 0;
             break;
         default:
             break;
@@ -565,8 +566,8 @@ void TfraCamSet::LoadFileNo() {
     FFileNo = ::LoadFileNo(FFileNo);
 }
 
-void TfraCamSet::StoreFileNo() {
-    ::StoreFileNo(FFileNo);
+bool TfraCamSet::StoreFileNo() {
+    return ::StoreFileNo(FFileNo);
 }
 
 void TfraCamSet::UpdatePhotoSizeControls() {

@@ -151,7 +151,7 @@ class TfraCamSet : public QWidget {
     void RestoreDefaults();
     void ReloadCamera();
     void LoadFileNo();
-    void StoreFileNo();
+    bool StoreFileNo();
     void UpdatePhotoSizeControls();
 
   protected:

@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImageReader>
@@ -160,14 +161,14 @@ TEST_F(PanelsTest, SettingsReachThePhotograph) {
              f.cbOutput->setCurrentIndex(0);
          },
          "^id-\\d{14}(_\\d+)?\\.jpg$", QSize(1600, 1200), false, false},
-        {"size limit 50 KB: JPEG at the rule's size whatever the format",
+        {"size limit 50 KB: JPEG within 50 KB whatever the format",
          [](TfraCamSet& f) {
              f.cbFileFormat->setCurrentIndex(1);
              f.cbPhotoSize->setCurrentIndex(1);
              f.edtPhotoSize->setText(QStringLiteral("50"));
              f.gbOutput->setChecked(true);
          },
-         "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", QSize(2048, 1536), false, false},
+         "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", QSize(), false, false},
         {"captions and date",
          [&](TfraCamSet& f) {
              f.cbFileFormat->setCurrentIndex(1);  // no JPEG loss on the ink
@@ -202,7 +203,13 @@ TEST_F(PanelsTest, SettingsReachThePhotograph) {
         ASSERT_TRUE(QRegularExpression(QString::fromUtf8(c.name)).match(name).hasMatch())
             << name.toStdString();
         const QImage photo = Read(SavePath + name);
-        ASSERT_EQ(photo.size(), c.size);
+        if (c.size.isValid()) {
+            ASSERT_EQ(photo.size(), c.size);
+        } else {
+            // Made at the size rule's 2048x1536, stored at whatever size keeps the limit.
+            EXPECT_LE(QFileInfo(SavePath + name).size(), 50 * 1024);
+            EXPECT_TRUE(Info().endsWith(name)) << Info().toStdString();
+        }
         EXPECT_EQ(IsGrey(photo), c.grey);
         // Line 1 alone would be inked by the frame counter's black box too:
         // each line and the date are looked at on their own.
@@ -230,7 +237,23 @@ TEST_F(PanelsTest, SettingsReachThePhotograph) {
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName) {
+// A limit no size can keep: the photograph is stored at its smallest, and the left panel
+// says so beside its name.
+TEST_F(PanelsTest, ASizeLimitThatCannotBeKeptIsSaidBesideTheStoredPhotograph) {
+    StartWithPicture();
+    Settings().cbPhotoSize->setCurrentIndex(1);
+    Settings().edtPhotoSize->setText(QStringLiteral("1"));
+    Settings().cbShowWord->setChecked(true);
+    Settings().edtWord1->setText(QString(1500, QLatin1Char('c')));  // kept in the EXIF block
+    const QString name = TakePhoto();
+    ASSERT_FALSE(name.isEmpty());
+    EXPECT_TRUE(Info().startsWith(QStringLiteral("1 KB 以内无法做到, 已存为最小的")))
+        << Info().toStdString();
+    EXPECT_TRUE(Info().endsWith(name)) << Info().toStdString();
+    EXPECT_GT(QFileInfo(SavePath + name).size(), 1024);
+}
+
+TEST_F(PanelsTest, CounterIsStoredAfterTheFirstPhotographAndWhenASerialNameMovesIt) {
     StoreCounter(QStringLiteral("41"));
     StartWithPicture();
     EXPECT_EQ(Settings().FileNo(), 41u) << "loaded at the first show";
@@ -240,9 +263,10 @@ TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName
         quint32 counter;
         QString stored;
     };
-    // The file is edited by hand between photographs: a date-time name must
-    // not write the run's counter over it.
+    // The file is edited by hand between photographs. The run's first photograph stores
+    // the counter whatever its name; later date-time names do not write it over the edit.
     const Step steps[] = {
+        {0, "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", 41, QStringLiteral("41")},
         {0, "^TAVRIN\\d{14}(_\\d+)?\\.jpg$", 41, QStringLiteral("77")},
         {1, "^TAVRIN00000042\\.jpg$", 42, QStringLiteral("42")},
         {1, "^TAVRIN00000043\\.jpg$", 43, QStringLiteral("43")},
@@ -258,6 +282,17 @@ TEST_F(PanelsTest, CounterIsStoredAfterASerialNameAndLeftAloneAfterADateTimeName
         EXPECT_EQ(Settings().FileNo(), s.counter);
         EXPECT_EQ(StoredCounter(), s.stored);
     }
+}
+
+// Without a settings file, one photograph named by date and time makes it.
+TEST_F(PanelsTest, TheFirstDateTimePhotographMakesTheSettingsFile) {
+    StartWithPicture();
+    ASSERT_FALSE(QFile::exists(IniFileName));
+    const QString name = TakePhoto();
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^TAVRIN\\d{14}(_\\d+)?\\.jpg$")).match(name).hasMatch())
+        << name.toStdString();
+    EXPECT_EQ(StoredCounter(), QStringLiteral("0"));
 }
 
 TEST_F(PanelsTest, APhotographKeepsTheSourceResolutionAndPictureControls) {

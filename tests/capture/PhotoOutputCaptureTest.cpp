@@ -7,9 +7,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "support/ExifRead.h"
 #include "support/JpegCheck.h"
 #include "support/TestFiles.h"
 
@@ -103,13 +105,17 @@ TEST_F(PhotoOutputTest, NextPhotographSizeIsTheSizeCaptureGives) {
         camera->PhotoSize2 = c.limitKb;
         const QSize predicted = camera->NextPhotographSize();
         ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
-        EXPECT_EQ(predicted, camera->ABitmap().size())
+        // A size-limited photograph is made at that size and may be stored smaller.
+        EXPECT_EQ(predicted, atCapturing.size())
             << "scaled " << c.scaled << " index " << c.outputResolution << " limit "
             << int(c.photoSize) << "/" << c.limitKb;
+        if (c.photoSize == 0) {
+            EXPECT_EQ(predicted, camera->ABitmap().size());
+        }
     }
 }
 
-TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
+TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndStartsFromTheRulesSizeAndQuality) {
     camera->FileNameType = 2;
     camera->FileHeader = "limited";
     camera->FileFormat = 1;
@@ -121,9 +127,40 @@ TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndPicksSizeAndQuality) {
 
     EXPECT_EQ(camera->FileFormat, 0);
     EXPECT_EQ(camera->OutputResolution(), 2);
-    EXPECT_EQ(camera->CompressionQuality, 80);
+    EXPECT_EQ(atCapturing.size(), QSize(2580, 1936)) << "made at the rule's size first";
+    EXPECT_LE(camera->CompressionQuality, 80);
     EXPECT_EQ(camera->FileName(), Folder() + "limited.jpg");
-    EXPECT_EQ(QImage::fromData(ReadBytes(camera->FileName()), "JPG").size(), QSize(2580, 1936));
+    const QByteArray stored = ReadBytes(camera->FileName());
+    EXPECT_LE(stored.size(), 51 * 1024);
+    EXPECT_EQ(stored, camera->AJpeg());
+    EXPECT_TRUE(camera->WithinSizeLimit());
+    EXPECT_TRUE(camera->Notice().isEmpty());
+    EXPECT_EQ(QImage::fromData(stored, "JPG").size(), camera->ABitmap().size());
+}
+
+// A limit that not even the smallest size can keep (an EXIF block alone larger than it,
+// from a long caption): the smallest is stored, and the photograph says so.
+TEST_F(PhotoOutputTest, ALimitNoSizeCanKeepStoresTheSmallestAndSaysSo) {
+    camera->FileNameType = 2;
+    camera->FileHeader = "tiny";
+    camera->PhotoSize = 1;
+    camera->PhotoSize2 = 1;
+    camera->Title.Line1 = QString(1500, QLatin1Char('c'));
+
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+    EXPECT_FALSE(camera->WithinSizeLimit());
+    EXPECT_TRUE(camera->Notice().contains(QStringLiteral("1 KB 以内无法做到")))
+        << camera->Notice().toStdString();
+    const QByteArray stored = ReadBytes(camera->FileName());
+    EXPECT_EQ(stored, camera->AJpeg());
+    EXPECT_GT(stored.size(), 1024);
+    EXPECT_EQ(camera->CompressionQuality, 1);
+    // 640x480 halved down to its last size with both sides of at least 8 pixels.
+    EXPECT_EQ(camera->ABitmap().size(), QSize(20, 15));
+    const StrictJpeg d = StrictDecode(stored);
+    EXPECT_TRUE(d.Ok()) << d.Error.toStdString();
+    EXPECT_EQ(QSize(d.Width, d.Height), QSize(20, 15));
 }
 
 // The stored file is what libjpeg itself writes for the finished photo, and a strict
@@ -161,8 +198,15 @@ TEST_F(PhotoOutputTest, StoredJpegIsWhatLibjpegWritesForThePhotoInEverySize) {
             ASSERT_EQ(camera->Capture(), 0) << what << ": " << camera->LastError().toStdString();
             const QByteArray stored = ReadBytes(camera->FileName());
             EXPECT_EQ(stored, camera->AJpeg()) << what;
-            EXPECT_TRUE(stored == PlainLibjpeg(camera->ABitmap(), camera->CompressionQuality))
+            // From the first marker after the EXIF block on, libjpeg's own bytes.
+            const ExifSplit split = SplitAtExif(stored);
+            EXPECT_TRUE(split.Found) << what;
+            EXPECT_TRUE(split.WithoutExif() ==
+                        PlainLibjpeg(camera->ABitmap(), camera->CompressionQuality))
                 << what << ": " << stored.size() << " bytes";
+            if (c.Limit > 0) {
+                EXPECT_LE(stored.size(), qMin<int>(c.Limit, 500) * 1024) << what;
+            }
             EXPECT_EQ(IsGrey(camera->ABitmap()), c.Style == 1) << what;
             if (c.Output == 5) {
                 EXPECT_GT(stored.size(), 2 << 20)
@@ -172,6 +216,56 @@ TEST_F(PhotoOutputTest, StoredJpegIsWhatLibjpegWritesForThePhotoInEverySize) {
             EXPECT_TRUE(d.Ok()) << what << ": " << d.Error.toStdString();
             EXPECT_EQ(QSize(d.Width, d.Height), camera->ABitmap().size()) << what;
         }
+    }
+}
+
+// Every JPEG photograph records when its frame was taken, by which camera and program,
+// its size and the caption lines on it; a size-limited one the size it was stored at.
+TEST_F(PhotoOutputTest, EveryJpegPhotographCarriesItsExifBlock) {
+    camera->FileHeader = "e";
+    camera->Title = TRecTitle{QStringLiteral("Snapix 照片"), QStringLiteral("only at 160 wide"),
+                              QStringLiteral("second line"), QString(), QString()};
+    camera->PrintDate = true;
+    struct Case {
+        const char* What;
+        bool Scaled;
+        uint8_t Style;
+        uint16_t LimitKb;
+    };
+    const Case cases[] = {
+        {"live size, colour", false, 0, 0},
+        {"scaled, black and white", true, 1, 0},
+        {"size-limited", true, 0, 20},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        camera->UseOutputResolution = c.Scaled;
+        camera->SetOutputResolution(0);
+        camera->PhotoStyle = c.Style;
+        camera->PhotoSize = c.LimitKb ? 1 : 0;
+        camera->PhotoSize2 = c.LimitKb;
+        const QDateTime before = QDateTime::currentDateTime();
+        ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+        const QMap<QString, QString> tags = ExifTags(camera->FileName());
+        EXPECT_EQ(tags.value("Exif.Image.Model"), "Snapix Virtual Camera");
+        EXPECT_EQ(tags.value("Exif.Image.Software"), "Snapix " SNAPIX_VERSION);
+        EXPECT_EQ(tags.value("Exif.Image.Orientation"), "1");
+        EXPECT_EQ(tags.value("Exif.Image.ImageDescription"), "Snapix 照片\nsecond line");
+        EXPECT_EQ(tags.value("Exif.Photo.PixelXDimension").toInt(), camera->ABitmap().width());
+        EXPECT_EQ(tags.value("Exif.Photo.PixelYDimension").toInt(), camera->ABitmap().height());
+        // The moment of the photograph is the moment of its name.
+        const QString stamp = QFileInfo(camera->FileName()).completeBaseName().mid(1, 14);
+        const QDateTime taken = QDateTime::fromString(stamp, QStringLiteral("yyyyMMddHHmmss"));
+        EXPECT_EQ(tags.value("Exif.Photo.DateTimeOriginal"),
+                  taken.toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")));
+        EXPECT_LE(std::abs(before.secsTo(taken)), 2);
+        const int offset = before.offsetFromUtc() / 60;
+        EXPECT_EQ(tags.value("Exif.Photo.OffsetTimeOriginal"),
+                  QStringLiteral("%1%2:%3")
+                      .arg(offset < 0 ? '-' : '+')
+                      .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                      .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0')));
     }
 }
 

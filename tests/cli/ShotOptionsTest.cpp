@@ -155,9 +155,9 @@ TEST(ShotOptions, DescribeThePhotographTheWindowWouldTake) {
     EXPECT_EQ(c.OutputResolution, 3);
     EXPECT_FALSE(c.Delay);
     EXPECT_EQ(c.DelayTime, 3000u);
-    // The first line also where a 160-wide picture draws its only line.
+    // As the window: a 160-wide picture, whose only line is Line2, shows none.
     EXPECT_EQ(c.Title.Line1, "one");
-    EXPECT_EQ(c.Title.Line2, "one");
+    EXPECT_EQ(c.Title.Line2, "");
     EXPECT_EQ(c.Title.Line3, "two");
     EXPECT_EQ(c.Title.Line4, "three");
     EXPECT_TRUE(c.PrintDate);
@@ -173,6 +173,7 @@ TEST(ShotOptions, DescribeThePhotographTheWindowWouldTake) {
         CaptureOptionsFor(ParseShotOptions(Args({"--max-kb=300"})).Options, "/p/", 0);
     EXPECT_EQ(limited.PhotoSize, 1);
     EXPECT_EQ(limited.PhotoSize2, 300);
+    EXPECT_TRUE(limited.UseOutputResolution) << "the size limit chooses the output size";
 }
 
 }  // namespace

@@ -11,12 +11,16 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include "photo/SizeLimit.h"
+
+#include "support/ExifRead.h"
 #include "support/JpegCheck.h"
 #include "support/TestFiles.h"
 
@@ -43,18 +47,19 @@ class ShotProcess : public ::testing::Test {
 
     QString Ini() const { return programFolder + QStringLiteral("/snapix.ini"); }
 
-    // Starts the tool with no display variables (and no virtual-camera switch unless
-    // given: the option must be enough). modifier runs in the child before it starts.
+    // Starts the tool with no display variables (and no virtual-camera switch: the
+    // option must be enough), with `extra` ("NAME=value") added. modifier runs in the
+    // child before it starts.
     void Start(QProcess& process, const QStringList& args,
-               const std::function<void()>& modifier = nullptr,
-               const std::vector<std::pair<QString, QString>>& variables = {}) {
+               const std::function<void()>& modifier = nullptr, const QStringList& extra = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name :
              {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SNAPIX_VIRTUAL_CAMERA"}) {
             env.remove(QString::fromLatin1(name));
         }
-        for (const auto& [name, value] : variables) {
-            env.insert(name, value);
+        for (const QString& variable : extra) {
+            env.insert(variable.section(QLatin1Char('='), 0, 0),
+                       variable.section(QLatin1Char('='), 1));
         }
         process.setProcessEnvironment(env);
         if (modifier) {
@@ -74,9 +79,9 @@ class ShotProcess : public ::testing::Test {
     }
 
     Finished Run(const QStringList& args, const std::function<void()>& modifier = nullptr,
-                 const std::vector<std::pair<QString, QString>>& variables = {}) {
+                 const QStringList& extra = {}) {
         QProcess process;
-        Start(process, args, modifier, variables);
+        Start(process, args, modifier, extra);
         return Collect(process);
     }
 
@@ -101,7 +106,7 @@ TEST_F(ShotProcess, ListsTheCamerasWithTheirSizesFormatsAndFrameRates) {
                            "\t1280x720\tYUYV 10 5 fps, MJPEG " + all,
                            "\t1920x1080\tYUYV 5 fps, MJPEG " + all}));
 
-    const Finished two = Run({"--list"}, nullptr, {{"SNAPIX_VIRTUAL_CAMERA", "vga,mjpeg"}});
+    const Finished two = Run({"--list"}, nullptr, {"SNAPIX_VIRTUAL_CAMERA=vga,mjpeg"});
     EXPECT_EQ(two.Exit, 0) << two.Err.toStdString();
     const QStringList lines = two.Lines();
     ASSERT_EQ(lines.size(), 12) << two.Out.toStdString();
@@ -205,6 +210,70 @@ TEST_F(ShotProcess, CaptionTextIsDrawnWithoutADisplay) {
     };
     EXPECT_EQ(blackInCaptionBand({}), 0);
     EXPECT_GT(blackInCaptionBand({"", "", "HHHH"}), 20);
+}
+
+// --max-kb keeps each file within its limit, starting from the output size the size rule
+// gives it (not the camera's own size); limits above 500 KB act as 500 KB.
+TEST_F(ShotProcess, MaxKbKeepsEachFileWithinItsLimit) {
+    const struct {
+        const char* Kb;
+        int64_t Bytes;
+        QSize Start;
+        bool StaysAtStart;  // a limit no picture can miss at the rule's size
+    } cases[] = {
+        {"500", 500 * 1024, {2816, 2112}, true},
+        {"3000", 500 * 1024, {2816, 2112}, true},
+        {"51", 51 * 1024, {2580, 1936}, false},
+        {"5", 5 * 1024, {1600, 1200}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Kb);
+        const Finished run = Run({"--virtual-camera", "--size=640x480", "-o", dir.path(),
+                                  QStringLiteral("--prefix=kb%1_").arg(c.Kb),
+                                  QStringLiteral("--max-kb=%1").arg(c.Kb)});
+        ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+        const QByteArray file = ReadBytes(run.Lines().value(0));
+        EXPECT_GT(file.size(), 0);
+        EXPECT_LE(file.size(), c.Bytes);
+        const StrictJpeg jpeg = StrictDecode(file);
+        ASSERT_TRUE(jpeg.Ok()) << jpeg.Error.toStdString();
+        const QSize size(jpeg.Width, jpeg.Height);
+        if (c.StaysAtStart) {
+            EXPECT_EQ(size, c.Start);
+        } else {
+            const std::vector<QSize> steps = PhotoPipeline::SizeLimitSteps(c.Start, {640, 480});
+            EXPECT_NE(std::find(steps.begin(), steps.end(), size), steps.end())
+                << size.width() << "x" << size.height();
+        }
+    }
+}
+
+// A limit nothing can keep (a caption longer than the limit, which the EXIF block holds):
+// the smallest photograph is stored, the tool says so and fails.
+TEST_F(ShotProcess, AFileLargerThanMaxKbIsStoredAndFails) {
+    const Finished run = Run({"--virtual-camera", "-o", dir.path(), "--max-kb=1",
+                              QStringLiteral("--caption=") + QString(1500, QLatin1Char('c'))});
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(run.Err.contains("not even its smallest size keeps it within 1 KB"))
+        << run.Err.toStdString();
+    ASSERT_EQ(run.Lines().size(), 1);
+    EXPECT_TRUE(StrictDecode(ReadBytes(run.Lines()[0])).Ok());
+}
+
+// The tool's photographs carry the EXIF block too, in the local time of its environment.
+TEST_F(ShotProcess, EveryPhotographCarriesItsExifBlockInLocalTime) {
+    const Finished run = Run(
+        {"--virtual-camera", "-o", dir.path(), "--caption=Snapix 测试", "--caption=two", "--date"},
+        nullptr, {"TZ=CST-8"});
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    const QMap<QString, QString> tags = ExifTags(run.Lines().value(0));
+    EXPECT_EQ(tags.value("Exif.Image.Model"), "Snapix Virtual Camera");
+    EXPECT_EQ(tags.value("Exif.Image.ImageDescription"), "Snapix 测试\ntwo");
+    EXPECT_EQ(tags.value("Exif.Photo.OffsetTimeOriginal"), "+08:00");
+    const QString name = QFileInfo(run.Lines().value(0)).completeBaseName();
+    EXPECT_EQ(tags.value("Exif.Photo.DateTimeOriginal"),
+              QDateTime::fromString(name, QStringLiteral("yyyyMMddHHmmss"))
+                  .toString(QStringLiteral("yyyy:MM:dd HH:mm:ss")));
 }
 
 TEST_F(ShotProcess, WrongCommandLineIsAUsageError) {

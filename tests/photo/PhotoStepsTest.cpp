@@ -17,6 +17,7 @@
 
 #include <QFontInfo>
 #include <QLocale>
+#include <QPainter>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -105,24 +106,140 @@ TEST(PhotoCaption, InkIsDecidedByBlueAloneOverEveryTouchedPixel) {
     EXPECT_EQ(std::memcmp(photo.constScanLine(0), expected, sizeof expected), 0);
 }
 
-TEST(PhotoCaption, StampShowsShortDateAndLongTimeWithoutZone) {
-    const QDateTime afternoon(QDate(2024, 3, 15), QTime(14, 30, 5), QTimeZone::systemTimeZone());
-    const QString date = QLocale::system().toString(afternoon.date(), QLocale::ShortFormat);
-    const QString both = StampText(afternoon, true, true);
-    ASSERT_TRUE(both.startsWith(date + QLatin1Char(' '))) << both.toStdString();
-    const QString time = both.mid(date.size() + 1);
-    EXPECT_TRUE(time.contains(QLatin1String("30")) && time.contains(QLatin1String("05")))
-        << time.toStdString();
-    EXPECT_FALSE(time.contains(afternoon.timeZoneAbbreviation())) << time.toStdString();
-    EXPECT_EQ(StampText(afternoon, true, false), date);
-    EXPECT_EQ(StampText(afternoon, false, true), time);
-    EXPECT_EQ(StampText(afternoon, false, false), QString());
+namespace {
+
+// The locales the stamp is tried in, with the clock text each writes at 14:30:05.
+struct TLocaleStamp {
+    const char* Name;
+    const char16_t* Afternoon;
+};
+const TLocaleStamp kLocaleStamps[] = {
+    {"zh_CN", u"14:30:05"}, {"zh_TW", u"下午2:30:05"},  {"zh_HK", u"下午2:30:05"},
+    {"ja_JP", u"14:30:05"}, {"ko_KR", u"오후 2:30:05"}, {"en_US", u"2:30:05 PM"},
+    {"de_DE", u"14:30:05"}, {"fa_IR", u"۱۴:۳۰:۰۵"},     {"ar_EG", u"٢:٣٠:٠٥ م"},
+    {"C", u"14:30:05"},
+};
+
+}  // namespace
+
+// The date and the time of day and nothing else: no zone, no brackets, no letters the
+// locale's format holds literally, the locale's own digits and day period.
+TEST(PhotoCaption, StampIsTheDateAndTheClockTimeInEveryLocale) {
+    const QDateTime afternoon(QDate(2024, 12, 25), QTime(14, 30, 5), QTimeZone::systemTimeZone());
+    for (const TLocaleStamp& l : kLocaleStamps) {
+        SCOPED_TRACE(l.Name);
+        const QLocale locale(QString::fromLatin1(l.Name));
+        const QString date = locale.toString(afternoon.date(), QLocale::ShortFormat);
+        const QString time = QString::fromUtf16(l.Afternoon);
+        EXPECT_EQ(StampText(afternoon, true, true, locale), date + QLatin1Char(' ') + time);
+        EXPECT_EQ(StampText(afternoon, true, false, locale), date);
+        EXPECT_EQ(StampText(afternoon, false, true, locale), time);
+        EXPECT_EQ(StampText(afternoon, false, false, locale), QString());
+    }
+
+    // The 12-hour clocks around midnight and noon, leading zeros on both kinds of clock.
+    struct Case {
+        const char* Locale;
+        QTime Time;
+        const char16_t* Text;
+    };
+    const Case cases[] = {
+        {"en_US", QTime(0, 30, 0), u"12:30:00 AM"},     {"en_US", QTime(12, 0, 1), u"12:00:01 PM"},
+        {"en_US", QTime(9, 5, 7), u"9:05:07 AM"},       {"zh_TW", QTime(9, 5, 7), u"上午9:05:07"},
+        {"ko_KR", QTime(23, 59, 59), u"오후 11:59:59"}, {"de_DE", QTime(9, 5, 7), u"09:05:07"},
+        {"ja_JP", QTime(9, 5, 7), u"9:05:07"},          {"C", QTime(0, 0, 1), u"00:00:01"},
+        {"fi_FI", QTime(9, 5, 7), u"9.05.07"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClockText(c.Time, QLocale(QString::fromLatin1(c.Locale))),
+                  QString::fromUtf16(c.Text))
+            << c.Locale;
+    }
 
     // At exactly midnight the date stands alone; the time alone is still shown.
+    const QLocale c(QLocale::C);
     const QDateTime midnight(QDate(2024, 3, 15), QTime(0, 0, 0));
-    EXPECT_EQ(StampText(midnight, true, true), date);
-    EXPECT_FALSE(StampText(midnight, false, true).isEmpty());
-    EXPECT_NE(StampText(midnight.addSecs(1), true, true), date);
+    EXPECT_EQ(StampText(midnight, true, true, c), QStringLiteral("15 Mar 2024"));
+    EXPECT_EQ(StampText(midnight, false, true, c), QStringLiteral("00:00:00"));
+    EXPECT_EQ(StampText(midnight.addSecs(1), true, true, c),
+              QStringLiteral("15 Mar 2024 00:00:01"));
+}
+
+namespace {
+
+QRect InkedBox(const QImage& mask) {
+    QRect box;
+    for (int y = 0; y < mask.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+        for (int x = 0; x < mask.width(); ++x) {
+            if ((row[x] & 0xFFFFFF) != 0xFFFFFF) {
+                box |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    return box;
+}
+
+// The stamp alone at `pixelSize` in the face the layout gives `width`, drawn where it has
+// all the room it needs: its glyphs' pixels, cut to their bounding box.
+QImage StampWithRoom(int width, int pixelSize, const QString& stamp) {
+    QImage canvas(4000, 200, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    QFont font(ResolveCaptionFamily(CaptionLayout(width).FontName));
+    font.setPixelSize(pixelSize);
+    font.setStyleStrategy(QFont::NoAntialias);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(100, 50, 3800, 150),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip, stamp);
+    painter.end();
+    return canvas.copy(InkedBox(canvas));
+}
+
+}  // namespace
+
+// At every width of the layout table, and at 176 and 1920, in every locale: the whole
+// stamp is on the photograph, at the table's place where it fits and otherwise moved left
+// just enough to end at the right edge.
+TEST(PhotoCaption, TheWholeStampIsOnThePhotographInEveryLocaleAndWidth) {
+    const QDateTime afternoon(QDate(2024, 12, 25), QTime(14, 30, 5));
+    const QSize sizes[] = {{160, 120}, {176, 144},   {320, 240},
+                           {640, 480}, {1280, 1024}, {1920, 1080}};
+    for (const TLocaleStamp& l : kLocaleStamps) {
+        const QLocale locale(QString::fromLatin1(l.Name));
+        for (const QSize size : sizes) {
+            for (const bool both : {true, false}) {
+                SCOPED_TRACE(std::string(l.Name) + " " + std::to_string(size.width()) +
+                             (both ? " date and time" : " date"));
+                const QString stamp = StampText(afternoon, true, both, locale);
+                const QImage mask = CaptionMask(size, {}, true, both, 0, afternoon, locale);
+                ASSERT_FALSE(mask.isNull());
+                const QRect inked = InkedBox(mask);
+                // The same glyphs as the stamp drawn with room to spare, at the layout's
+                // size or, where even the whole width is too narrow for that, smaller.
+                const TCaptionLayout layout = CaptionLayout(size.width());
+                int drawnAt = 0;
+                for (int pixels = layout.PixelSize; pixels >= 8 && !drawnAt; --pixels) {
+                    if (StampWithRoom(size.width(), pixels, stamp) == mask.copy(inked)) {
+                        drawnAt = pixels;
+                    }
+                }
+                EXPECT_NE(drawnAt, 0) << "every pixel of the stamp is on the photograph";
+                const QPoint offset = both ? layout.StampOffsetBoth : layout.StampOffsetOne;
+                const QPoint place(size.width() - offset.x(), size.height() - offset.y());
+                EXPECT_GE(inked.top(), place.y());
+                // A place left of the photo (a narrow one) is its left edge.
+                const int left = std::max(place.x(), 0);
+                if (inked.left() < left) {
+                    EXPECT_GE(inked.right(), size.width() - 5) << "moved left just enough";
+                } else {
+                    EXPECT_LE(inked.left(), left + 3) << "the table's place";
+                }
+            }
+        }
+    }
 }
 
 // Where the caption lands, by photo width: each case draws one thing on a plain photo
@@ -157,7 +274,9 @@ TEST(PhotoCaption, TextLandsWhereTheLayoutForTheWidthPutsIt) {
         if (c.LineIndex >= 0) {
             lines[c.LineIndex] = QStringLiteral("Snapix 照片 Wg");
         }
-        DrawCaption(photo, lines, c.Date, c.Time, 0x0000FF /* red: any non-white ink */, now);
+        // A locale whose stamp fits every place of the table.
+        DrawCaption(photo, lines, c.Date, c.Time, 0x0000FF /* red: any non-white ink */, now,
+                    QLocale(QStringLiteral("de_DE")));
 
         const QRect inked = ChangedArea(before, photo);
         ASSERT_FALSE(inked.isEmpty());
@@ -175,6 +294,33 @@ TEST(PhotoCaption, TextLandsWhereTheLayoutForTheWidthPutsIt) {
                     << "the caption colour itself never shows, at " << x << "," << y;
             }
         }
+    }
+}
+
+// The ink rule inks every touched pixel: the mask is drawn without anti-aliasing, so a
+// pixel is either untouched or the caption colour, and small glyphs keep their gaps.
+TEST(PhotoCaption, MaskPixelsAreUntouchedOrInkAtEverySize) {
+    const QDateTime now(QDate(2024, 12, 25), QTime(14, 30, 5));
+    const uint32_t colour = 0x00336699;  // 0x00BBGGRR
+    const QRgb ink = qRgb(0x99, 0x66, 0x33);
+    const TCaptionLines lines = {QStringLiteral("Snapix 照片 Wg"), QStringLiteral("第二行 Mm"),
+                                 QStringLiteral("third"), QStringLiteral("fourth"),
+                                 QStringLiteral("fifth")};
+    for (const QSize size :
+         {QSize(160, 120), QSize(320, 240), QSize(640, 480), QSize(1280, 1024), QSize(176, 144)}) {
+        const QImage mask = CaptionMask(size, lines, true, true, colour, now, QLocale(QLocale::C));
+        ASSERT_FALSE(mask.isNull());
+        int inked = 0, other = 0;
+        for (int y = 0; y < mask.height(); ++y) {
+            const auto* row = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
+            for (int x = 0; x < mask.width(); ++x) {
+                const QRgb p = row[x] & 0xFFFFFF;
+                inked += p == (ink & 0xFFFFFF);
+                other += p != 0xFFFFFF && p != (ink & 0xFFFFFF);
+            }
+        }
+        EXPECT_GT(inked, 50) << size.width();
+        EXPECT_EQ(other, 0) << size.width() << ": pixels between the caption colour and white";
     }
 }
 

@@ -40,6 +40,41 @@ inline QByteArray PlainLibjpeg(const QImage& bgr, int quality) {
     return out;
 }
 
+// A photograph's stream split around its EXIF block: SOI and the JFIF header, the APP1
+// payload right after them, and everything from the first marker after it.
+struct ExifSplit {
+    bool Found = false;  // an APP1 segment directly after the JFIF header
+    QByteArray Head, Exif, Rest;
+    // The stream as it would be without the block.
+    QByteArray WithoutExif() const { return Head + Rest; }
+};
+
+inline ExifSplit SplitAtExif(const QByteArray& jpeg) {
+    ExifSplit split;
+    const auto byte = [&jpeg](qsizetype at) { return uint8_t(jpeg[at]); };
+    const auto length = [&](qsizetype at) { return (qsizetype(byte(at)) << 8) | byte(at + 1); };
+    // SOI, then APP0 (FF E0) with its length.
+    if (jpeg.size() < 6 || byte(0) != 0xFF || byte(1) != 0xD8 || byte(2) != 0xFF ||
+        byte(3) != 0xE0) {
+        return split;
+    }
+    const qsizetype app1 = 4 + length(4);
+    if (app1 + 4 > jpeg.size() || byte(app1) != 0xFF || byte(app1 + 1) != 0xE1) {
+        split.Head = jpeg.left(app1);
+        split.Rest = jpeg.mid(app1);
+        return split;
+    }
+    const qsizetype end = app1 + 2 + length(app1 + 2);
+    if (end > jpeg.size()) {
+        return split;
+    }
+    split.Found = true;
+    split.Head = jpeg.left(app1);
+    split.Exif = jpeg.mid(app1 + 4, end - app1 - 4);
+    split.Rest = jpeg.mid(end);
+    return split;
+}
+
 struct StrictJpeg {
     QString Error;  // empty when the stream decoded without a single warning
     int Width = 0, Height = 0, Components = 0;
