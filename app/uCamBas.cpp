@@ -284,6 +284,7 @@ void TfrmCamBas::FormShow() {
             FReportedUnusableFolder = fallback->Unusable;
             SetInfoText(QStringLiteral("照片文件夹 \"%1\" 无法使用, 本次照片暂存到 \"%2\".")
                             .arg(fallback->Unusable, fallback->UsedInstead));
+            FInfoHoldsWarning = true;
         }
     } else {
         FReportedUnusableFolder.clear();
@@ -329,7 +330,14 @@ void TfrmCamBas::SetStatusText(const QString& text) {
     stbStatus->setText(text);
 }
 
+void TfrmCamBas::SetStreamInfo(const QString& text) {
+    if (!FInfoHoldsWarning) {
+        SetInfoText(text);
+    }
+}
+
 void TfrmCamBas::SetInfoText(const QString& text) {
+    FInfoHoldsWarning = false;
     stbInfo->setText(text);
     // A long path may not fit the panel; the whole text is a hover away.
     stbInfo->setToolTip(text);

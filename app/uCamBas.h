@@ -132,6 +132,9 @@ class TfrmCamBas : public QWidget {
     QString Lang(const char* key) const;
     void SetStatusText(const QString& text);
     void SetInfoText(const QString& text);
+    // What the camera delivers ("1920x1080 MJPEG 30 fps"), in the left panel unless it
+    // holds a warning nothing has replaced yet.
+    void SetStreamInfo(const QString& text);
 
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -151,6 +154,8 @@ class TfrmCamBas : public QWidget {
     bool FLaidOut = false;
     // The stored photo folder last reported as unusable; empty while it is usable.
     QString FReportedUnusableFolder;
+    // The left panel shows a warning that no later text has replaced.
+    bool FInfoHoldsWarning = false;
     // Leftover temporary photo files are cleared once, at the first show.
     bool FTempFilesSwept = false;
     QPointer<TAboutPanel> FAbout;  // child window of this one, kept once made

@@ -53,6 +53,8 @@ TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {
         }
         WatchLostDevice();
     };
+    // When the live picture starts, the left panel says what the camera delivers.
+    Snapixture->OnPreviewStarted = [this](QObject*) { SetStreamInfo(Snapixture->StreamText()); };
     FDeviceWatch = new TDeviceWatch(this);
     FDeviceWatch->OnReturned = [this](const TMoniker& moniker) { DeviceReturned(moniker); };
 
@@ -69,6 +71,7 @@ TfrmSnapshotBas::~TfrmSnapshotBas() {
     // still exist.
     FDeviceWatch->OnReturned = nullptr;
     Snapixture->OnDeviceLost = nullptr;
+    Snapixture->OnPreviewStarted = nullptr;
     delete Snapixture;
     FFullScreenWindow.reset();
 }

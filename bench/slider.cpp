@@ -1,5 +1,6 @@
 // Slider benchmark: the brightness slider of the settings panel moved 500
-// times by the program while the virtual camera's preview runs at 1280x1024,
+// times by the program while the virtual camera's preview runs at 1280x720
+// (Motion-JPEG, the settings' 1280*1024),
 // offscreen. Each move writes the device and sets the status text. Prints the
 // wall time per move and how many of the frames delivered meanwhile were
 // painted.
@@ -74,8 +75,8 @@ int main(int argc, char** argv) {
     camera.SetMoniker(TMoniker{VirtualCamera::kPath, &VirtualCamera::Instance()});
     camera.SetInputResolution(3);
     camera.Stop();
-    if (camera.Preview() != 0 || camera.SampleWidth != 1280 || camera.SampleHeight != 1024) {
-        std::fprintf(stderr, "preview did not start at 1280x1024\n");
+    if (camera.Preview() != 0 || camera.SampleWidth != 1280 || camera.SampleHeight != 720) {
+        std::fprintf(stderr, "preview did not start at 1280x720\n");
         return 1;
     }
     for (TVideoProcAmp* amp :
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
     }
     frame.RestoreDefaults();
     TTrackBar* slider = frame.tbBrightness;
-    if (slider->Min() != -64 || slider->Max() != 64) {
+    if (slider->Min() != 0 || slider->Max() != 255) {
         std::fprintf(stderr, "brightness slider not bound to the device\n");
         return 1;
     }

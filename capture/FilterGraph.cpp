@@ -7,7 +7,11 @@
 #include <cstring>
 #include <thread>
 
+#include <fcntl.h>
+
+#include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <linux/videodev2.h>
@@ -15,24 +19,26 @@
 #include <QMetaObject>
 #include <QMutexLocker>
 
+#include "capture/V4lConvert.h"
+
 namespace {
 constexpr uint32_t kBufferCount = 4;
 constexpr int kPollTimeoutMs = 1000;
+// Frame memories kept for reuse: the buffers' worth and one held by each kind of sink.
+constexpr std::size_t kPoolSize = 6;
 }  // namespace
 
 // Owns one running stream: the mapped buffers and the streaming thread.
 class StreamWorker {
   public:
-    using FrameHandler = std::function<void(const QImage&)>;
+    using FrameHandler = std::function<void(const TNativeFrame&)>;
     using LostHandler = std::function<void(int error)>;
 
-    StreamWorker(VideoIo* io, int fd, int width, int height, int stride, FrameHandler onFrame,
+    StreamWorker(VideoIo* io, int fd, const TNativeFrame& shape, FrameHandler onFrame,
                  LostHandler onLost)
         : FIo(io),
           FFd(fd),
-          FWidth(width),
-          FHeight(height),
-          FStride(stride),
+          FShape(shape),
           FOnFrame(std::move(onFrame)),
           FOnLost(std::move(onLost)) {}
 
@@ -67,6 +73,11 @@ class StreamWorker {
     uint64_t Delivered() const { return FDelivered.load(std::memory_order_relaxed); }
 
   private:
+    struct TMapped {
+        TDeviceMapping mapping;
+        std::size_t length;
+    };
+
     // Buffers requested, mapped and queued, stream on.
     int Prepare() {
         v4l2_requestbuffers req{};
@@ -89,11 +100,12 @@ class StreamWorker {
                 return r;
             }
             int error = -EIO;
-            void* p = FIo->Mmap(buf.length, FFd, buf.m.offset, &error);
+            void* p = FIo->Mmap(buf.length, PROT_READ | PROT_WRITE, MAP_SHARED, FFd, buf.m.offset,
+                                &error);
             if (!p) {
                 return error;
             }
-            FMappings.emplace_back(FIo, p, buf.length);
+            FMappings.push_back({TDeviceMapping(FIo, p, buf.length), buf.length});
             if (const int r = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf); r < 0) {
                 return r;
             }
@@ -118,8 +130,8 @@ class StreamWorker {
             note(FIo->Ioctl(FFd, VIDIOC_STREAMOFF, &type));
             FStreaming = false;
         }
-        for (TDeviceMapping& m : FMappings) {
-            note(m.Release());
+        for (TMapped& m : FMappings) {
+            note(m.mapping.Release());
         }
         FMappings.clear();
         if (FRequested) {
@@ -133,51 +145,58 @@ class StreamWorker {
         return first;
     }
 
-    // A frame image to fill: one that nobody else holds any more, so frames
-    // already handed out are never written again.
-    QImage& NextImage() {
-        for (QImage& image : FPool) {
-            if (image.isDetached() && image.width() == FWidth && image.height() == FHeight) {
-                return image;
+    // Memory for a frame's bytes: a block nobody else holds any more (frames already
+    // handed out are never written again), else a new one.
+    std::shared_ptr<std::vector<uint8_t>> NextBytes(std::size_t size) {
+        for (auto& bytes : FPool) {
+            if (bytes.use_count() == 1) {
+                // The sinks' last reads of these bytes happened before they let go.
+                std::atomic_thread_fence(std::memory_order_acquire);
+                if (bytes->size() < size) {
+                    bytes->resize(size);
+                }
+                return bytes;
             }
         }
-        for (QImage& image : FPool) {
-            if (image.isNull() || image.isDetached()) {
-                image = QImage(FWidth, FHeight, QImage::Format_BGR888);
-                return image;
-            }
+        auto bytes = std::make_shared<std::vector<uint8_t>>(size);
+        if (FPool.size() < kPoolSize) {
+            FPool.push_back(bytes);
         }
-        // All held elsewhere (a slow painter and a grab at once): a new one.
-        FSpare = QImage(FWidth, FHeight, QImage::Format_BGR888);
-        return FSpare;
+        return bytes;
     }
 
-    // Streaming thread: no program code beyond handing frames on runs here.
+    // Streaming thread: no program code beyond keeping frames for the sinks runs here.
     void Run() {
         for (;;) {
-            const int ready = FIo->Poll(FFd, FWake.Get(), kPollTimeoutMs);
+            pollfd fds[2] = {{FFd, POLLIN, 0}, {FWake.Get(), POLLIN, 0}};
+            const int ready = FIo->Poll(fds, 2, kPollTimeoutMs);
+            if (ready == -EINTR || ready == 0) {
+                continue;
+            }
             if (ready < 0) {
                 return FOnLost(ready);
             }
-            if (ready & VideoIo::kPollWoken) {
+            if (fds[1].revents & POLLIN) {
                 return;
             }
-            if (!(ready & VideoIo::kPollFrame)) {
+            if (!(fds[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) {
                 continue;
             }
             v4l2_buffer buf{};
             buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
             buf.memory = V4L2_MEMORY_MMAP;
+            // After POLLERR (unplugged, a device error) the dequeue gives the driver's
+            // reason; one that has none is final all the same.
             const int r = FIo->Ioctl(FFd, VIDIOC_DQBUF, &buf);
-            if (r == -EAGAIN) {
+            if (r == -EAGAIN && !(fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))) {
                 continue;
             }
             if (r < 0 || buf.index >= FMappings.size()) {
-                return FOnLost(r < 0 ? r : -EIO);
+                return FOnLost(r < 0 && r != -EAGAIN ? r : -EIO);
             }
-            if (!(buf.flags & V4L2_BUF_FLAG_ERROR) &&
-                buf.bytesused >= static_cast<uint32_t>(FStride) * FHeight) {
-                Deliver(static_cast<const uint8_t*>(FMappings[buf.index].Address()));
+            if (!(buf.flags & V4L2_BUF_FLAG_ERROR) && buf.bytesused > 0) {
+                Keep(buf, static_cast<const uint8_t*>(FMappings[buf.index].mapping.Address()),
+                     FMappings[buf.index].length);
             }
             // A failed re-queue is final: the buffer is not tried again.
             if (const int q = FIo->Ioctl(FFd, VIDIOC_QBUF, &buf); q < 0) {
@@ -186,34 +205,30 @@ class StreamWorker {
         }
     }
 
-    void Deliver(const uint8_t* data) {
-        QImage& image = NextImage();
-        const int rowBytes = FWidth * 3;
-        if (FStride == image.bytesPerLine()) {
-            std::memcpy(image.bits(), data, static_cast<std::size_t>(FStride) * FHeight);
-        } else {
-            for (int y = 0; y < FHeight; ++y) {
-                std::memcpy(image.scanLine(y), data + static_cast<std::size_t>(y) * FStride,
-                            rowBytes);
-            }
-        }
+    void Keep(const v4l2_buffer& buf, const uint8_t* data, std::size_t length) {
+        const std::size_t size = std::min<std::size_t>(buf.bytesused, length);
+        std::shared_ptr<std::vector<uint8_t>> bytes = NextBytes(size);
+        std::memcpy(bytes->data(), data, size);
+        TNativeFrame frame = FShape;
+        frame.Bytes = std::move(bytes);
+        frame.Size = size;
+        frame.Sequence = buf.sequence;
         FDelivered.fetch_add(1, std::memory_order_relaxed);
-        FOnFrame(image);
+        FOnFrame(frame);
     }
 
     VideoIo* FIo;
     int FFd;  // borrowed from the device filter, which outlives the worker
-    int FWidth, FHeight, FStride;
+    const TNativeFrame FShape;  // format, size and line length of every frame
     FrameHandler FOnFrame;
     LostHandler FOnLost;
     TUniqueFd FWake;
     bool FRequested = false;
     bool FStreaming = false;
-    std::vector<TDeviceMapping> FMappings;
+    std::vector<TMapped> FMappings;
     std::thread FThread;
     std::atomic<uint64_t> FDelivered{0};
-    QImage FPool[3];
-    QImage FSpare;
+    std::vector<std::shared_ptr<std::vector<uint8_t>>> FPool;
 };
 
 // ---------------------------------------------------------------- TFilter
@@ -233,16 +248,37 @@ int TFilter::Bind() {
     if (FMoniker.IsNone()) {
         return 0;
     }
-    const int fd = FMoniker.io->Open(FMoniker.path.toStdString());
+    const int fd = FMoniker.io->Open(FMoniker.path.toStdString(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
         return fd;
     }
     FDevice = TDeviceFd(FMoniker.io, fd);
+    // Without libv4lconvert (it refused the device) requests go to the device alone
+    // and our own decoders convert.
+    FConverter = std::make_unique<TV4lConvert>(FMoniker.io, fd);
     return 0;
 }
 
+void TFilter::Unbind() {
+    FConverter.reset();
+    FDevice.Reset();
+}
+
 int TFilter::Ioctl(unsigned long request, void* arg) const {
-    return FDevice.Valid() ? FDevice.Io()->Ioctl(FDevice.Get(), request, arg) : -ENXIO;
+    if (!FDevice.Valid()) {
+        return -ENXIO;
+    }
+    switch (request) {
+        case VIDIOC_QUERYCTRL:
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL:
+        case VIDIOC_G_EXT_CTRLS:
+        case VIDIOC_S_EXT_CTRLS:
+        case VIDIOC_TRY_EXT_CTRLS:
+            return FConverter->ControlIoctl(request, arg);
+        default:
+            return FDevice.Io()->Ioctl(FDevice.Get(), request, arg);
+    }
 }
 
 int TFilter::GetFormat(v4l2_format& format) const {
@@ -269,27 +305,50 @@ void TSampleGrabber::SetFilterGraph(TFilterGraph* graph) {
 }
 
 int TSampleGrabber::GrabBitmap(QImage& bitmap) const {
+    return Grab(bitmap, QSize());
+}
+
+int TSampleGrabber::GrabPreview(QImage& picture, QSize atLeast) const {
+    return Grab(picture, atLeast);
+}
+
+int TSampleGrabber::Grab(QImage& picture, QSize atLeast) const {
     if (!FGraph || !FGraph->Active()) {
         return -ENOTCONN;
     }
-    QMutexLocker lock(&FMutex);
-    if (FLatest.isNull()) {
+    TNativeFrame frame;
+    {
+        QMutexLocker lock(&FMutex);
+        frame = FLatest;
+    }
+    if (frame.IsNull()) {
         return -EAGAIN;
     }
-    // Frames are never written once handed out, so sharing is a safe copy;
-    // the photo pipeline's first write detaches it.
-    bitmap = FLatest;
+    // Converted outside the lock: the streaming thread never waits for a picture.
+    QImage converted;
+    const int r = FGraph->ConvertFrame(frame, converted, atLeast);
+    if (r < 0) {
+        return r;
+    }
+    picture = std::move(converted);
     return 0;
 }
 
-void TSampleGrabber::FrameArrived(const QImage& frame) {
+uint64_t TSampleGrabber::FramesArrived() const {
+    QMutexLocker lock(&FMutex);
+    return FArrived;
+}
+
+void TSampleGrabber::FrameArrived(const TNativeFrame& frame) {
     QMutexLocker lock(&FMutex);
     FLatest = frame;
+    ++FArrived;
 }
 
 void TSampleGrabber::FrameGone() {
     QMutexLocker lock(&FMutex);
-    FLatest = QImage();
+    FLatest = TNativeFrame();
+    FArrived = 0;
 }
 
 // ----------------------------------------------------------- TFilterGraph
@@ -354,7 +413,7 @@ void TFilterGraph::RemoveSink(IFrameSink* sink) {
     sink->GraphChanged(nullptr);
 }
 
-void TFilterGraph::Deliver(const QImage& frame) {
+void TFilterGraph::Deliver(const TNativeFrame& frame) {
     QMutexLocker lock(&FSinksMutex);
     for (IFrameSink* sink : FSinks) {
         sink->FrameArrived(frame);
@@ -407,7 +466,7 @@ int TFilterGraph::ClearInsertedFilters() {
     return r;
 }
 
-int TFilterGraph::RenderStream() {
+int TFilterGraph::RenderStream(QSize wanted) {
     if (FWorker) {
         // Already running on a rendered stream: the format is fixed while the
         // device streams.
@@ -417,28 +476,52 @@ int TFilterGraph::RenderStream() {
     if (!FActive || !FFilter || !FFilter->HasDevice()) {
         return -ENXIO;
     }
+    TStreamFormat current;
+    if (const int r = CurrentStreamFormat(*FFilter, current); r < 0) {
+        return r;
+    }
+    // The format with the highest frame rate for the size asked; a size the device
+    // refuses keeps the one it has, still at its best format.
+    TStreamFormat chosen;
+    int r = ChooseStreamFormat(*FFilter, wanted.isValid() ? wanted : current.Size, chosen);
+    if (r < 0 && wanted.isValid()) {
+        r = ChooseStreamFormat(*FFilter, current.Size, chosen);
+    }
+    if (r == 0) {
+        r = ApplyStreamFormat(*FFilter, chosen);
+        if (r == -EBUSY) {
+            return r;
+        }
+    }
+    if (const int read = CurrentStreamFormat(*FFilter, FFormat); read < 0) {
+        return read;
+    }
     v4l2_format format;
-    if (const int r = FFilter->GetFormat(format); r < 0) {
-        return r;
+    if (const int read = FFilter->GetFormat(format); read < 0) {
+        return read;
     }
-    // libv4l2 converts whatever the camera sends into BGR24 at the size the
-    // camera runs at.
-    format.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
-    format.fmt.pix.field = V4L2_FIELD_ANY;
-    format.fmt.pix.bytesperline = 0;
-    format.fmt.pix.sizeimage = 0;
-    if (const int r = FFilter->SetFormat(format); r < 0) {
-        return r;
+    if (!ConvertibleFormat(FFormat.PixelFormat) || FFormat.Size.isEmpty()) {
+        return -ENOTSUP;  // a camera that sends only what we cannot turn into pictures
     }
-    if (format.fmt.pix.pixelformat != V4L2_PIX_FMT_BGR24 || format.fmt.pix.width == 0 ||
-        format.fmt.pix.height == 0) {
-        return -EINVAL;  // no conversion to 24-bit colour for this camera
-    }
-    FWidth = static_cast<int>(format.fmt.pix.width);
-    FHeight = static_cast<int>(format.fmt.pix.height);
-    FStride = std::max<int>(static_cast<int>(format.fmt.pix.bytesperline), FWidth * 3);
+    FBytesPerLine = format.fmt.pix.bytesperline;
+    // Uncompressed YUV is limited range unless the driver says otherwise.
+    FFullRange = format.fmt.pix.quantization == V4L2_QUANTIZATION_FULL_RANGE;
     FRendered = true;
     return 0;
+}
+
+int TFilterGraph::ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast) {
+    TV4lConvert* converter = FFilter ? FFilter->Converter() : nullptr;
+    // libv4lconvert's flips and processing apply to whole pictures, and only it knows
+    // when they are on: then it converts, at full size, as for every program.
+    if (converter && converter->Processing()) {
+        return converter->Convert(frame, picture);
+    }
+    const int r = FDecoder.Decode(frame, picture, atLeast);
+    if (r == -ENOTSUP && converter) {
+        return converter->Convert(frame, picture);
+    }
+    return r;
 }
 
 int TFilterGraph::RunGraph() {
@@ -457,9 +540,15 @@ int TFilterGraph::RunGraph() {
         return -ENXIO;
     }
     const uint64_t generation = ++FGeneration;
+    TNativeFrame shape;
+    shape.PixelFormat = FFormat.PixelFormat;
+    shape.Width = FFormat.Size.width();
+    shape.Height = FFormat.Size.height();
+    shape.BytesPerLine = FBytesPerLine;
+    shape.FullRange = FFullRange;
     auto worker = std::make_unique<StreamWorker>(
-        FFilter->FDevice.Io(), FFilter->FDevice.Get(), FWidth, FHeight, FStride,
-        [this](const QImage& frame) { Deliver(frame); },
+        FFilter->FDevice.Io(), FFilter->FDevice.Get(), shape,
+        [this](const TNativeFrame& frame) { Deliver(frame); },
         [this, generation](int error) {
             // Streaming thread: hand the teardown to the GUI thread.
             QMetaObject::invokeMethod(

@@ -3,8 +3,9 @@
 // (TSampleGrabber) and whatever else joins (a video window, for one).
 //
 // Threads: everything here runs on the GUI thread except the streaming thread
-// that RunGraph starts. That thread only dequeues frames, hands them to the
-// sinks and re-queues buffers.
+// that RunGraph starts. That thread only dequeues frames, keeps a copy of each
+// as the camera sent it for the sinks and re-queues buffers: it converts nothing.
+// Frames become pictures on the GUI thread, when a sink needs one (ConvertFrame).
 //
 // Errors: every operation that can fail returns 0 or -errno.
 #pragma once
@@ -19,11 +20,14 @@
 #include <QObject>
 
 #include "capture/DeviceHandles.h"
+#include "capture/FrameDecoder.h"
 #include "capture/FrameSink.h"
+#include "capture/StreamFormat.h"
 #include "capture/SysDevEnum.h"
 
 struct v4l2_format;
 class TFilterGraph;
+class TV4lConvert;
 class StreamWorker;
 
 enum TGraphMode { gmNormal, gmCapture, gmDVD };
@@ -47,8 +51,11 @@ class TFilter : public QObject {
     // Whether a device is bound (the graph is active and the device opened).
     bool HasDevice() const { return FDevice.Valid(); }
     // A device request on the bound device: 0 or -errno; -ENXIO when none is
-    // bound.
+    // bound. Control requests go through libv4lconvert, which adds its software
+    // controls to the device's own.
     int Ioctl(unsigned long request, void* arg) const;
+    // libv4lconvert on the bound device; nullptr when none is bound.
+    TV4lConvert* Converter() const { return FConverter.get(); }
     // The current capture format, and a new one (the device may adjust it:
     // what it took is written back). 0 or -errno.
     int GetFormat(v4l2_format& format) const;
@@ -59,14 +66,15 @@ class TFilter : public QObject {
     // Binding happens on activation: 0, or -errno when the moniker's device
     // cannot be opened (the member then has no device).
     int Bind();
-    void Unbind() { FDevice.Reset(); }
+    void Unbind();
 
     TFilterGraph* FGraph = nullptr;
     TMoniker FMoniker;
     TDeviceFd FDevice;
+    std::unique_ptr<TV4lConvert> FConverter;  // over FDevice, released before it
 };
 
-// Keeps the latest frame: BGR24 (QImage::Format_BGR888), top row first.
+// Keeps the newest frame as the camera sent it, and makes a picture of it when asked.
 class TSampleGrabber : public QObject, public IFrameSink {
     Q_OBJECT
 
@@ -77,18 +85,27 @@ class TSampleGrabber : public QObject, public IFrameSink {
     TFilterGraph* FilterGraph() const { return FGraph; }
     void SetFilterGraph(TFilterGraph* graph);
 
-    // GUI thread. Shares the latest frame into bitmap: 0, -EAGAIN (bitmap
-    // untouched) when no frame has arrived, -ENOTCONN when the graph is not
-    // active (no grabber exists then).
+    // GUI thread. The newest frame converted at its full size into bitmap
+    // (QImage::Format_BGR888, top row first): 0; -EAGAIN when no frame has arrived,
+    // -EBADMSG when the newest one is damaged (both leave bitmap untouched); -ENOTCONN
+    // when the graph is not active (no grabber exists then).
     int GrabBitmap(QImage& bitmap) const;
+    // The same, smaller where the frame's format makes that cheap (at least
+    // `atLeast` both ways): for looking at the picture, not for keeping it.
+    int GrabPreview(QImage& picture, QSize atLeast) const;
+    // Frames that arrived since the stream started (any thread).
+    uint64_t FramesArrived() const;
 
-    void FrameArrived(const QImage& frame) override;  // streaming thread
-    void FrameGone() override;                        // GUI thread
+    void FrameArrived(const TNativeFrame& frame) override;  // streaming thread
+    void FrameGone() override;                              // GUI thread
 
   private:
+    int Grab(QImage& picture, QSize atLeast) const;
+
     TFilterGraph* FGraph = nullptr;
-    mutable QMutex FMutex;  // guards FLatest
-    QImage FLatest;
+    mutable QMutex FMutex;  // guards FLatest and FArrived
+    TNativeFrame FLatest;
+    uint64_t FArrived = 0;
 };
 
 class TFilterGraph : public QObject {
@@ -111,10 +128,12 @@ class TFilterGraph : public QObject {
     // the device's complaint, if any, after releasing everything all the same.
     int ClearInsertedFilters();
 
-    // Prepares the stream: the device set to deliver BGR24. 0; -ENXIO when no
-    // device is bound; the device's -errno when it refuses the format (-EBUSY:
-    // another program streams from it).
-    int RenderStream();
+    // Prepares the stream: the device set to the format that gives the highest frame
+    // rate for a picture of `wanted` (none: the size it has). A size the device
+    // refuses keeps the one it has. 0; -ENXIO when no device is bound; the device's
+    // -errno when it refuses (-EBUSY: another program streams from it); -ENOTSUP when
+    // it offers no format we can convert.
+    int RenderStream(QSize wanted = QSize());
     // Starts streaming on a rendered stream: 0; -ENXIO when nothing is
     // rendered; the bind's -errno when the device could not be opened; the
     // device's -errno when it refuses to run (everything released again).
@@ -131,9 +150,17 @@ class TFilterGraph : public QObject {
     void AddSink(IFrameSink* sink);
     void RemoveSink(IFrameSink* sink);
 
-    // The size the device delivers on the rendered stream.
-    int FrameWidth() const { return FWidth; }
-    int FrameHeight() const { return FHeight; }
+    // What the device delivers on the rendered stream.
+    int FrameWidth() const { return FFormat.Size.width(); }
+    int FrameHeight() const { return FFormat.Size.height(); }
+    const TStreamFormat& StreamFormat() const { return FFormat; }
+
+    // GUI thread: a frame of this graph's stream as a B, G, R picture
+    // (QImage::Format_BGR888), at its full size or smaller where that is cheap but at
+    // least `atLeast` both ways. libv4lconvert converts when it turns or processes
+    // the device's pictures, or knows a format we do not; libjpeg-turbo and libyuv
+    // otherwise. 0; -EBADMSG when the frame is damaged or short (picture undefined).
+    int ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast = QSize());
 
     // Frames dequeued since the graph last started running.
     uint64_t FramesDelivered() const;
@@ -164,7 +191,7 @@ class TFilterGraph : public QObject {
         }
     }
     // Streaming thread: hands a frame to every sink.
-    void Deliver(const QImage& frame);
+    void Deliver(const TNativeFrame& frame);
     // GUI thread: tells every sink the picture is gone.
     void PictureGone();
     // Stops streaming, frees the buffers and closes the device.
@@ -179,7 +206,10 @@ class TFilterGraph : public QObject {
     std::vector<IFrameSink*> FSinks;
     int FBindError = 0;  // -errno of the last failed bind
     bool FRendered = false;
-    int FWidth = 0, FHeight = 0, FStride = 0;
+    TStreamFormat FFormat;
+    uint32_t FBytesPerLine = 0;
+    bool FFullRange = false;
+    TFrameDecoder FDecoder;  // GUI thread
     std::unique_ptr<StreamWorker> FWorker;
     uint64_t FGeneration = 0;
 };

@@ -1,19 +1,20 @@
-// Where the live frames of a running capture graph go: the sample grabber, a
-// video window, anything else that wants the picture. The graph runs with any
-// number of sinks, none included.
+// Where the live frames of a running capture graph go: the sample grabber, a video
+// window, anything else that wants the picture. The graph runs with any number of
+// sinks, none included. Frames come as the camera sent them; a sink converts one (the
+// graph's ConvertFrame) only when it needs its picture.
 #pragma once
 
-class QImage;
+#include "capture/NativeFrame.h"
+
 class TFilterGraph;
 
 class IFrameSink {
   public:
     virtual ~IFrameSink() = default;
 
-    // Streaming thread: a new frame, BGR24 (QImage::Format_BGR888), top row
-    // first. The image is shared, never written again once handed out; keep a
-    // copy of the QImage, not of its pixels, and return quickly.
-    virtual void FrameArrived(const QImage& frame) = 0;
+    // Streaming thread: a new frame. Keep a copy of the frame (its bytes are shared)
+    // and return quickly: nothing is converted here.
+    virtual void FrameArrived(const TNativeFrame& frame) = 0;
     // GUI thread: the stream stopped or its device was lost; the picture is gone.
     virtual void FrameGone() = 0;
     // GUI thread: the sink was added to `graph`, or removed from its graph

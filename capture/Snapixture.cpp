@@ -12,7 +12,7 @@
 
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
-#include "capture/FrameSizes.h"
+#include "capture/StreamFormat.h"
 #include "photo/SizeRule.h"
 
 namespace {
@@ -21,6 +21,8 @@ struct Size {
     int32_t width, height;
 };
 constexpr Size kInputSizes[] = {{160, 120}, {320, 240}, {640, 480}, {1280, 1024}};
+// How long a photograph waits for a good frame after a damaged one.
+constexpr qint64 kGoodFrameWaitMs = 2000;
 
 }  // namespace
 
@@ -152,6 +154,7 @@ int TSnapixture::Preview() {
         return result;
     }
     Fire(OnBeforePreview);
+    QSize wanted;
     v4l2_format format;
     if (FFilter->GetFormat(format) == 0) {
         // A V4L2 driver keeps the last size set, also when the device is
@@ -160,34 +163,24 @@ int TSnapixture::Preview() {
         const QSize current(static_cast<int>(format.fmt.pix.width),
                             static_cast<int>(format.fmt.pix.height));
         const QSize own = FOwnSizes.try_emplace(FMoniker.path, current).first->second;
-        QSize wanted;
         if (FInputResolution >= 0 && FInputResolution < 4) {
             wanted = QSize(FInputWidth, FInputHeight);
-        } else if (FInputResolution == 4 && own != current) {
+        } else if (FInputResolution == 4) {
             wanted = own;
         } else if (FInputResolution == kInputLargestLive) {
-            std::vector<TFrameSizeRange> sizes;
-            if (EnumFrameSizes(*FFilter, V4L2_PIX_FMT_BGR24, sizes) == 0) {
-                wanted = LargestLiveSize(*FFilter, V4L2_PIX_FMT_BGR24, sizes, kLiveFrameRate);
-            }
+            wanted = LargestLiveSize(*FFilter, kLiveFrameRate);
         }
-        // Only the size changes; a size the device refuses leaves its format.
         // Any other index keeps the size the device has.
-        if (wanted.isValid()) {
-            format.fmt.pix.width = static_cast<uint32_t>(wanted.width());
-            format.fmt.pix.height = static_cast<uint32_t>(wanted.height());
-            FFilter->SetFormat(format);
-        }
     }
-    v4l2_format current;
-    if (FFilter->GetFormat(current) == 0) {
-        SampleWidth = static_cast<int32_t>(current.fmt.pix.width);
-        SampleHeight = static_cast<int32_t>(current.fmt.pix.height);
-    }
-    // A device that refuses the stream (held by another program, gone) is a
-    // refused run: it escapes to the caller with its reason.
-    const int rendered = FFilterGraph->RenderStream();
-    if (rendered < 0 && rendered != -ENXIO) {
+    // The device streams the size asked (or the nearest it has) in the format with
+    // the highest frame rate there; a size it refuses leaves it at its own. A device
+    // that refuses the stream (held by another program, gone) is a refused run: it
+    // escapes to the caller with its reason.
+    const int rendered = FFilterGraph->RenderStream(wanted);
+    if (rendered == 0) {
+        SampleWidth = FFilterGraph->FrameWidth();
+        SampleHeight = FFilterGraph->FrameHeight();
+    } else if (rendered != -ENXIO) {
         Raise(rendered);
     }
     const int run = FFilterGraph->RunGraph();
@@ -195,10 +188,15 @@ int TSnapixture::Preview() {
         CaptureStatus = csPrev;
         FLostError = 0;
         result = 0;
+        Fire(OnPreviewStarted);
     } else if (run != -ENXIO) {
         Raise(run);
     }
     return result;
+}
+
+QString TSnapixture::StreamText() const {
+    return FFilterGraph->Running() ? StreamFormatText(FFilterGraph->StreamFormat()) : QString();
 }
 
 void TSnapixture::DelayWait(uint32_t ms) {
@@ -251,7 +249,7 @@ int TSnapixture::CaptureSteps() {
     if (Delay) {
         DelayWait(DelayTime);
     }
-    const int grabbed = FSampleGrabber->GrabBitmap(FBitmap);
+    const int grabbed = GrabGoodFrame();
     // The moment of the photograph: its stamp, its EXIF block and a date-time name.
     FTaken = QDateTime::currentDateTime();
     if (grabbed < 0) {
@@ -261,6 +259,8 @@ int TSnapixture::CaptureSteps() {
             Fail(DeviceLostText(FLostError) + QStringLiteral(" 未拍照."));
         } else if (grabbed == -ENOTCONN) {
             Fail(QStringLiteral("摄像头没有在预览, 未拍照."));
+        } else if (grabbed == -EBADMSG) {
+            Fail(QStringLiteral("摄像头送来的画面都已损坏, 未拍照."));
         } else {
             Fail(QStringLiteral("摄像头没有送来画面, 未拍照."));
         }
@@ -272,6 +272,33 @@ int TSnapixture::CaptureSteps() {
     FLastError.clear();  // a refusal of a nested call is no failure of this one
     Fire(OnCaptured);
     return 0;
+}
+
+int TSnapixture::GrabGoodFrame() {
+    int grabbed = FSampleGrabber->GrabBitmap(FBitmap);
+    if (grabbed != -EBADMSG) {
+        return grabbed;
+    }
+    // The newest frame is damaged: the photograph takes the next good one. The wait
+    // keeps the events going, as the delay does; a camera that sends nothing else
+    // fails the photograph.
+    QElapsedTimer waited;
+    waited.start();
+    while (grabbed == -EBADMSG && waited.elapsed() < kGoodFrameWaitMs) {
+        const uint64_t seen = FSampleGrabber->FramesArrived();
+        QEventLoop loop;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+            if (FSampleGrabber->FramesArrived() != seen ||
+                waited.elapsed() >= kGoodFrameWaitMs || !FFilterGraph->Running()) {
+                loop.quit();
+            }
+        });
+        look.start(2);
+        loop.exec();
+        grabbed = FSampleGrabber->GrabBitmap(FBitmap);
+    }
+    return grabbed;
 }
 
 int TSnapixture::Stop() {

@@ -55,6 +55,10 @@ class TSnapixture : public QObject {
     // Whether a photograph is under way (Capture has not returned yet).
     bool Busy() const { return FBusy; }
 
+    // What the camera delivers while the preview runs, "1920x1080 MJPEG 30 fps";
+    // empty otherwise.
+    QString StreamText() const;
+
     // --- Properties with setters or read-only access -------------------------
     const TMoniker& Moniker() const { return FMoniker; }
     void SetMoniker(const TMoniker& moniker) { FMoniker = moniker; }
@@ -138,6 +142,8 @@ class TSnapixture : public QObject {
     TNotifyEvent OnConnecting;
     TNotifyEvent Onconnected;
     TNotifyEvent OnBeforePreview;
+    // The preview runs (the end of a Preview that started the stream).
+    TNotifyEvent OnPreviewStarted;
     TNotifyEvent OnBeforeCapture;
     TNotifyEvent OnCapturing;
     TNotifyEvent OnCaptured;
@@ -157,6 +163,9 @@ class TSnapixture : public QObject {
     [[noreturn]] void Raise(int error);
     void DeviceLost(int error);
     int CaptureSteps();
+    // The newest frame into ABitmap, or the next good one after a damaged frame: the
+    // grab's 0 or -errno.
+    int GrabGoodFrame();
 
     // Steps 4 to 10 of a photograph, on ABitmap: size rule, caption, scaling,
     // OnCapturing, black and white, encoding, naming and writing. Returns 0

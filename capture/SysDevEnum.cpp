@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include <fcntl.h>
+
 #include <linux/videodev2.h>
 
 #include <QDir>
 
-#include "capture/LibV4l2Io.h"
+#include "capture/SystemVideoIo.h"
 #include "capture/VirtualCamera.h"
 
 namespace {
@@ -25,7 +27,7 @@ std::optional<TDeviceIdentity> ProbeCaptureDevice(const TMoniker& moniker) {
         return std::nullopt;
     }
     VideoIo& io = *moniker.io;
-    const int fd = io.Open(moniker.path.toStdString());
+    const int fd = io.Open(moniker.path.toStdString(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
         return std::nullopt;
     }
@@ -60,21 +62,28 @@ QStringList VideoNodePaths() {
     return nodes;
 }
 
+namespace {
+// The virtual cameras the switch names: "1" the 1080p one, else model names.
+std::vector<const vcam::TModel*> VirtualModels() {
+    return vcam::ModelsNamed(qgetenv("SNAPIX_VIRTUAL_CAMERA").toStdString());
+}
+}  // namespace
+
 bool TSysDevEnum::VirtualCameraEnabled() {
-    return qgetenv("SNAPIX_VIRTUAL_CAMERA") == "1";
+    return !VirtualModels().empty();
 }
 
 TSysDevEnum::TSysDevEnum() {
     for (const QString& path : VideoNodePaths()) {
-        if (const auto found = ProbeCaptureDevice(TMoniker{path, &LibV4l2Io::Instance()})) {
+        if (const auto found = ProbeCaptureDevice(TMoniker{path, &SystemVideoIo::Instance()})) {
             FDevices.push_back({found->card, found->busInfo, found->moniker});
         }
     }
-    if (VirtualCameraEnabled()) {
+    for (const vcam::TModel* model : VirtualModels()) {
         // Listed whether or not it is plugged in, as a camera that is there.
-        FDevices.push_back(
-            {QString::fromLatin1(VirtualCamera::kName), QString::fromLatin1(VirtualCamera::kPath),
-             TMoniker{QString::fromLatin1(VirtualCamera::kPath), &VirtualCamera::Instance()}});
+        const QString path = QString::fromLatin1(model->path);
+        FDevices.push_back({QString::fromLatin1(model->card), path,
+                            TMoniker{path, &VirtualCamera::Instance(*model)}});
     }
 }
 

@@ -13,7 +13,7 @@ class VideoIo;
 // default-constructed moniker is "none".
 struct TMoniker {
     QString path;
-    VideoIo* io = nullptr;  // borrowed: libv4l2 or the virtual camera, both process-wide
+    VideoIo* io = nullptr;  // borrowed: the system calls or a virtual camera, process-wide
 
     bool IsNone() const { return io == nullptr; }
     bool operator==(const TMoniker& other) const { return path == other.path && io == other.io; }
@@ -36,8 +36,10 @@ std::optional<TDeviceIdentity> ProbeCaptureDevice(const TMoniker& moniker);
 QStringList VideoNodePaths();
 
 // A snapshot, taken at creation, of the capture devices: the V4L2 nodes that
-// can capture video, in node-number order, then the virtual camera when
-// SNAPIX_VIRTUAL_CAMERA is 1.
+// can capture video, in node-number order, then the virtual cameras that
+// SNAPIX_VIRTUAL_CAMERA names: "1" the 1080p model, else model names separated
+// by commas ("1080p", "vga" for a YUYV-only VGA camera, "mjpeg" for a
+// Motion-JPEG-only one) or "all".
 class TSysDevEnum {
   public:
     TSysDevEnum();
@@ -55,7 +57,7 @@ class TSysDevEnum {
     // into the system under a new number).
     void SetDeviceMoniker(int index, const TMoniker& moniker);
 
-    // Whether the virtual camera is listed in this process.
+    // Whether a virtual camera is listed in this process.
     static bool VirtualCameraEnabled();
 
   private:

@@ -1,7 +1,11 @@
-// The seam under the capture layer: the device calls a V4L2 driver answers.
-// libv4l2 stands behind it for real cameras, the virtual camera for machines
-// without one, so the same capture code runs against both.
+// The seam under the capture layer: the raw calls a V4L2 driver answers (open, close,
+// ioctl, mmap, munmap, poll). The system calls on /dev/video* stand behind it for real
+// cameras, the virtual camera for machines without one; everything above it, the format
+// choice and the conversion of the camera's frames included, is the same code for both.
+// Plain C++: the virtual camera's core implements it without Qt.
 #pragma once
+
+#include <poll.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -9,21 +13,22 @@
 
 class VideoIo {
   public:
-    // Poll results, or'ed together; 0 means the timeout passed.
-    static constexpr int kPollFrame = 1;  // a buffer can be dequeued
-    static constexpr int kPollWoken = 2;  // the wake descriptor became readable
-
     virtual ~VideoIo() = default;
 
-    // Every call returns a descriptor or 0 on success and -errno on failure.
+    // Each call answers as the kernel does, with -errno in place of -1 and errno.
     // Calls may come from the GUI thread and from a streaming thread at once.
-    virtual int Open(const std::string& path) = 0;
+
+    // A descriptor, or -errno. flags as for open(2); O_CLOEXEC is always added.
+    virtual int Open(const std::string& path, int flags) = 0;
     virtual int Close(int fd) = 0;
+    // 0 (or the driver's non-negative answer), or -errno. EINTR is retried.
     virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
-    // Returns nullptr on failure (errno-style code in *error when given).
-    virtual void* Mmap(std::size_t length, int fd, int64_t offset, int* error) = 0;
+    // A mapping of a buffer the driver offers at `offset` (VIDIOC_QUERYBUF's m.offset),
+    // or nullptr with -errno in *error.
+    virtual void* Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,
+                       int* error) = 0;
     virtual int Munmap(void* address, std::size_t length) = 0;
-    // Waits until a frame can be dequeued from fd, wakeFd (an eventfd, or -1)
-    // becomes readable, or timeoutMs passes.
-    virtual int Poll(int fd, int wakeFd, int timeoutMs) = 0;
+    // poll(2) over descriptors of this seam and plain ones (an eventfd, say): the
+    // number of entries with revents set, 0 on timeout, or -errno (-EINTR included).
+    virtual int Poll(pollfd* fds, nfds_t count, int timeoutMs) = 0;
 };

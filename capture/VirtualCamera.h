@@ -1,143 +1,182 @@
-// A camera that lives in this process and answers the V4L2 calls the way a
-// driver does, so the capture code is exercised on machines without a camera.
-// It sends BGR24 at a steady 30 frames per second: a test pattern with a
-// moving square and a frame counter, changed by its picture controls.
+// A USB camera that lives in this process and answers the raw V4L2 calls the way its
+// driver would, so that the capture code, conversion included, runs on machines
+// without a camera. It sends YUYV and Motion-JPEG frames of a test pattern (colour
+// bars, a grey ramp, a moving square and a frame counter) at the frame rates its model
+// offers, settles its exposure after the stream starts, and its controls change the
+// picture. Plain C++ with libjpeg (no Qt), so that other programs can be given it too.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "capture/VideoIo.h"
+#include "capture/VirtualCameraModels.h"
+#include "capture/VirtualControls.h"
+#include "capture/VirtualPicture.h"
 
 class VirtualCamera final : public VideoIo {
   public:
+    // The 1080p model, the one SNAPIX_VIRTUAL_CAMERA=1 lists.
     static constexpr char kPath[] = "virtual:0";
     static constexpr char kName[] = "Snapix Virtual Camera";
-    static constexpr int kFramesPerSecond = 30;
 
     // The ways a real device fails, switchable by tests.
     struct Faults {
         bool busyOnOpen = false;      // open fails with EBUSY (another program holds it)
         bool refuseSizes = false;     // any size other than the current one: EINVAL
-        bool noControls = false;      // no user controls at all
+        bool noControls = false;      // no controls at all
         bool streamOnFails = false;   // VIDIOC_STREAMON fails with EIO
         bool noFrames = false;        // streams, but never delivers a frame
         bool streamOffFails = false;  // VIDIOC_STREAMOFF fails with EIO
         // Opens, but another program streams from it: what USB cameras answer.
         bool busyOnFormat = false;   // VIDIOC_S_FMT fails with EBUSY
         bool busyOnBuffers = false;  // VIDIOC_REQBUFS fails with EBUSY
+        // Every Nth frame (0: none) damaged: a Motion-JPEG frame whose data breaks off
+        // into its end marker halfway; or short: fewer bytes than a whole frame.
+        int corruptEvery = 0;
+        int shortEvery = 0;
+        // The sensor is mounted upside down, and the driver says so (the input's
+        // status carries V4L2_IN_ST_HFLIP and V4L2_IN_ST_VFLIP).
+        bool upsideDown = false;
     };
 
-    // The process-wide camera that the device list offers.
-    static VirtualCamera& Instance();
+    // The process-wide camera of a model (the 1080p one by default).
+    static VirtualCamera& Instance(const vcam::TModel& model = vcam::Models().front());
 
-    VirtualCamera();
+    explicit VirtualCamera(const vcam::TModel& model);
     ~VirtualCamera() override;
+    VirtualCamera(const VirtualCamera&) = delete;
+    VirtualCamera& operator=(const VirtualCamera&) = delete;
 
-    // Back to a newly plugged camera: 640x480, default controls, no faults.
-    // Only while nobody has it open.
+    const vcam::TModel& Model() const { return FModel; }
+
+    // Back to a newly plugged camera: its default format, default controls, no faults,
+    // exposure settling on. Only while nobody streams from it.
     void Reset();
     void SetFaults(const Faults& faults);
-    // Grain on every component, as a real sensor gives: the pictures that make
-    // the largest JPEG files. Off after Reset.
+    // Strong grain on every component, as a poor sensor in dim light gives: the
+    // pictures that make the largest JPEG files. Off after Reset.
     void SetSensorNoise(bool on);
-    // Unplugged: every call on an open descriptor fails with ENODEV from now
-    // on, and opening fails too, until it is plugged in again.
+    // Whether the picture starts dark and brightens over about a second after the
+    // stream starts (the automatic exposure settling). On after Reset; tests that
+    // check exact pixels turn it off.
+    void SetSettling(bool on);
+    // A colour killer control, as some capture devices (not USB cameras) have. Off
+    // after Reset.
+    void SetColourKiller(bool on);
+    // Unplugged: polls report POLLERR | POLLHUP and every call on an open descriptor
+    // fails with ENODEV from now on, and opening fails too, until it is plugged in again.
     void Unplug();
     void PlugIn();
-    // The flags its control query reports for control id (for example
-    // V4L2_CTRL_FLAG_INACTIVE), until the next Reset.
+    // Flags its control query adds for control id (V4L2_CTRL_FLAG_DISABLED, ...),
+    // until the next Reset.
     void SetControlFlags(uint32_t id, uint32_t flags);
 
     // Introspection for tests.
     int OpenDescriptors() const;
     int LiveMappings() const;
-    // Buffers queued on a descriptor that had already been told the camera
-    // is gone (ENODEV). One buffer dequeued just before the unplug and queued
-    // just after it is normal and not counted: re-queueing after being told is
-    // the fault.
+    // Buffers queued on a descriptor that had already been told the camera is gone
+    // (ENODEV). One buffer dequeued just before the unplug and queued just after it is
+    // normal and not counted: re-queueing after being told is the fault.
     int BuffersQueuedAfterUnplug() const;
     uint64_t FramesDelivered() const;
     bool Streaming() const;
+    // The format it is in: fourcc, size and frame rate.
+    uint32_t PixelFormat() const;
+    std::pair<int, int> FrameSize() const;
+    uint32_t FramesPerSecond() const;
 
-    int Open(const std::string& path) override;
+    int Open(const std::string& path, int flags) override;
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
-    void* Mmap(std::size_t length, int fd, int64_t offset, int* error) override;
+    void* Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,
+               int* error) override;
     int Munmap(void* address, std::size_t length) override;
-    int Poll(int fd, int wakeFd, int timeoutMs) override;
-
-    // The sizes it offers, smallest first.
-    static const std::vector<std::pair<int, int>>& Sizes();
+    int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
 
   private:
     using Clock = std::chrono::steady_clock;
 
-    struct Control {
-        uint32_t id;
-        const char* name;
-        int32_t minimum, maximum, step, defaultValue, value;
-        uint32_t flags = 0;
-    };
-    // A buffer's bytes, left unwritten until its first frame: a driver's buffers
-    // cost the processor nothing at VIDIOC_REQBUFS.
-    struct Memory {
-        std::unique_ptr<uint8_t[]> bytes;
-        std::size_t length = 0;
-        uint8_t* data() { return bytes.get(); }
-        std::size_t size() const { return length; }
+    struct Descriptor {
+        bool nonBlocking = false;
+        bool toldGone = false;  // answered ENODEV since the unplug
     };
     struct Buffer {
-        Memory memory;
         bool queued = false;
-        bool mapped = false;
         uint32_t bytesUsed = 0;
-        // What the memory holds from its last fill: the pattern of this
-        // generation (0: nothing known) with the square at squareX. Readers of
-        // a mapped buffer only read, as from a real device's.
-        uint64_t holdsBase = 0;
-        int squareX = 0;
+        // What the memory holds from its last fill: the scene of this generation (0:
+        // nothing known) with the square of frame `sequence`.
+        uint64_t holdsScene = 0;
+        uint64_t sequence = 0;
+        Clock::time_point captured;
     };
 
-    // All below: guarded by mutex_ (the GUI thread and the streaming thread
-    // both call in).
+    // All below: guarded by FMutex (the GUI thread and a streaming thread both call in).
+    const vcam::TFormat* FormatLocked() const;
+    const vcam::TSize& SizeLocked() const;
     int IoctlLocked(int fd, unsigned long request, void* arg);
-    Control* FindControl(uint32_t id);
-    void RenderBaseIfStale();
-    void FillFrame(Buffer& buffer, uint64_t sequence);
-    std::chrono::nanoseconds TimeToNextFrameLocked() const;
-    bool FrameDueLocked() const;
+    int FormatRequest(unsigned long request, void* arg);
+    int BufferRequest(int fd, unsigned long request, void* arg);
+    int DequeueLocked(void* arg);
+    std::chrono::nanoseconds FramePeriodLocked() const;
+    // When the next frame is due; whether a queued buffer can take it.
+    Clock::time_point NextFrameDueLocked() const;
+    bool FrameReadyLocked() const;
+    short ReventsLocked(int fd, short events) const;
     void ReleaseBuffersLocked();
+    vcam::TLook LookLocked(Clock::time_point now) const;
+    void PrepareSceneLocked(const vcam::TLook& look);
+    void FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t sequence);
+    const std::vector<uint8_t>& MjpegSlotLocked(uint64_t sequence);
 
-    mutable std::mutex mutex_;
-    Faults faults_;
-    bool unplugged_ = false;
-    std::map<int, bool> descriptors_;  // open fds
-    int nextFd_ = 10000;
-    int streamOwner_ = -1;  // fd that owns the buffers, -1 when none
-    int width_ = 640;
-    int height_ = 480;
-    std::vector<Control> controls_;
-    std::vector<Buffer> buffers_;
-    std::vector<uint32_t> queue_;  // queued buffer indexes, in order
-    bool streaming_ = false;
-    Clock::time_point streamStart_;
-    uint64_t sequence_ = 0;   // frames delivered since stream on
-    uint64_t delivered_ = 0;  // frames delivered in total
-    int queuedAfterUnplug_ = 0;
-    bool sensorNoise_ = false;
-    std::set<int> toldGone_;  // fds answered ENODEV since the unplug
-    int liveMappings_ = 0;
+    const vcam::TModel& FModel;
+    mutable std::mutex FMutex;
+    Faults FFaults;
+    bool FUnplugged = false;
+    bool FSensorNoise = false;
+    bool FSettling = true;
+    bool FColourKiller = false;
+    int FWakeFd = -1;  // readable while unplugged: ends every poll at once
+    std::map<int, Descriptor> FDescriptors;
+    int FStreamOwner = -1;  // fd that owns the buffers, -1 when none
 
-    // The pattern for the current size and control values, rendered once and
-    // copied into every frame.
-    std::vector<uint8_t> base_;
-    int baseWidth_ = 0, baseHeight_ = 0;
-    bool baseStale_ = true;
-    uint64_t baseGeneration_ = 0;  // counts renderings of base_
+    // The format, kept across opens as drivers keep it.
+    uint32_t FFourcc = 0;
+    int FWidth = 0, FHeight = 0;
+    uint32_t FFps = 0;
+
+    vcam::TControls FControls;
+
+    // The buffers: one memory file, each buffer at a page-aligned offset. The camera
+    // writes through its own mapping; clients map their buffers of the same file.
+    int FMemoryFd = -1;
+    uint8_t* FMemory = nullptr;
+    std::size_t FMemorySize = 0;
+    std::size_t FBufferStride = 0;  // bytes from one buffer's start to the next
+    std::size_t FBufferLength = 0;
+    std::vector<Buffer> FBuffers;
+    std::vector<uint32_t> FQueue;  // queued buffer indexes, in order
+    std::map<void*, std::size_t> FMappings;
+
+    bool FStreaming = false;
+    Clock::time_point FStreamStart;
+    uint64_t FSequence = 0;   // the last frame slot handed out since stream on
+    uint64_t FDelivered = 0;  // frames delivered in total
+    int FQueuedAfterUnplug = 0;
+
+    // The scene for the current look, rendered once per change: B, G, R rows and, for
+    // YUYV, the same in YUYV. Motion-JPEG frames are encoded once per ring slot and
+    // scene, so a steady stream costs the processor a copy per frame.
+    vcam::TLook FLook;
+    uint64_t FSceneGeneration = 0;
+    std::vector<uint8_t> FSceneBgr;
+    std::vector<uint8_t> FSceneYuyv;
+    std::vector<std::vector<uint8_t>> FRing;
+    std::vector<uint8_t> FScratch;
 };

@@ -29,10 +29,9 @@
 #include "capture/DirectShowException.h"
 #include "capture/FilterGraph.h"
 #include "capture/FrameSink.h"
-#include "capture/FrameSizes.h"
 #include "capture/Snapixture.h"
+#include "capture/StreamFormat.h"
 #include "capture/SysDevEnum.h"
-#include "capture/VirtualCamera.h"
 #include "cli/IdPhotoShot.h"
 #include "cli/StopSignal.h"
 #include "photo/Names.h"
@@ -52,6 +51,10 @@ using Ms = std::chrono::milliseconds;
 // How long a camera may take to send its first picture once it streams. USB cameras
 // settle their exposure first and can take a second or two.
 constexpr int kFirstFrameTimeoutMs = 10000;
+// The picture has settled when its mean brightness moved less than this many levels
+// over the last this many milliseconds.
+constexpr double kSettleWindowMs = 300;
+constexpr double kSettledLevels = 1.5;
 
 QString SystemError(int negativeErrno) {
     return qt_error_string(-negativeErrno);
@@ -69,29 +72,52 @@ QString SecondsText(double ms) {
     return QString::number(ms / 1000.0, 'g', 3) + QStringLiteral(" s");
 }
 
-// "160x120 320x240 640x480*": the device's sizes for the format the program asks for,
-// the current one marked.
-QString SizesText(const TFilter& filter) {
-    std::vector<TFrameSizeRange> sizes;
-    const int listed = EnumFrameSizes(filter, V4L2_PIX_FMT_BGR24, sizes);
-    if (listed < 0) {
-        return QStringLiteral("(sizes not listed: %1)").arg(SystemError(listed));
+// What the camera bound to `filter` offers: first its sizes ("160x120 320x240 640x480*",
+// the current one marked), then one line per size with its formats and their frame
+// rates ("\t640x480\tYUYV 30* 20 15 10 5 fps, MJPEG 30 20 15 10 5 fps", the format and
+// rate it runs at now marked), each line after the first starting with a tab.
+QStringList OffersText(const TFilter& filter) {
+    std::vector<TStreamOffer> offers;
+    if (const int listed = ListStreamOffers(filter, offers); listed < 0 || offers.empty()) {
+        return {listed < 0 ? QStringLiteral("(sizes not listed: %1)").arg(SystemError(listed))
+                           : QStringLiteral("(no format this program can show)")};
     }
-    v4l2_format current;
-    QSize now;
-    if (filter.GetFormat(current) == 0) {
-        now = QSize(int(current.fmt.pix.width), int(current.fmt.pix.height));
-    }
-    QStringList parts;
-    for (const TFrameSizeRange& range : sizes) {
-        if (range.IsDiscrete()) {
-            parts << SizeText(range.Min) + (range.Min == now ? QStringLiteral("*") : QString());
-        } else {
-            parts << QStringLiteral("%1-%2/%3")
-                         .arg(SizeText(range.Min), SizeText(range.Max), SizeText(range.Step));
+    TStreamFormat now;
+    CurrentStreamFormat(filter, now);
+    std::vector<QSize> sizes;
+    for (const TStreamOffer& offer : offers) {
+        if (std::find(sizes.begin(), sizes.end(), offer.Size) == sizes.end()) {
+            sizes.push_back(offer.Size);
         }
     }
-    return parts.join(QLatin1Char(' '));
+    std::stable_sort(sizes.begin(), sizes.end(), [](QSize a, QSize b) {
+        return int64_t(a.width()) * a.height() < int64_t(b.width()) * b.height();
+    });
+    QStringList first, lines;
+    for (const QSize size : sizes) {
+        const QString mark = size == now.Size ? QStringLiteral("*") : QString();
+        first << SizeText(size) + mark;
+        QStringList formats;
+        for (const TStreamOffer& offer : offers) {
+            if (offer.Size != size) {
+                continue;
+            }
+            QString text = FourccName(offer.PixelFormat);
+            const bool current = size == now.Size && offer.PixelFormat == now.PixelFormat;
+            for (const double fps : offer.Fps) {
+                text += QLatin1Char(' ') + QString::number(fps, 'g', 4);
+                if (current && std::abs(fps - now.Fps()) < 0.01) {
+                    text += QLatin1Char('*');
+                }
+            }
+            text += offer.Fps.empty() ? (current ? QStringLiteral("*") : QString())
+                                      : QStringLiteral(" fps");
+            formats << text;
+        }
+        lines << QLatin1Char('\t') + SizeText(size) + QLatin1Char('\t') +
+                     formats.join(QStringLiteral(", "));
+    }
+    return QStringList{first.join(QLatin1Char(' '))} + lines;
 }
 
 QString ErrorOf(const std::exception& e) {
@@ -106,7 +132,7 @@ class TFrameBell : public QObject, public IFrameSink {
   public:
     explicit TFrameBell(std::function<void()> ring) : FRing(std::move(ring)) {}
 
-    void FrameArrived(const QImage&) override {  // streaming thread
+    void FrameArrived(const TNativeFrame&) override {  // streaming thread
         if (!FPending.exchange(true)) {
             // Queued to this object: a ring still on its way when the bell goes is dropped.
             QMetaObject::invokeMethod(
@@ -180,8 +206,12 @@ class TShotRun {
     // Ends the wait in progress at once if what it waits for has come.
     void LookNow();
     // Waits for the camera's first picture, and meanwhile makes ready what the first
-    // photograph would otherwise begin with. false: none came.
+    // photograph would otherwise begin with; then lets the frames --skip names go by,
+    // or waits until the picture's brightness stops changing. false: none came.
     bool WaitForFirstPicture(const QString& folder, uint32_t counter);
+    // After the first picture: true once the exposure looks settled (or the wait is
+    // long enough), as far as the newest frame shows.
+    bool Settled(std::vector<std::pair<double, double>>& means, uint64_t& looked);
 
     const TShotOptions& FOptions;
     FILE* FOut;
@@ -194,6 +224,7 @@ class TShotRun {
     QEventLoop* FWaiting = nullptr;                    // the wait in progress, if any
     const std::function<bool()>* FWaitDone = nullptr;  // what it waits for, if anything
     bool FLost = false;  // the stream ended for good (camera unplugged)
+    Clock::time_point FSettleStart;
     bool FOutLost = false;  // standard output failed; later lines are not tried
 };
 
@@ -253,14 +284,63 @@ bool TShotRun::WaitForFirstPicture(const QString& folder, uint32_t counter) {
     }
     WarmUpCaption(folder);
 
-    QImage frame;
-    Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
-         [this, &frame] { return FCamera->SampleGrabber()->GrabBitmap(frame) == 0; });
+    TSampleGrabber& grabber = *FCamera->SampleGrabber();
+    Wait(Clock::now() + Ms(kFirstFrameTimeoutMs), [&grabber] { return grabber.FramesArrived() > 0; });
+    const bool came = grabber.FramesArrived() > 0;
+    if (came && FOptions.Skip) {
+        // A fixed rule: the N+1st frame.
+        const uint64_t wanted = uint64_t(*FOptions.Skip) + 1;
+        Wait(Clock::now() + Ms(kFirstFrameTimeoutMs),
+             [&grabber, wanted] { return grabber.FramesArrived() >= wanted; });
+    } else if (came) {
+        // A camera starts dark and brightens while its automatic exposure settles: the
+        // first photograph waits for the brightness to stop changing, at most a bound.
+        std::vector<std::pair<double, double>> means;
+        uint64_t looked = 0;
+        FSettleStart = Clock::now();
+        Wait(FSettleStart + Ms(kSettleLimitMs), [&] { return Settled(means, looked); });
+    }
     graph->RemoveSink(&bell);
     if (memory.joinable()) {
         memory.join();
     }
-    return !frame.isNull();
+    return came && grabber.FramesArrived() > 0;
+}
+
+bool TShotRun::Settled(std::vector<std::pair<double, double>>& means, uint64_t& looked) {
+    // The picture's mean brightness over the last kSettleWindowMs moved by less than
+    // kSettledLevels (of 255): the exposure has stopped changing. Each new frame is
+    // looked at once, small (a Motion-JPEG frame decoded at an eighth).
+    TSampleGrabber& grabber = *FCamera->SampleGrabber();
+    const uint64_t arrived = grabber.FramesArrived();
+    if (arrived == looked) {
+        return false;
+    }
+    looked = arrived;
+    QImage picture;
+    if (grabber.GrabPreview(picture, QSize(64, 48)) != 0) {
+        return false;
+    }
+    double sum = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        const uint8_t* p = picture.constScanLine(y);
+        for (int x = 0; x < picture.width(); ++x, p += 3) {
+            sum += 0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2];
+        }
+    }
+    const double now = std::chrono::duration<double, std::milli>(Clock::now() - FSettleStart).count();
+    means.emplace_back(now, sum / std::max(1, picture.width() * picture.height()));
+    if (now < kSettleWindowMs) {
+        return false;
+    }
+    double low = 255, high = 0;
+    for (const auto& [at, mean] : means) {
+        if (at >= now - kSettleWindowMs) {
+            low = std::min(low, mean);
+            high = std::max(high, mean);
+        }
+    }
+    return high - low < kSettledLevels;
 }
 
 int TShotRun::ChooseDevice(QString& why) const {
@@ -276,7 +356,7 @@ int TShotRun::ChooseDevice(QString& why) const {
     if (wanted.isEmpty()) {
         if (FOptions.VirtualCamera) {
             for (int i = 0; i < count; ++i) {
-                if (devices.DeviceMoniker(i).path == QLatin1String(VirtualCamera::kPath)) {
+                if (devices.DeviceMoniker(i).path.startsWith(QLatin1String("virtual:"))) {
                     return i;
                 }
             }
@@ -355,6 +435,27 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
     v4l2_queryctrl query{};
     query.id = control.Id;
     int result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
+    // A setting the camera's automatic twin makes inactive (the white balance
+    // temperature while automatic white balance is on, the gain under automatic
+    // gain) is asked for by hand: the automatic one is switched off first.
+    static constexpr std::pair<uint32_t, uint32_t> kAutomatic[] = {
+        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE},
+        {V4L2_CID_GAIN, V4L2_CID_AUTOGAIN},
+    };
+    for (const auto& [manual, automatic] : kAutomatic) {
+        if (result == 0 && control.Id == manual && (query.flags & V4L2_CTRL_FLAG_INACTIVE)) {
+            v4l2_control off{automatic, 0};
+            filter.Ioctl(VIDIOC_S_CTRL, &off);
+            result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
+        }
+    }
+    if (result == -EINVAL && control.Id == V4L2_CID_COLOR_KILLER) {
+        // A USB camera has no colour killer: colour off is its saturation at its
+        // minimum, colour on its saturation at its default, as in the window.
+        query = v4l2_queryctrl{};
+        query.id = V4L2_CID_SATURATION;
+        result = filter.Ioctl(VIDIOC_QUERYCTRL, &query);
+    }
     if (result == -EINVAL || (result == 0 && (query.flags & V4L2_CTRL_FLAG_DISABLED))) {
         return QStringLiteral("%1 has no %2 control").arg(FCameraName, control.Name);
     }
@@ -367,6 +468,7 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
             .arg(control.Name, FCameraName);
     }
     const int32_t value = control.Inverted ? 1 - control.Value : control.Value;
+    const bool saturation = query.id == V4L2_CID_SATURATION && control.Id != V4L2_CID_SATURATION;
     const auto outside = [&] {
         return QStringLiteral("%1 %2 is outside the camera's range %3 to %4")
             .arg(control.Name)
@@ -374,12 +476,15 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
             .arg(query.minimum)
             .arg(query.maximum);
     };
-    if (value < query.minimum || value > query.maximum) {
+    if (!saturation && (value < query.minimum || value > query.maximum)) {
         return outside();
     }
     v4l2_control set{};
-    set.id = control.Id;
-    set.value = value;
+    set.id = query.id;
+    set.value = !saturation        ? value
+                : control.Value == 0 ? query.minimum
+                : query.default_value > query.minimum ? query.default_value
+                                                      : query.maximum;
     result = filter.Ioctl(VIDIOC_S_CTRL, &set);
     if (result == -ERANGE) {
         return outside();
@@ -399,12 +504,11 @@ QString TShotRun::StartCamera() {
     }
     TFilter& filter = *FCamera->Filter();
     if (FOptions.Size) {
-        v4l2_format format;
-        int result = filter.GetFormat(format);
-        if (result == 0) {
-            format.fmt.pix.width = static_cast<uint32_t>(FOptions.Size->width());
-            format.fmt.pix.height = static_cast<uint32_t>(FOptions.Size->height());
-            result = filter.SetFormat(format);
+        // The format with the highest frame rate at that size, as the window takes it.
+        TStreamFormat format;
+        int result = ChooseStreamFormat(filter, *FOptions.Size, format);
+        if (result == 0 && format.Size == *FOptions.Size) {
+            result = ApplyStreamFormat(filter, format);
         }
         if (result == -EBUSY) {
             return BusyText();
@@ -413,27 +517,21 @@ QString TShotRun::StartCamera() {
             return QStringLiteral("%1 refuses the size %2: %3")
                 .arg(FCameraName, SizeText(*FOptions.Size), SystemError(result));
         }
-        const QSize got(int(format.fmt.pix.width), int(format.fmt.pix.height));
-        if (got != *FOptions.Size) {
+        if (format.Size != *FOptions.Size) {
             return QStringLiteral(
                        "%1 does not deliver %2 (the nearest it offers is %3; "
                        "see --list)")
-                .arg(FCameraName, SizeText(*FOptions.Size), SizeText(got));
+                .arg(FCameraName, SizeText(*FOptions.Size), SizeText(format.Size));
         }
     }
     if (!FOptions.IdPhoto.isEmpty() && !FOptions.Size) {
-        // An identity photo is cut from the camera's largest picture that is still live.
-        std::vector<TFrameSizeRange> sizes;
-        v4l2_format format;
-        if (EnumFrameSizes(filter, V4L2_PIX_FMT_BGR24, sizes) == 0 && filter.GetFormat(format) == 0) {
-            const QSize largest = LargestLiveSize(filter, V4L2_PIX_FMT_BGR24, sizes, TSnapixture::kLiveFrameRate);
-            if (largest.isValid()) {
-                format.fmt.pix.width = uint32_t(largest.width());
-                format.fmt.pix.height = uint32_t(largest.height());
-                if (filter.SetFormat(format) == -EBUSY) {
-                    return BusyText();
-                }
-            }
+        // An identity photo is cut from the camera's largest picture that is still live,
+        // in its fastest format there.
+        const QSize largest = LargestLiveSize(filter, TSnapixture::kLiveFrameRate);
+        TStreamFormat format;
+        if (largest.isValid() && ChooseStreamFormat(filter, largest, format) == 0 &&
+            ApplyStreamFormat(filter, format) == -EBUSY) {
+            return BusyText();
         }
     }
     for (const TShotControl& control : FOptions.Controls) {
@@ -491,14 +589,20 @@ int TShotRun::List(const QString& executableFolder) {
     for (int i = 0; i < devices.DeviceCount(); ++i) {
         TSnapixture camera;
         camera.SetMoniker(devices.DeviceMoniker(i));
-        const QString sizes = camera.Connect() == 0 && camera.Filter()->HasDevice()
-                                  ? SizesText(*camera.Filter())
-                                  : QStringLiteral("(cannot open: %1)").arg(camera.LastError());
+        const QStringList offers =
+            camera.Connect() == 0 && camera.Filter()->HasDevice()
+                ? OffersText(*camera.Filter())
+                : QStringList{QStringLiteral("(cannot open: %1)").arg(camera.LastError())};
         camera.Stop();
         if (!Out(QStringLiteral("%1\t%2\t%3\t%4")
                      .arg(i)
-                     .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, sizes))) {
+                     .arg(devices.DeviceName(i), devices.DeviceMoniker(i).path, offers.first()))) {
             return kExitFailed;
+        }
+        for (qsizetype line = 1; line < offers.size(); ++line) {
+            if (!Out(offers[line])) {
+                return kExitFailed;
+            }
         }
     }
     return kExitStored;
@@ -550,8 +654,10 @@ int TShotRun::Shoot(const QString& executableFolder) {
     };
 
     uint32_t counter = FOptions.Serial ? LoadFileNo(0) : 0;
-    // The first picture must have arrived before the first photograph can be taken.
-    if (!WaitForFirstPicture(folder, counter)) {
+    // The first picture must have arrived before the first photograph can be taken
+    // (and, unless --skip says which, the exposure settled). A stop or a lost camera
+    // meanwhile ends the run before any photograph.
+    if (!WaitForFirstPicture(folder, counter) || FStop->Requested() || FLost) {
         FCamera->Stop();
         if (FLost) {
             return Fail(FCamera->LastError());
@@ -563,8 +669,7 @@ int TShotRun::Shoot(const QString& executableFolder) {
                         .arg(FCameraName)
                         .arg(kFirstFrameTimeoutMs / 1000));
     }
-    Say(QStringLiteral("%1 at %2")
-            .arg(FCameraName, SizeText(FCamera->SampleWidth, FCamera->SampleHeight)));
+    Say(QStringLiteral("%1 at %2").arg(FCameraName, FCamera->StreamText()));
 
     if (!FOptions.IdPhoto.isEmpty()) {
         Wait(Clock::now() + Ms(FOptions.DelayMs));
@@ -728,8 +833,9 @@ bool PrintLine(FILE* stream, const QString& text, QString* why) {
 
 int RunShot(const TShotOptions& options, const QString& executableFolder, FILE* out, FILE* err,
             const std::function<void()>& startApplication) {
-    if (options.VirtualCamera) {
-        // The same switch the window reads: the device list offers the test camera.
+    if (options.VirtualCamera && !TSysDevEnum::VirtualCameraEnabled()) {
+        // The same switch the window reads: the device list offers the test camera
+        // (the 1080p one, unless the switch names others already).
         qputenv("SNAPIX_VIRTUAL_CAMERA", "1");
     }
     if (options.Action == TShotAction::ListIdPhotos) {

@@ -35,6 +35,7 @@ enum class TOpt {
     Interval,
     Control,
     VirtualCamera,
+    Skip,
     IdPhoto,
     ListIdPhotos,
     Background,
@@ -71,6 +72,7 @@ constexpr TOptionSpec kOptions[] = {
     {"interval", 0, true, TOpt::Interval},
     {"control", 0, true, TOpt::Control},
     {"virtual-camera", 0, false, TOpt::VirtualCamera},
+    {"skip", 0, true, TOpt::Skip},
     {"id-photo", 0, true, TOpt::IdPhoto},
     {"list-id-photos", 0, false, TOpt::ListIdPhotos},
     {"background", 0, true, TOpt::Background},
@@ -388,6 +390,10 @@ QString Apply(TOpt id, const QString& value, TShotOptions& o) {
         case TOpt::VirtualCamera:
             o.VirtualCamera = true;
             return {};
+        case TOpt::Skip:
+            error = ParseWhole(QStringLiteral("--skip"), value, 0, kMaxSkip, number);
+            o.Skip = static_cast<int>(number);
+            return error;
         case TOpt::IdPhoto:
             if (!IdPhotoStandards::Find(value, &error)) {
                 return QStringLiteral("--id-photo: ") + error;
@@ -597,7 +603,8 @@ QString ShotHelpText() {
                "on standard output; progress and reasons go to standard error.\n"
                "\n"
                "Camera:\n"
-               "  -l, --list               list the cameras (number, name, node, sizes) and exit\n"
+               "  -l, --list               list the cameras (number, name, node, sizes) and, per\n"
+               "                           size, its formats and frame rates; then exit\n"
                "  -d, --device=N|PATH      the camera by its number in --list or its node\n"
                "                           (default: the first camera)\n"
                "      --size=WxH|default   the size the camera delivers (default: its own)\n"
@@ -606,6 +613,9 @@ QString ShotHelpText() {
                "                           colour (on or off), sharpness, gamma, gain,\n"
                "                           white-balance, backlight-compensation\n"
                "      --virtual-camera     use the built-in test camera (also lists it)\n"
+               "      --skip=N             photograph the camera's N+1st picture (default:\n"
+               "                           wait until the picture's brightness stops changing\n"
+               "                           while the camera settles, at most %4 s)\n"
                "\n"
                "Photograph:\n"
                "  -o, --output=DIR         folder for the files (default: the photo folder of\n"
@@ -646,5 +656,5 @@ QString ShotHelpText() {
                "larger than --max-kb (the reason is printed), 2 when the command line is\n"
                "wrong.\n")
         .arg(QString::number(kDefaultQuality), QString::number(kMaxCaptions),
-             QString::number(kMaxCount));
+             QString::number(kMaxCount), QString::number(kSettleLimitMs / 1000.0));
 }

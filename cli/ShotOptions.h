@@ -43,6 +43,9 @@ struct TShotOptions {
     uint32_t IntervalMs = 1000;
     std::vector<TShotControl> Controls;
     bool VirtualCamera = false;
+    // Frames to let go by before the first photograph; empty: wait until the picture's
+    // brightness stops changing (the camera's exposure has settled).
+    std::optional<int> Skip;
     // Identity photos: the standard's name, the background, the KB range, and picture
     // files to make them from instead of the camera.
     QString IdPhoto;
@@ -57,6 +60,9 @@ inline constexpr int kMaxCaptions = 3;
 inline constexpr int kMaxCount = 1000000;
 inline constexpr uint32_t kMaxSecondsMs = 86400 * 1000;  // --delay and --interval: a day
 inline constexpr int kDefaultQuality = 80;               // what the window uses
+inline constexpr int kMaxSkip = 10000;
+// The longest wait for the picture to settle, from the camera's first picture.
+inline constexpr int kSettleLimitMs = 1500;
 
 struct TShotParse {
     TShotOptions Options;

@@ -1,9 +1,8 @@
 // The capture format on the open device.
 #include "controls/AMStreamConfig.h"
 
-#include <linux/videodev2.h>
-
 #include "capture/FilterGraph.h"
+#include "capture/StreamFormat.h"
 
 TAMStreamConfig::TAMStreamConfig(QObject* owner) : QObject(owner) {}
 
@@ -37,16 +36,11 @@ int TAMStreamConfig::ApplyFormat(int n) {
     if (n != 1 || !FBaseFilter || !FBaseFilter->HasDevice()) {
         return 1;
     }
-    v4l2_format format;
-    if (FBaseFilter->GetFormat(format) < 0) {
-        return 1;
+    // The program sees B, G, R pictures whatever the camera sends; at this size the
+    // camera is set to its format with the highest frame rate.
+    TStreamFormat format;
+    if (const int r = ChooseStreamFormat(*FBaseFilter, QSize(Width, Height), format); r < 0) {
+        return r;
     }
-    format.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
-    format.fmt.pix.width = Width;
-    format.fmt.pix.height = Height;
-    // The line length and image size of the old format would be wrong for
-    // the new one: the driver works them out.
-    format.fmt.pix.bytesperline = 0;
-    format.fmt.pix.sizeimage = 0;
-    return FBaseFilter->SetFormat(format);
+    return ApplyStreamFormat(*FBaseFilter, format);
 }

@@ -1,7 +1,8 @@
-// TAMStreamConfig: sets the capture format of the open device to 24-bit
-// BGR at Width x Height. The device takes a new format only while it is not
-// streaming, so a caller activates it after the graph is built and before
-// the preview runs. GUI thread only.
+// TAMStreamConfig: sets the capture format of the open device for 24-bit B, G, R
+// pictures of Width x Height: the camera's own format with the highest frame rate at
+// that size, which the capture layer converts. The device takes a new format only
+// while it is not streaming, so a caller activates it after the graph is built and
+// before the preview runs. GUI thread only.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +36,8 @@ class TAMStreamConfig : public QObject {
 
     // The format change itself, on the device's first (its only) capture
     // stream: 0 when the device took it, the device's -errno when it refused
-    // (-EBUSY while it streams), 1 when there is no device or it has no
-    // configurable capture stream.
+    // (-EBUSY while it streams, -EINVAL for a size it refuses), 1 when there is
+    // no device or it has no configurable capture stream.
     int ApplyFormat(int n = 1);
 
   private:

@@ -1,7 +1,10 @@
 // Picture properties on V4L2 user controls.
 #include "controls/VideoProcAmp.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include <linux/videodev2.h>
 
@@ -14,78 +17,123 @@
 
 namespace {
 
-// The V4L2 control that stands for a property. An inverted control means the
-// opposite of the property: the colour killer is on when colour is off.
+// How a V4L2 control stands for a property: as it is; the other way round (the colour
+// killer is on when colour is off); or as on and off (colour on a camera without a
+// colour killer: its saturation at its default, or down to its minimum).
+enum class TMapping { Same, Inverted, OnOff };
+
 struct TDeviceControl {
     uint32_t id = 0;
-    bool inverted = false;
+    TMapping mapping = TMapping::Same;
 };
 
-TDeviceControl ControlOf(tagVideoProcAmpProperty property) {
+// The controls that may stand for a property, the first the device has taken.
+std::vector<TDeviceControl> ControlsOf(tagVideoProcAmpProperty property) {
     switch (property) {
         case VideoProcAmp_Brightness:
-            return {V4L2_CID_BRIGHTNESS};
+            return {{V4L2_CID_BRIGHTNESS}};
         case VideoProcAmp_Contrast:
-            return {V4L2_CID_CONTRAST};
+            return {{V4L2_CID_CONTRAST}};
         case VideoProcAmp_Hue:
-            return {V4L2_CID_HUE};
+            return {{V4L2_CID_HUE}};
         case VideoProcAmp_Saturation:
-            return {V4L2_CID_SATURATION};
+            return {{V4L2_CID_SATURATION}};
         case VideoProcAmp_Sharpness:
-            return {V4L2_CID_SHARPNESS};
+            return {{V4L2_CID_SHARPNESS}};
         case VideoProcAmp_Gamma:
-            return {V4L2_CID_GAMMA};
+            return {{V4L2_CID_GAMMA}};
         case VideoProcAmp_ColorEnable:
-            return {V4L2_CID_COLOR_KILLER, true};
+            // USB cameras have no colour killer; their saturation is the equivalent.
+            return {{V4L2_CID_COLOR_KILLER, TMapping::Inverted},
+                    {V4L2_CID_SATURATION, TMapping::OnOff}};
         case VideoProcAmp_WhiteBalance:
-            return {V4L2_CID_WHITE_BALANCE_TEMPERATURE};
+            return {{V4L2_CID_WHITE_BALANCE_TEMPERATURE}};
         case VideoProcAmp_BacklightCompensation:
-            return {V4L2_CID_BACKLIGHT_COMPENSATION};
+            return {{V4L2_CID_BACKLIGHT_COMPENSATION}};
         case VideoProcAmp_Gain:
-            return {V4L2_CID_GAIN};
+            return {{V4L2_CID_GAIN}};
     }
     return {};
 }
 
-struct TRange {
-    int minimum, maximum, step, defaultValue;
+// A property bound to the device's control: the property's range, and the control's own.
+struct TBinding {
+    TDeviceControl control;
+    int minimum, maximum, step, defaultValue;  // the property's
     uint32_t flags;
+    int deviceMinimum, deviceMaximum, deviceDefault;
+
+    int ToProperty(int value) const {
+        switch (control.mapping) {
+            case TMapping::Inverted:
+                return deviceMinimum + deviceMaximum - value;
+            case TMapping::OnOff:
+                return value > deviceMinimum ? 1 : 0;
+            default:
+                return value;
+        }
+    }
+    int ToDevice(int value) const {
+        switch (control.mapping) {
+            case TMapping::Inverted:
+                return deviceMinimum + deviceMaximum - value;
+            case TMapping::OnOff:
+                return value == 0 ? deviceMinimum
+                                  : (deviceDefault > deviceMinimum ? deviceDefault : deviceMaximum);
+            default:
+                return value;
+        }
+    }
 };
 
-// Between the property's values and the control's: the mirror image within
-// the range for an inverted control (0..1 becomes 1..0).
-int Convert(const TDeviceControl& control, const TRange& range, int value) {
-    return control.inverted ? range.minimum + range.maximum - value : value;
+// The device's value nearest to `value`: on a step from the minimum, within the range.
+int OnStep(int value, int minimum, int maximum, int step) {
+    if (step <= 1) {
+        return value;
+    }
+    const int64_t last = (int64_t(maximum) - minimum) / step;
+    const int64_t k = std::clamp<int64_t>((int64_t(value) - minimum + step / 2) / step, 0, last);
+    return static_cast<int>(minimum + k * step);
 }
 
-// The device's range of the control, in the property's terms. None when no
-// device is bound, the device lacks the control, or the driver reports it
-// disabled or inactive (for example a white balance temperature while the
-// automatic white balance runs): all of these make the property missing.
-std::optional<TRange> QueryRange(const TFilter* filter, const TDeviceControl& control) {
-    if (!filter || !filter->HasDevice() || control.id == 0) {
+// The device's control for the property, with its range in the property's terms. None
+// when no device is bound, the device lacks every control that may stand for it, or
+// the driver reports the control disabled or inactive (for example a white balance
+// temperature while the automatic white balance runs): all of these make the property
+// missing.
+std::optional<TBinding> Bind(const TFilter* filter, tagVideoProcAmpProperty property) {
+    if (!filter || !filter->HasDevice()) {
         return std::nullopt;
     }
-    v4l2_queryctrl query{};
-    query.id = control.id;
-    if (filter->Ioctl(VIDIOC_QUERYCTRL, &query) < 0) {
-        return std::nullopt;
-    }
-    if (query.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_INACTIVE)) {
-        return std::nullopt;
-    }
-    switch (query.type) {
-        case V4L2_CTRL_TYPE_INTEGER:
-        case V4L2_CTRL_TYPE_BOOLEAN:
-        case V4L2_CTRL_TYPE_MENU:
-        case V4L2_CTRL_TYPE_INTEGER_MENU:
-            break;
-        default:  // buttons, 64-bit, strings: nothing a slider can hold
+    for (const TDeviceControl& control : ControlsOf(property)) {
+        v4l2_queryctrl query{};
+        query.id = control.id;
+        if (filter->Ioctl(VIDIOC_QUERYCTRL, &query) < 0) {
+            continue;
+        }
+        if (query.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_INACTIVE)) {
             return std::nullopt;
+        }
+        switch (query.type) {
+            case V4L2_CTRL_TYPE_INTEGER:
+            case V4L2_CTRL_TYPE_BOOLEAN:
+                break;
+            default:
+                // Menus (their entries are names, not amounts, and may have gaps),
+                // buttons, 64-bit values, strings: nothing a slider can hold.
+                return std::nullopt;
+        }
+        TBinding b{control, query.minimum, query.maximum, std::max(1, query.step), 0,
+                   query.flags, query.minimum, query.maximum, query.default_value};
+        if (control.mapping == TMapping::OnOff) {
+            b.minimum = 0;
+            b.maximum = 1;
+            b.step = 1;
+        }
+        b.defaultValue = b.ToProperty(query.default_value);
+        return b;
     }
-    TRange range{query.minimum, query.maximum, query.step, 0, query.flags};
-    range.defaultValue = Convert(control, range, query.default_value);
-    return range;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -138,54 +186,58 @@ void TVideoProcAmp::SetBSFTrackBar(TTrackBar* trackBar) {
 }
 
 bool TVideoProcAmp::LoadFromDevice(bool useDefault) {
-    const TDeviceControl control = ControlOf(VideoProcAmpCategory);
-    const std::optional<TRange> range = QueryRange(FFilter, control);
-    if (!range) {
+    const std::optional<TBinding> binding = Bind(FFilter, VideoProcAmpCategory);
+    if (!binding) {
         return true;
     }
     v4l2_control current{};
-    current.id = control.id;
+    current.id = binding->control.id;
     if (FFilter->Ioctl(VIDIOC_G_CTRL, &current) < 0) {
         return true;
     }
-    FMinValue = range->minimum;
-    FMaxValue = range->maximum;
-    FStepValue = range->step;
-    FDefaultValue = range->defaultValue;
-    CapsFlags = range->flags;
-    Value = Convert(control, *range, current.value);
+    FMinValue = binding->minimum;
+    FMaxValue = binding->maximum;
+    FStepValue = binding->step;
+    FDefaultValue = binding->defaultValue;
+    CapsFlags = binding->flags;
+    Value = binding->ToProperty(current.value);
 
     const int position = useDefault ? FDefaultValue : Value;
+    // The slider moves in the device's steps, so it never shows a value the device
+    // does not hold.
     if (FTrackBar) {
         {
             // A range change pulls the position along without notifying.
             const QSignalBlocker quiet(FTrackBar);
             FTrackBar->setMaximum(FMaxValue);
             FTrackBar->setMinimum(FMinValue);
+            FTrackBar->setSingleStep(FStepValue);
+            FTrackBar->setPageStep(FStepValue * std::max(1, (FMaxValue - FMinValue) / FStepValue / 10));
         }
         FTrackBar->setValue(position);
     } else if (FBSFTrackBar) {
+        FBSFTrackBar->SetStep(1);
         FBSFTrackBar->SetMax(FMaxValue);
         FBSFTrackBar->SetMin(FMinValue);
+        FBSFTrackBar->SetStep(FStepValue);
         FBSFTrackBar->SetPosition(position);
     }
     return false;
 }
 
 bool TVideoProcAmp::ApplyToDevice(bool useDefault) {
-    const TDeviceControl control = ControlOf(VideoProcAmpCategory);
-    const std::optional<TRange> range = QueryRange(FFilter, control);
-    if (!range) {
+    const std::optional<TBinding> binding = Bind(FFilter, VideoProcAmpCategory);
+    if (!binding) {
         return true;
     }
-    FMinValue = range->minimum;
-    FMaxValue = range->maximum;
-    FStepValue = range->step;
-    FDefaultValue = range->defaultValue;
-    CapsFlags = range->flags;
+    FMinValue = binding->minimum;
+    FMaxValue = binding->maximum;
+    FStepValue = binding->step;
+    FDefaultValue = binding->defaultValue;
+    CapsFlags = binding->flags;
     v4l2_control wanted{};
-    wanted.id = control.id;
-    wanted.value = Convert(control, *range, useDefault ? FDefaultValue : Value);
+    wanted.id = binding->control.id;
+    wanted.value = binding->ToDevice(useDefault ? FDefaultValue : Value);
     return FFilter->Ioctl(VIDIOC_S_CTRL, &wanted) < 0;
 }
 
@@ -193,6 +245,15 @@ void TVideoProcAmp::TrackBarChanged(QObject* sender) {
     QSlider* slider = FTrackBar ? FTrackBar.data() : FBSFTrackBar.data();
     if (!slider) {
         return;
+    }
+    if (FLoaded && FTrackBar) {
+        // A plain slider stops anywhere: between two steps it moves to the nearer one,
+        // and that change comes back here.
+        const int stepped = OnStep(slider->value(), FMinValue, FMaxValue, FStepValue);
+        if (stepped != slider->value()) {
+            slider->setValue(stepped);
+            return;
+        }
     }
     Value = slider->value();
     ApplyToDevice(false);

@@ -1,6 +1,7 @@
 // TVideoWindow.
 #include "widgets/VideoWindow.h"
 
+#include <QEvent>
 #include <QMetaObject>
 #include <QMutexLocker>
 #include <QPaintEngine>
@@ -19,71 +20,127 @@ TVideoWindow::~TVideoWindow() {
     }
 }
 
-void TVideoWindow::FrameArrived(const QImage& frame) {
+void TVideoWindow::FrameArrived(const TNativeFrame& frame) {
     {
         QMutexLocker lock(&FMutex);
         FLatest = frame;
         FNewFrame = true;
     }
-    if (!FRepaintPending.exchange(true)) {
+    // A hidden window is not asked to paint: nothing is converted for nobody.
+    if (FShown.load(std::memory_order_relaxed) && !FRepaintPending.exchange(true)) {
         QMetaObject::invokeMethod(
-            this, [this] { update(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (Seen()) {
+                    update();
+                } else {
+                    FRepaintPending.store(false);
+                }
+            },
+            Qt::QueuedConnection);
     }
 }
 
 void TVideoWindow::FrameGone() {
     {
         QMutexLocker lock(&FMutex);
-        FLatest = QImage();
+        FLatest = TNativeFrame();
         FNewFrame = false;
     }
+    FPicture = QImage();
     update();
 }
 
-QImage TVideoWindow::CurrentFrame() const {
+TNativeFrame TVideoWindow::CurrentFrame() const {
     QMutexLocker lock(&FMutex);
     return FLatest;
+}
+
+bool TVideoWindow::Seen() const {
+    return isVisible() && !window()->isMinimized();
+}
+
+void TVideoWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    FShown.store(true);
+    if (window() != FTop) {
+        if (FTop) {
+            FTop->removeEventFilter(this);
+        }
+        FTop = window();
+        if (FTop != this) {
+            FTop->installEventFilter(this);
+        }
+    }
+}
+
+bool TVideoWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FTop && event->type() == QEvent::WindowStateChange && Seen()) {
+        update();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TVideoWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    FShown.store(false);
+}
+
+void TVideoWindow::TakeNewFrame() {
+    TNativeFrame frame;
+    {
+        QMutexLocker lock(&FMutex);
+        if (!FNewFrame) {
+            return;
+        }
+        frame = FLatest;
+        FNewFrame = false;
+    }
+    if (frame.IsNull() || !FGraph) {
+        return;
+    }
+    // Decoded as small as the window shows it, where the format allows, into the
+    // picture not on show: a damaged frame leaves the one shown as it was.
+    const QSize shown = (QSizeF(size()) * devicePixelRatioF()).toSize();
+    if (FGraph->ConvertFrame(frame, FDecoding, shown) == 0) {
+        std::swap(FPicture, FDecoding);
+        FPainted.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        FRefused.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 void TVideoWindow::paintEvent(QPaintEvent*) {
     // Cleared before taking the frame: a frame arriving while we paint asks
     // for one more repaint instead of being lost.
     FRepaintPending.store(false);
-    QImage frame;
-    bool fresh;
-    {
-        QMutexLocker lock(&FMutex);
-        frame = FLatest;
-        fresh = FNewFrame;
-        FNewFrame = false;
+    if (Seen()) {
+        TakeNewFrame();
     }
     QPainter painter(this);
-    if (frame.isNull()) {
+    if (FPicture.isNull()) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    // Handing the painter the B, G, R frame to stretch made it convert all of the frame
-    // and then stretch it pixel by pixel, on every paint. The frame is stretched here in
+    // Handing the painter the B, G, R picture to stretch made it convert all of it and
+    // then stretch it pixel by pixel, on every paint. The picture is stretched here in
     // one pass instead, into the backing store itself where possible, else into a
     // picture of the window's size and layout, which is then a plain copy to paint.
-    if (!PaintIntoBackingStore(painter, frame)) {
+    if (!PaintIntoBackingStore(painter, FPicture)) {
         const qreal ratio = devicePixelRatioF();
         const QSize pixels = (QSizeF(size()) * ratio).toSize();
-        if (FPicture.size() != pixels) {
-            FPicture = QImage(pixels, QImage::Format_RGB32);
+        if (FWindowPicture.size() != pixels) {
+            FWindowPicture = QImage(pixels, QImage::Format_RGB32);
         }
-        if (!FPicture.isNull()) {
-            FStretcher.Stretch(frame, FPicture);
-            FPicture.setDevicePixelRatio(ratio);
-            painter.drawImage(QPoint(0, 0), FPicture);
+        if (!FWindowPicture.isNull()) {
+            FStretcher.Stretch(FPicture, FWindowPicture);
+            FWindowPicture.setDevicePixelRatio(ratio);
+            painter.drawImage(QPoint(0, 0), FWindowPicture);
         }
-    }
-    if (fresh) {
-        FPainted.fetch_add(1, std::memory_order_relaxed);
     }
 }
 
-bool TVideoWindow::PaintIntoBackingStore(QPainter& painter, const QImage& frame) {
+bool TVideoWindow::PaintIntoBackingStore(QPainter& painter, const QImage& picture) {
     // A raster window paints into an image of the whole top-level window: writing our
     // rectangle of it directly saves making a picture and copying it (at 1920 x 1080, 8 MB
     // each frame). Anything else (a pixmap for grab(), a scaled or clipped device, another
@@ -113,7 +170,7 @@ bool TVideoWindow::PaintIntoBackingStore(QPainter& painter, const QImage& frame)
         return false;
     }
     const qsizetype stride = store->bytesPerLine();
-    FStretcher.Stretch(frame, store->bits() + target.y() * stride + target.x() * 4, stride,
+    FStretcher.Stretch(picture, store->bits() + target.y() * stride + target.x() * 4, stride,
                        target.width(), target.height());
     return true;
 }

@@ -18,7 +18,7 @@ TEST_F(MainWindowTest, UnpluggedCameraIsWaitedForAndThePreviewComesBackByItself)
     camera.Unplug();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == QStringLiteral("摄像头已断开."); }, 3000));
     EXPECT_TRUE(form->DeviceWatch()->Watching());
-    EXPECT_TRUE(form->VideoWindow->CurrentFrame().isNull()) << "no frozen picture";
+    EXPECT_TRUE(form->VideoWindow->CurrentFrame().IsNull()) << "no frozen picture";
     // Still away at the next looks: the wait goes on quietly.
     EXPECT_FALSE(form->DeviceWatch()->Poll());
     EXPECT_TRUE(form->DeviceWatch()->Watching());
@@ -54,7 +54,7 @@ TEST_F(MainWindowTest, CameraAwayDuringTheFullScreenSwitchesGivesNoBoxAndReturns
 
     camera.PlugIn();
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !frmFullScreen->VideoWindow->CurrentFrame().isNull(); }, kReturnTimeoutMs));
+        [&] { return !frmFullScreen->VideoWindow->CurrentFrame().IsNull(); }, kReturnTimeoutMs));
     EXPECT_TRUE(form->FullScreenActive());
     QTest::keyClick(frmFullScreen->VideoWindow, Qt::Key_Escape);
     EXPECT_TRUE(WaitForFrame());

@@ -16,7 +16,7 @@ namespace {
 
 // Waits until `window` paints pictures of the running stream.
 bool ShowsLivePicture(TVideoWindow* window) {
-    return QTest::qWaitFor([&] { return !window->CurrentFrame().isNull(); }, 5000);
+    return QTest::qWaitFor([&] { return !window->CurrentFrame().IsNull(); }, 5000);
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, EachGestureSwitchesToFullScreenAndBackReusingOneWindow) {
             EXPECT_EQ(form->Snapixture->CaptureStatus, csPrev);
             EXPECT_EQ(Status(), QStringLiteral("预览中."));
             // The full-screen picture went black with its stream.
-            EXPECT_TRUE(frmFullScreen->VideoWindow->CurrentFrame().isNull());
+            EXPECT_TRUE(frmFullScreen->VideoWindow->CurrentFrame().IsNull());
             EXPECT_TRUE(ShowsLivePicture(form->VideoWindow));
         }
     }

@@ -254,11 +254,18 @@ TEST_F(MainWindowTest, NoCameraShowsTheMessageOnceAndF8ReportsTheFailure) {
 
 TEST_F(MainWindowTest, ResolutionAndDeviceRequestsRestartThePreview) {
     StartWithPicture();
+    // The left panel says what the camera delivers once the live picture starts.
+    EXPECT_EQ(Info(), QStringLiteral("640x480 YUYV 30 fps"));
     // The settings' source list restarts the preview at the size it shows.
     form->fraCamSet->cbAMStreamConfig->setCurrentIndex(1);
     EXPECT_EQ(form->Snapixture->InputResolution(), 1);
     EXPECT_EQ(form->Snapixture->SampleWidth, 320);
     EXPECT_EQ(form->Snapixture->SampleHeight, 240);
+    EXPECT_TRUE(WaitForFrame());
+    EXPECT_EQ(Info(), QStringLiteral("320x240 YUYV 30 fps"));
+    // 1280*1024: the camera's nearest, where Motion-JPEG runs at 30 fps and YUYV at 10.
+    form->fraCamSet->cbAMStreamConfig->setCurrentIndex(3);
+    EXPECT_EQ(Info(), QStringLiteral("1280x720 MJPEG 30 fps"));
     EXPECT_TRUE(WaitForFrame());
 
     // A device index outside the list: no device, no picture, no message.

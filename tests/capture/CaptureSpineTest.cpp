@@ -12,6 +12,7 @@
 
 #include "capture/DirectShowException.h"
 #include "capture/SysDevEnum.h"
+#include "support/NativeFrames.h"
 #include "support/TestFiles.h"
 #include "support/VirtualCameraFixture.h"
 
@@ -146,7 +147,7 @@ TEST_F(VirtualCameraTest, InputResolutionFourGoesBackToTheSizeTheDeviceHadWhenFi
         camera->Stop();
         camera->SetInputResolution(index);
         ASSERT_EQ(camera->Preview(), 0);
-        const QSize expected = index == 3   ? QSize(1280, 1024)
+        const QSize expected = index == 3   ? QSize(1280, 720)
                                : index == 1 ? QSize(320, 240)
                                             : QSize(640, 480);
         EXPECT_EQ(QSize(camera->SampleWidth, camera->SampleHeight), expected) << index;
@@ -164,7 +165,7 @@ TEST_F(VirtualCameraTest, RefusedSizeKeepsTheDeviceFormat) {
 // A sink that counts what the graph hands it.
 class CountingSink : public IFrameSink {
   public:
-    void FrameArrived(const QImage& frame) override {
+    void FrameArrived(const TNativeFrame& frame) override {
         QMutexLocker lock(&mutex);
         ++frames;
         last = frame;
@@ -179,7 +180,7 @@ class CountingSink : public IFrameSink {
   private:
     mutable QMutex mutex;
     int frames = 0;
-    QImage last;
+    TNativeFrame last;
 };
 
 TEST_F(VirtualCameraTest, WithoutAWindowThePreviewStillFeedsTheGrabber) {
@@ -306,7 +307,7 @@ TEST_F(VirtualCameraTest, UnplugStopsTheStreamAndReleasesTheDevice) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return vc.OpenDescriptors() == 0 && vc.LiveMappings() == 0; }, 3000));
     EXPECT_FALSE(camera->FilterGraph()->Running());
-    EXPECT_TRUE(window->CurrentFrame().isNull()) << "no frozen picture of a camera that is gone";
+    EXPECT_TRUE(window->CurrentFrame().IsNull()) << "no frozen picture of a camera that is gone";
     EXPECT_EQ(vc.BuffersQueuedAfterUnplug(), 0);
     const uint64_t delivered = vc.FramesDelivered();
     QTest::qWait(100);
@@ -399,8 +400,7 @@ TEST_F(VirtualCameraTest, NoFramesMeansNoPhotograph) {
 }
 
 TEST_F(VirtualCameraTest, RepaintsAreCoalesced) {
-    QImage frame(64, 48, QImage::Format_BGR888);
-    frame.fill(Qt::red);
+    const TNativeFrame frame = YuyvFrame(Filled(64, 48, Qt::red));
     QThread* producer = QThread::create([&] {
         for (int i = 0; i < 200; ++i) {
             window->FrameArrived(frame);
@@ -428,9 +428,10 @@ TEST_F(VirtualCameraTest, PreviewOnARunningGraphKeepsItRunning) {
 namespace {
 QImage GrabAfterNextFrames(TSnapixture& camera) {
     const uint64_t seen = VirtualCamera::Instance().FramesDelivered();
-    QTest::qWaitFor([&] { return VirtualCamera::Instance().FramesDelivered() >= seen + 2; }, 2000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return VirtualCamera::Instance().FramesDelivered() >= seen + 2; }, 2000));
     QImage frame;
-    camera.SampleGrabber()->GrabBitmap(frame);
+    EXPECT_EQ(camera.SampleGrabber()->GrabBitmap(frame), 0);
     return frame;
 }
 }  // namespace
@@ -441,28 +442,30 @@ QImage GrabAfterNextFrames(TSnapixture& camera) {
 TEST_F(VirtualCameraTest, EveryFrameShowsTheSquareOnceWhateverBufferItCameIn) {
     class Keeper : public IFrameSink {
       public:
-        void FrameArrived(const QImage& frame) override {
+        void FrameArrived(const TNativeFrame& frame) override {
             QMutexLocker lock(&mutex);
             frames << frame;
         }
         void FrameGone() override {}
-        QList<QImage> Frames() const {
+        QList<TNativeFrame> Frames() const {
             QMutexLocker lock(&mutex);
             return frames;
         }
 
       private:
         mutable QMutex mutex;
-        QList<QImage> frames;
+        QList<TNativeFrame> frames;
     } keeper;
     ASSERT_EQ(camera->Preview(), 0);
     camera->FilterGraph()->AddSink(&keeper);
     // Three times round the buffers at least.
     EXPECT_TRUE(QTest::qWaitFor([&] { return keeper.Frames().size() >= 14; }, 3000));
     camera->FilterGraph()->RemoveSink(&keeper);
-    const QList<QImage> frames = keeper.Frames();
     int squaresSeen = 0;
-    for (const QImage& frame : frames) {
+    const QList<TNativeFrame> kept = keeper.Frames();
+    for (const TNativeFrame& native : kept) {
+        QImage frame;
+        ASSERT_EQ(camera->FilterGraph()->ConvertFrame(native, frame), 0);
         ASSERT_EQ(frame.size(), QSize(640, 480));
         const uint8_t* through = frame.constScanLine(240);
         const uint8_t* above = frame.constScanLine(200);
@@ -482,22 +485,24 @@ TEST_F(VirtualCameraTest, EveryFrameShowsTheSquareOnceWhateverBufferItCameIn) {
             ++squaresSeen;
         }
     }
-    EXPECT_GE(squaresSeen, frames.size() / 2);
+    EXPECT_GE(squaresSeen, kept.size() / 2);
 }
 
 TEST_F(VirtualCameraTest, PictureControlsChangeThePictureAtOnce) {
+    VirtualCamera::Instance().SetSettling(false);
+    VirtualCamera::Instance().SetColourKiller(true);
     ASSERT_EQ(camera->Preview(), 0);
     v4l2_queryctrl query{};
     query.id = V4L2_CID_BRIGHTNESS;
     ASSERT_EQ(camera->Filter()->Ioctl(VIDIOC_QUERYCTRL, &query), 0);
-    EXPECT_EQ(query.minimum, -64);
-    EXPECT_EQ(query.maximum, 64);
-    EXPECT_EQ(query.default_value, 0);
+    EXPECT_EQ(query.minimum, 0);
+    EXPECT_EQ(query.maximum, 255);
+    EXPECT_EQ(query.default_value, 128);
 
     // A pixel of the red bar, away from the moving square and the counter.
     const QPoint red(5 * 640 / 8 + 10, 100);
     const QColor before = GrabAfterNextFrames(*camera).pixelColor(red);
-    v4l2_control brighter{V4L2_CID_BRIGHTNESS, 40};
+    v4l2_control brighter{V4L2_CID_BRIGHTNESS, 128 + 60};
     ASSERT_EQ(camera->Filter()->Ioctl(VIDIOC_S_CTRL, &brighter), 0);
     const QColor after = GrabAfterNextFrames(*camera).pixelColor(red);
     EXPECT_GT(after.green(), before.green() + 40);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/DeviceWatch.h"
-#include "capture/LibV4l2Io.h"
+#include "capture/SystemVideoIo.h"
 #include "capture/VirtualCamera.h"
 
 namespace {
@@ -27,7 +27,7 @@ TEST(DeviceWatch, FindsTheDeviceOnlyWhileItAnswersAndNothingForNoneOrAbsentNodes
     EXPECT_EQ(camera.OpenDescriptors(), 0) << "every look closes what it opened";
 
     EXPECT_FALSE(TDeviceWatch::FindDevice(TDeviceIdentity{}));
-    const TDeviceIdentity absent{TMoniker{"/dev/video-snapix-absent", &LibV4l2Io::Instance()},
+    const TDeviceIdentity absent{TMoniker{"/dev/video-snapix-absent", &SystemVideoIo::Instance()},
                                  "No Such Camera", "usb-0000:00:00.0-9"};
     EXPECT_FALSE(TDeviceWatch::FindDevice(absent));
     camera.Reset();

@@ -90,11 +90,31 @@ class ShotProcess : public ::testing::Test {
     QString binary;
 };
 
-TEST_F(ShotProcess, ListsTheCamerasWithTheirSizes) {
+// Each camera's sizes, then per size its formats and frame rates, what it runs at now
+// marked; the switch may name other models.
+TEST_F(ShotProcess, ListsTheCamerasWithTheirSizesFormatsAndFrameRates) {
+    const QString all = QStringLiteral("30 20 15 10 5 fps");
     const Finished run = Run({"--list", "--virtual-camera"});
     EXPECT_EQ(run.Exit, 0) << run.Err.toStdString();
-    EXPECT_EQ(run.Lines(), QStringList{"0\tSnapix Virtual Camera\tvirtual:0\t160x120 320x240 "
-                                       "640x480* 800x600 1280x720 1280x1024 1920x1080"});
+    EXPECT_EQ(run.Lines(),
+              (QStringList{"0\tSnapix Virtual Camera\tvirtual:0\t160x120 320x240 640x480* "
+                           "800x600 1280x720 1920x1080",
+                           "\t160x120\tYUYV " + all + ", MJPEG " + all,
+                           "\t320x240\tYUYV " + all + ", MJPEG " + all,
+                           "\t640x480\tYUYV 30* 20 15 10 5 fps, MJPEG " + all,
+                           "\t800x600\tMJPEG " + all,
+                           "\t1280x720\tYUYV 10 5 fps, MJPEG " + all,
+                           "\t1920x1080\tYUYV 5 fps, MJPEG " + all}));
+
+    const Finished two = Run({"--list"}, nullptr, {"SNAPIX_VIRTUAL_CAMERA=vga,mjpeg"});
+    EXPECT_EQ(two.Exit, 0) << two.Err.toStdString();
+    const QStringList lines = two.Lines();
+    ASSERT_EQ(lines.size(), 12) << two.Out.toStdString();
+    EXPECT_EQ(lines[0], "0\tSnapix Virtual Camera VGA\tvirtual:vga\t160x120 176x144 320x240 "
+                        "352x288 640x480*");
+    EXPECT_EQ(lines[6], "1\tSnapix Virtual Camera MJPEG\tvirtual:mjpeg\t160x120 320x240 "
+                        "640x480 1280x720* 1920x1080");
+    EXPECT_EQ(lines[10], "\t1280x720\tMJPEG 30* 20 15 10 5 fps");
 }
 
 TEST_F(ShotProcess, TakesOnePhotographWithEveryOption) {
@@ -126,6 +146,8 @@ TEST_F(ShotProcess, TakesOnePhotographWithEveryOption) {
                               "0.2",
                               "--control",
                               "brightness=20",
+                              "--control",
+                              "contrast=100",
                               "--control",
                               "colour=off"});
     ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
@@ -294,7 +316,7 @@ TEST_F(ShotProcess, CameraThatCannotDoWhatIsAskedFails) {
         QStringList Args;
         const char* Says;
     } cases[] = {
-        {{"--control=brightness=100"}, "brightness 100 is outside the camera's range -64 to 64"},
+        {{"--control=brightness=300"}, "brightness 300 is outside the camera's range 0 to 255"},
         {{"--size=1000x700"}, "does not deliver 1000x700 (the nearest it offers is 800x600"},
         {{"--device=3"}, "there is no camera 3: the cameras are numbered 0 to 0"},
         {{"--device=/dev/null"}, "/dev/null is not a camera"},

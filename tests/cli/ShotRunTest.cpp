@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -70,6 +72,35 @@ TEST_F(ShotRun, CameraHeldByAnotherProgramIsSaid) {
     VirtualCamera::Instance().SetFaults(faults);
     EXPECT_EQ(Run({"--size=320x240"}), kExitFailed);
     EXPECT_TRUE(err.contains("is busy: another program is using it")) << qPrintable(err);
+}
+
+// A camera starts dark while its exposure settles: the first photograph waits until the
+// brightness stops changing, unless --skip names the picture to take.
+TEST_F(ShotRun, TheFirstPhotographWaitsForTheExposureToSettleUnlessSkipSaysWhich) {
+    const struct {
+        QStringList args;
+        bool settled;
+    } cases[] = {{{}, true}, {{"--skip=0"}, false}, {{"--skip=45"}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_EQ(Run(c.args + QStringList{"--bmp"}), kExitStored) << qPrintable(err);
+        const qint64 took = clock.elapsed();
+        const QImage photo(out.trimmed());
+        ASSERT_FALSE(photo.isNull()) << qPrintable(out);
+        // The white bar, a quarter down: white once settled, grey at the dark start.
+        const int white = qGray(photo.pixel(photo.width() / 16, photo.height() / 4));
+        if (c.settled) {
+            EXPECT_GE(white, 245);
+            EXPECT_GE(took, 1000) << "the exposure takes a second to settle";
+        } else {
+            EXPECT_LE(white, 100);
+            EXPECT_LT(took, 1000);
+        }
+        EXPECT_LT(took, 4000);
+        QFile::remove(out.trimmed());
+    }
 }
 
 TEST_F(ShotRun, CameraUnpluggedDuringASeriesEndsItWithTheReason) {

@@ -3,20 +3,36 @@
 
 #include <linux/videodev2.h>
 
+#include "capture/StreamFormat.h"
 #include "controls/AMStreamConfig.h"
 #include "support/VirtualCameraFixture.h"
 
 namespace {
 
+// What the camera is set to: its own format, size and frame rate.
+struct DeviceFormat {
+    uint32_t fourcc;
+    int width, height;
+    uint32_t fps;
+    bool operator==(const DeviceFormat&) const = default;
+};
+
+void PrintTo(const DeviceFormat& f, std::ostream* os) {
+    *os << FourccName(f.fourcc).toStdString() << " " << f.width << "x" << f.height << " @"
+        << f.fps;
+}
+
 class AMStreamConfigTest : public VirtualCameraTest {
   protected:
-    std::pair<int, int> DeviceSize() {
-        v4l2_format format;
-        EXPECT_EQ(camera->Filter()->GetFormat(format), 0);
-        EXPECT_EQ(format.fmt.pix.pixelformat, static_cast<uint32_t>(V4L2_PIX_FMT_BGR24));
-        return {static_cast<int>(format.fmt.pix.width), static_cast<int>(format.fmt.pix.height)};
+    DeviceFormat Device() {
+        const VirtualCamera& vc = VirtualCamera::Instance();
+        return {vc.PixelFormat(), vc.FrameSize().first, vc.FrameSize().second,
+                vc.FramesPerSecond()};
     }
 };
+
+constexpr uint32_t kYuyv = V4L2_PIX_FMT_YUYV;
+constexpr uint32_t kMjpeg = V4L2_PIX_FMT_MJPEG;
 
 }  // namespace
 
@@ -37,13 +53,16 @@ TEST_F(AMStreamConfigTest, ResultIsZeroTheDevicesRefusalOrOne) {
         bool streaming;
         bool refuseSizes;
         int result;
-        std::pair<int, int> deviceAfter;
+        DeviceFormat deviceAfter;
     };
+    // The camera's own format with the highest frame rate at the size, ties to YUYV.
     const Case cases[] = {
-        {"taken", 1280, 1024, false, false, 0, {1280, 1024}},
-        {"adjusted by the device", 700, 500, false, false, 0, {640, 480}},
-        {"streaming", 320, 240, true, false, -EBUSY, {640, 480}},
-        {"size refused", 320, 240, false, true, -EINVAL, {640, 480}},
+        {"taken", 320, 240, false, false, 0, {kYuyv, 320, 240, 30}},
+        {"faster compressed", 1920, 1080, false, false, 0, {kMjpeg, 1920, 1080, 30}},
+        {"adjusted by the device", 1280, 1024, false, false, 0, {kMjpeg, 1280, 720, 30}},
+        {"adjusted to a tie", 700, 500, false, false, 0, {kYuyv, 640, 480, 30}},
+        {"streaming", 320, 240, true, false, -EBUSY, {kYuyv, 640, 480, 30}},
+        {"size refused", 320, 240, false, true, -EINVAL, {kYuyv, 640, 480, 30}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -58,7 +77,7 @@ TEST_F(AMStreamConfigTest, ResultIsZeroTheDevicesRefusalOrOne) {
         config.Width = c.width;
         config.Height = c.height;
         EXPECT_EQ(config.ApplyFormat(), c.result);
-        EXPECT_EQ(DeviceSize(), c.deviceAfter);
+        EXPECT_EQ(Device(), c.deviceAfter);
     }
 }
 
@@ -86,14 +105,14 @@ TEST_F(AMStreamConfigTest, ActivatingAppliesTheFormatAndDeactivatingLeavesIt) {
     ASSERT_EQ(camera->Connect(), 0);
     config.SetActive(true);
     EXPECT_TRUE(config.Active());
-    EXPECT_EQ(DeviceSize(), (std::pair{320, 240}));
+    EXPECT_EQ(Device(), (DeviceFormat{kYuyv, 320, 240, 30}));
 
     config.Width = 1280;
-    config.Height = 1024;
+    config.Height = 720;
     config.SetActive(false);
-    EXPECT_EQ(DeviceSize(), (std::pair{320, 240}));
+    EXPECT_EQ(Device(), (DeviceFormat{kYuyv, 320, 240, 30}));
     // Assigning none keeps the device kept before.
     config.SetFilter(nullptr);
     EXPECT_EQ(config.ApplyFormat(), 0);
-    EXPECT_EQ(DeviceSize(), (std::pair{1280, 1024}));
+    EXPECT_EQ(Device(), (DeviceFormat{kMjpeg, 1280, 720, 30}));
 }

@@ -84,41 +84,41 @@ TEST_F(VideoProcAmpTest, LoadPutsDeviceRangeAndValueOnSliderAndWritesOnlyWhenItM
          {0, 100, 50},
          10,
          false,
-         {-64, 64, 10},
+         {0, 255, 10},
          {{WM_STATUS_TEXT, 5, 10}},
          10},
         {"default already shown",
          VideoProcAmp_Brightness,
-         {-64, 64, 0},
+         {0, 255, 128},
          10,
          true,
-         {-64, 64, 0},
+         {0, 255, 128},
          {},
          10},
         {"default moves the slider",
          VideoProcAmp_Brightness,
-         {-64, 64, 10},
+         {0, 255, 10},
          10,
          true,
-         {-64, 64, 0},
-         {{WM_STATUS_TEXT, 5, 0}},
-         0},
-        // The range change pulls 100 to 64 without notifying; 64 is then
+         {0, 255, 128},
+         {{WM_STATUS_TEXT, 5, 128}},
+         128},
+        // The range change pulls 300 to 255 without notifying; 255 is then
         // where the slider already stands.
         {"range pulls position silently",
          VideoProcAmp_Brightness,
-         {0, 100, 100},
-         64,
+         {0, 300, 300},
+         255,
          false,
-         {-64, 64, 64},
+         {0, 255, 255},
          {},
-         64},
+         255},
         {"contrast",
          VideoProcAmp_Contrast,
          {0, 100, 50},
          70,
          false,
-         {0, 100, 70},
+         {0, 255, 70},
          {{WM_STATUS_TEXT, 6, 70}},
          70},
         {"hue",
@@ -134,7 +134,7 @@ TEST_F(VideoProcAmpTest, LoadPutsDeviceRangeAndValueOnSliderAndWritesOnlyWhenItM
          {0, 100, 50},
          30,
          false,
-         {0, 100, 30},
+         {0, 255, 30},
          {},
          30},
     };
@@ -173,19 +173,76 @@ TEST_F(VideoProcAmpTest, MovingTheSliderWritesEachPositionAndReportsIt) {
     amp.SetActive(true);
     mainWindow.messages.clear();
 
-    slider.SetPosition(-20);
-    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), -20);
-    EXPECT_EQ(amp.Value, -20);
+    slider.SetPosition(20);
+    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 20);
+    EXPECT_EQ(amp.Value, 20);
     // The same position again is no change: nothing more is sent.
-    slider.SetPosition(-20);
-    EXPECT_EQ(Status(), (std::vector<Sent>{{WM_STATUS_TEXT, 5, -20}}));
+    slider.SetPosition(20);
+    EXPECT_EQ(Status(), (std::vector<Sent>{{WM_STATUS_TEXT, 5, 20}}));
 
     // Restoring the default is a load with IsDefault: the slider moves, and
     // its change writes the default.
     amp.IsDefault = true;
     amp.SetActive(true);
-    EXPECT_EQ(slider.Position(), 0);
-    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 0);
+    EXPECT_EQ(slider.Position(), 128);
+    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 128);
+}
+
+// Hue moves in steps of 5 on this camera: a slider never stands between two of them,
+// whether bound as the skinned slider or as a plain one, and the device gets only
+// values it holds.
+TEST_F(VideoProcAmpTest, SlidersMoveInTheDevicesSteps) {
+    ASSERT_EQ(camera->Connect(), 0);
+    const struct {
+        int moveTo, stands;
+    } moves[] = {{7, 5}, {8, 10}, {-3, -5}, {-2, 0}, {179, 180}, {-500, -180}};
+    QSlider plain(Qt::Horizontal);
+    for (const bool skinned : {true, false}) {
+        SCOPED_TRACE(skinned ? "skinned slider" : "plain slider");
+        TVideoProcAmp amp;
+        amp.VideoProcAmpCategory = VideoProcAmp_Hue;
+        if (skinned) {
+            amp.SetBSFTrackBar(&slider);
+        } else {
+            amp.SetTrackBar(&plain);
+        }
+        amp.SetFilter(camera->Filter());
+        amp.SetActive(true);
+        ASSERT_EQ(amp.StepValue(), 5);
+        QSlider& bound = skinned ? static_cast<QSlider&>(slider) : plain;
+        EXPECT_EQ(bound.singleStep(), 5);
+        for (const auto& m : moves) {
+            mainWindow.messages.clear();
+            bound.setValue(m.moveTo);
+            EXPECT_EQ(bound.value(), m.stands) << m.moveTo;
+            EXPECT_EQ(DeviceValue(V4L2_CID_HUE), m.stands) << m.moveTo;
+            // One report, of the value the device holds.
+            EXPECT_EQ(Status(), (std::vector<Sent>{{WM_STATUS_TEXT, 7, m.stands}}))
+                << m.moveTo;
+        }
+    }
+}
+
+// A manual setting whose automatic twin is on (the white balance temperature under
+// automatic white balance) is not a slider's until the automatic one is off; then it
+// moves in the camera's steps of 10 kelvin.
+TEST_F(VideoProcAmpTest, AManualSettingUnderItsAutomaticTwinIsMissingUntilThatIsOff) {
+    ASSERT_EQ(camera->Connect(), 0);
+    TVideoProcAmp amp;
+    amp.VideoProcAmpCategory = VideoProcAmp_WhiteBalance;
+    amp.SetBSFTrackBar(&slider);
+    amp.SetFilter(camera->Filter());
+    amp.SetActive(true);
+    EXPECT_FALSE(amp.Loaded());
+    EXPECT_EQ(Of(slider), (Range{0, 100, 50}));
+
+    SetDeviceValue(V4L2_CID_AUTO_WHITE_BALANCE, 0);
+    amp.SetActive(true);
+    ASSERT_TRUE(amp.Loaded());
+    EXPECT_EQ(Of(slider), (Range{2800, 6500, 4600}));
+    slider.SetPosition(3333);
+    EXPECT_EQ(slider.Position(), 3330);
+    EXPECT_EQ(DeviceValue(V4L2_CID_WHITE_BALANCE_TEMPERATURE), 3330);
 }
 
 TEST_F(VideoProcAmpTest, MissingPropertyLeavesSliderAndPropertiesAsTheyWere) {
@@ -269,7 +326,7 @@ TEST_F(VideoProcAmpTest, CameraUnpluggedAfterLoadKeepsTheValuesItHad) {
 
     amp.IsDefault = true;
     amp.SetActive(true);
-    EXPECT_EQ(Of(slider), (Range{-64, 64, 10}));
+    EXPECT_EQ(Of(slider), (Range{0, 255, 10}));
     EXPECT_EQ(amp.Value, 10);
     // A move by the user goes nowhere, quietly.
     slider.SetPosition(30);
@@ -291,7 +348,7 @@ TEST_F(VideoProcAmpTest, WithBothSlidersOnlyTheStandardOneIsLoadedAndWritten) {
     SetDeviceValue(V4L2_CID_BRIGHTNESS, 10);
 
     amp.SetActive(true);
-    EXPECT_EQ(Of(standard), (Range{-64, 64, 10}));
+    EXPECT_EQ(Of(standard), (Range{0, 255, 10}));
     EXPECT_EQ(Of(slider), (Range{0, 100, 50}));
     // Binding replaced the slider's own handler.
     EXPECT_EQ(otherHandlerRuns, 0);
@@ -299,12 +356,14 @@ TEST_F(VideoProcAmpTest, WithBothSlidersOnlyTheStandardOneIsLoadedAndWritten) {
     // Moving the skinned slider writes the standard slider's position.
     slider.SetPosition(80);
     EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 10);
-    standard.setValue(-5);
-    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), -5);
-    EXPECT_EQ(mainWindow.Of(WM_STATUS_TEXT).back(), (Sent{WM_STATUS_TEXT, 5, -5}));
+    standard.setValue(5);
+    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 5);
+    EXPECT_EQ(mainWindow.Of(WM_STATUS_TEXT).back(), (Sent{WM_STATUS_TEXT, 5, 5}));
 }
 
+// Capture devices with a colour killer (USB cameras have none).
 TEST_F(VideoProcAmpTest, ColourEnableIsTheColourKillerTurnedRound) {
+    VirtualCamera::Instance().SetColourKiller(true);
     ASSERT_EQ(camera->Connect(), 0);
     TVideoProcAmp amp;
     amp.VideoProcAmpCategory = VideoProcAmp_ColorEnable;
@@ -330,4 +389,47 @@ TEST_F(VideoProcAmpTest, ColourEnableIsTheColourKillerTurnedRound) {
     EXPECT_FALSE(amp.ApplyToDevice(true));
     EXPECT_EQ(DeviceValue(V4L2_CID_COLOR_KILLER), 0);
     EXPECT_TRUE(mainWindow.messages.empty());
+}
+
+// A USB camera has no colour killer: colour off is its saturation at its minimum, colour
+// on its saturation at its default, and the picture goes grey and back.
+TEST_F(VideoProcAmpTest, ColourEnableOnAUsbCameraIsItsSaturation) {
+    VirtualCamera::Instance().SetSettling(false);
+    ASSERT_EQ(camera->Preview(), 0);
+    TVideoProcAmp amp;
+    amp.VideoProcAmpCategory = VideoProcAmp_ColorEnable;
+    amp.SetFilter(camera->Filter());
+    amp.SetActive(true);
+    ASSERT_TRUE(amp.Loaded());
+    EXPECT_EQ(amp.MinValue(), 0);
+    EXPECT_EQ(amp.MaxValue(), 1);
+    EXPECT_EQ(amp.DefaultValue(), 1);
+    EXPECT_EQ(amp.Value, 1);
+
+    // The red bar's colour, a few frames after each change.
+    auto redBar = [this] {
+        const uint64_t seen = camera->SampleGrabber()->FramesArrived();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return camera->SampleGrabber()->FramesArrived() >= seen + 2; }, 2000));
+        QImage frame;
+        EXPECT_EQ(camera->SampleGrabber()->GrabBitmap(frame), 0);
+        return frame.pixelColor(5 * 640 / 8 + 10, 100);
+    };
+    amp.Value = 0;
+    EXPECT_FALSE(amp.ApplyToDevice(false));
+    EXPECT_EQ(DeviceValue(V4L2_CID_SATURATION), 0);
+    const QColor grey = redBar();
+    EXPECT_LE(std::abs(grey.red() - grey.green()), 2);
+    amp.Value = 1;
+    EXPECT_FALSE(amp.ApplyToDevice(false));
+    EXPECT_EQ(DeviceValue(V4L2_CID_SATURATION), 128);
+    EXPECT_GT(redBar().red(), 200);
+
+    // Loading reads it back: any saturation above the minimum is colour.
+    SetDeviceValue(V4L2_CID_SATURATION, 40);
+    amp.SetActive(true);
+    EXPECT_EQ(amp.Value, 1);
+    SetDeviceValue(V4L2_CID_SATURATION, 0);
+    amp.SetActive(true);
+    EXPECT_EQ(amp.Value, 0);
 }

@@ -22,7 +22,7 @@ deb=$work/snapix_${version}_$(dpkg --print-architecture).deb
 # The libraries come from the programs; the typefaces of the captions and Qt's
 # window-system plugins are loaded at run time and must be named.
 depends=$(dpkg-deb --field "$deb" Depends)
-for package in fonts-arphic-uming fonts-dejavu-core qt6-qpa-plugins libqt6widgets6 libv4l-0 \
+for package in fonts-arphic-uming fonts-dejavu-core qt6-qpa-plugins libqt6widgets6 libv4lconvert0 \
   libjpeg62-turbo; do
   grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done

@@ -53,6 +53,9 @@ class CamSetFrameTest : public VirtualCameraTest {
   protected:
     void SetUp() override {
         VirtualCameraTest::SetUp();
+        // The colour box needs a device with a colour killer (a capture card's control;
+        // USB cameras have none, and then the box is left as it stands).
+        VirtualCamera::Instance().SetColourKiller(true);
         ASSERT_TRUE(appDir.isValid());
         saved = {AppPath, IniFileName, SavePath, DefaultSavePath};
         AppPath = appDir.path() + QLatin1Char('/');
@@ -405,12 +408,17 @@ TEST_F(CamSetFrameTest, CameraMessagesMoveSlidersToDeviceDefaultsOrCurrentValues
     frame->cbColorEnable->setChecked(true);
     EXPECT_EQ(DeviceValue(V4L2_CID_COLOR_KILLER), 0);
 
+    // The hue slider stands only on the camera's steps of 5.
+    frame->tbHue->SetPosition(-43);
+    EXPECT_EQ(frame->tbHue->Position(), -45);
+    EXPECT_EQ(DeviceValue(V4L2_CID_HUE), -45);
+
     // Defaults: sliders to the device defaults, written; colour on.
     SetDeviceValue(V4L2_CID_COLOR_KILLER, 1);  // the box still shows colour
     SendMessage(frame.get(), WM_CAMERA_DEFAULTS);
-    EXPECT_EQ(SliderPositions(), (Sliders{0, 50, 0}));
-    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 0);
-    EXPECT_EQ(DeviceValue(V4L2_CID_CONTRAST), 50);
+    EXPECT_EQ(SliderPositions(), (Sliders{128, 128, 0}));
+    EXPECT_EQ(DeviceValue(V4L2_CID_BRIGHTNESS), 128);
+    EXPECT_EQ(DeviceValue(V4L2_CID_CONTRAST), 128);
     EXPECT_EQ(DeviceValue(V4L2_CID_HUE), 0);
     EXPECT_TRUE(frame->cbColorEnable->isChecked());
     EXPECT_EQ(DeviceValue(V4L2_CID_COLOR_KILLER), 0);
@@ -418,7 +426,7 @@ TEST_F(CamSetFrameTest, CameraMessagesMoveSlidersToDeviceDefaultsOrCurrentValues
     // Showing the second tab reads the device again; other tabs do not.
     SetDeviceValue(V4L2_CID_BRIGHTNESS, 33);
     frame->bsSkinPageControl1->setCurrentIndex(2);
-    EXPECT_EQ(frame->tbBrightness->Position(), 0);
+    EXPECT_EQ(frame->tbBrightness->Position(), 128);
     frame->bsSkinPageControl1->setCurrentIndex(1);
     EXPECT_EQ(frame->tbBrightness->Position(), 33);
 
@@ -454,7 +462,7 @@ TEST_F(CamSetFrameTest, CameraWithoutControlsOrGoneLeavesEverythingAsItWas) {
         SendMessage(frame.get(), WM_CAMERA_RELOAD);
         frame->cbColorEnable->setChecked(true);
         const Sliders before = SliderPositions();
-        ASSERT_EQ(before, (Sliders{10, 50, 0}));
+        ASSERT_EQ(before, (Sliders{10, 128, 0}));
         c.arrange();
         mainWindow->messages.clear();
 
@@ -464,7 +472,7 @@ TEST_F(CamSetFrameTest, CameraWithoutControlsOrGoneLeavesEverythingAsItWas) {
         frame->btnApply->click();
 
         EXPECT_EQ(SliderPositions(), before);
-        EXPECT_EQ(frame->tbBrightness->Min(), -64);
+        EXPECT_EQ(frame->tbBrightness->Min(), 0);
         EXPECT_TRUE(frame->cbColorEnable->isChecked());
         EXPECT_TRUE(mainWindow->Of(WM_STATUS_TEXT).empty());
         EXPECT_TRUE(boxes.empty());
@@ -476,12 +484,12 @@ TEST_F(CamSetFrameTest, SetupLoadFillsTheFrameFromDevicesStoreAndCamera) {
     SavePath = appDir.path() + QStringLiteral("/photos/");
     ASSERT_EQ(camera->Preview(), 0);
     BindCamera();
-    SetDeviceValue(V4L2_CID_BRIGHTNESS, -7);
+    SetDeviceValue(V4L2_CID_BRIGHTNESS, 77);
 
     SendMessage(frame.get(), WM_SETUP_LOAD);
     EXPECT_EQ(frame->edtsPath->text(), SavePath);
     EXPECT_EQ(frame->FileNo(), 41u);
-    EXPECT_EQ(frame->tbBrightness->Position(), -7);
+    EXPECT_EQ(frame->tbBrightness->Position(), 77);
     ASSERT_GE(frame->cbDevice->count(), 1);
     EXPECT_EQ(frame->cbDevice->itemText(frame->cbDevice->count() - 1), VirtualCamera::kName);
     EXPECT_EQ(frame->cbDevice->currentIndex(), 0);

@@ -1,8 +1,10 @@
-// The live picture: frames stretched to the video window, straight into its backing
-// store or through a picture of its own, on every vector level.
+// The live picture: frames converted only while the window is seen, as large as it shows
+// them, and stretched to the window, straight into its backing store or through a
+// picture of its own, on every vector level.
 #include "widgets/FrameStretcher.h"
 #include "widgets/VideoWindow.h"
 
+#include <functional>
 #include <string>
 
 #include <QPixmap>
@@ -11,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include "capture/FilterGraph.h"
 #include "photo/Simd.h"
+#include "support/NativeFrames.h"
 
 namespace {
 
@@ -88,16 +92,20 @@ TEST(FrameStretcher, EachPixelTakesTheFramePixelUnderItsCentre) {
 
 // A shown window paints straight into its backing store (what the screen shows); a device
 // of another pixel layout gets the ordinary way, a picture painted by the painter. Both
-// show the frame stretched, and a new frame counts as painted once.
+// show the frame's picture stretched, and a new frame is converted and painted once.
 TEST(VideoWindow, ShowsTheFrameStretchedOnScreenAndOnOtherDevices) {
+    TFilterGraph graph;
     TVideoWindow window;
+    graph.AddSink(&window);
     window.resize(301, 157);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const QImage frame = Frame(200, 120);
+    const TNativeFrame frame = YuyvFrame(Frame(200, 120));
     window.FrameArrived(frame);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.FramesPainted() == 1; }, 5000));
-    const QImage expected = Stretched(frame, 301, 157);
+    QImage picture;
+    ASSERT_EQ(graph.ConvertFrame(frame, picture), 0);
+    const QImage expected = Stretched(picture, 301, 157);
 
     const QImage onScreen =
         window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
@@ -106,6 +114,7 @@ TEST(VideoWindow, ShowsTheFrameStretchedOnScreenAndOnOtherDevices) {
     window.render(&other);
     other.convertTo(QImage::Format_RGB32);
     EXPECT_TRUE(other == expected) << FirstDifference(other, expected);
+    EXPECT_EQ(window.FramesPainted(), 1u) << "repaints without a new frame convert nothing";
 
     window.FrameGone();
     QTest::qWait(50);
@@ -113,4 +122,93 @@ TEST(VideoWindow, ShowsTheFrameStretchedOnScreenAndOnOtherDevices) {
         window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
     EXPECT_EQ(black.pixel(150, 78), qRgb(0, 0, 0));
     EXPECT_EQ(window.FramesPainted(), 1u);
+}
+
+// A Motion-JPEG frame is decoded at the smallest of 1/8, 1/4, 1/2 of its size that still
+// covers the window, else whole; an uncompressed one whole.
+TEST(VideoWindow, DecodesOnlyAsLargeAsItShowsThePicture) {
+    const struct {
+        uint32_t fourcc;
+        QSize window, decoded;
+    } cases[] = {
+        {V4L2_PIX_FMT_MJPEG, {364, 255}, {480, 270}},  // the main window's video area
+        {V4L2_PIX_FMT_MJPEG, {100, 50}, {240, 135}},
+        {V4L2_PIX_FMT_MJPEG, {481, 271}, {960, 540}},
+        {V4L2_PIX_FMT_MJPEG, {961, 540}, {1920, 1080}},
+        {V4L2_PIX_FMT_MJPEG, {1920, 1080}, {1920, 1080}},
+        {V4L2_PIX_FMT_YUYV, {364, 255}, {1920, 1080}},
+    };
+    const QImage bars = Frame(1920, 1080);
+    const TNativeFrame mjpeg = MjpegFrame(bars), yuyv = YuyvFrame(bars);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.window.width());
+        TFilterGraph graph;
+        TVideoWindow window;
+        graph.AddSink(&window);
+        window.resize(c.window);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.FrameArrived(c.fourcc == V4L2_PIX_FMT_YUYV ? yuyv : mjpeg);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.FramesPainted() == 1; }, 5000));
+        EXPECT_EQ(window.Picture().size(), c.decoded);
+    }
+}
+
+// A damaged frame is not shown: the window keeps the picture of the last good one.
+TEST(VideoWindow, ADamagedFrameNeverReplacesThePicture) {
+    TFilterGraph graph;
+    TVideoWindow window;
+    graph.AddSink(&window);
+    window.resize(160, 120);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.FrameArrived(MjpegFrame(Filled(320, 240, Qt::red)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.FramesPainted() == 1; }, 5000));
+    const QImage red = window.Picture();
+    for (const TNativeFrame& bad : {Cut(MjpegFrame(Filled(320, 240, Qt::blue)), 0.5),
+                                    Cut(YuyvFrame(Filled(320, 240, Qt::blue)), 0.9)}) {
+        const uint64_t refused = window.FramesRefused();
+        window.FrameArrived(bad);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.FramesRefused() == refused + 1; }, 5000));
+        EXPECT_EQ(window.Picture(), red);
+        const QImage onScreen = window.screen()->grabWindow(window.winId()).toImage();
+        EXPECT_GT(qRed(onScreen.pixel(80, 60)), 200);
+        EXPECT_LT(qBlue(onScreen.pixel(80, 60)), 50);
+    }
+    EXPECT_EQ(window.FramesPainted(), 1u);
+}
+
+// Nobody sees a hidden or minimised window: it converts no frame until it is shown
+// again, and then the newest one only.
+TEST(VideoWindow, AWindowNobodySeesConvertsNothing) {
+    TFilterGraph graph;
+    QWidget top;
+    auto* window = new TVideoWindow(&top);
+    graph.AddSink(window);
+    window->resize(320, 240);
+    top.resize(320, 240);
+    top.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&top));
+    const TNativeFrame frame = MjpegFrame(Frame(640, 480));
+    window->FrameArrived(frame);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->FramesPainted() == 1; }, 5000));
+
+    const std::function<void()> hideWays[] = {[&] { top.hide(); }, [&] { top.showMinimized(); }};
+    for (const auto& hideWay : hideWays) {
+        hideWay();
+        QTest::qWait(20);
+        const uint64_t painted = window->FramesPainted();
+        for (int i = 0; i < 10; ++i) {
+            window->FrameArrived(frame);
+            QTest::qWait(5);
+        }
+        QTest::qWait(50);
+        EXPECT_EQ(window->FramesPainted(), painted);
+        EXPECT_EQ(window->FramesRefused(), 0u);
+        top.showNormal();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&top));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window->FramesPainted() == painted + 1; }, 5000));
+        QTest::qWait(50);
+        EXPECT_EQ(window->FramesPainted(), painted + 1) << "the newest frame, once";
+    }
 }
