@@ -58,6 +58,16 @@ timespec NodeTime() {
 // The moment the node appeared: its stat times.
 const timespec kCreated = NodeTime();
 
+// The lock every program's camera of this node shares: the runtime folder when there
+// is one, else a name of our own in /tmp.
+std::string ShareLockPath(const std::string& name) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') {
+        return std::string(runtime) + "/snapix-vcam-" + name + ".lock";
+    }
+    return "/tmp/snapix-vcam-" + std::to_string(::getuid()) + "-" + name + ".lock";
+}
+
 }  // namespace
 
 TNode* TNode::Instance() {
@@ -98,6 +108,12 @@ VirtualCamera& TNode::Camera() {
     if (!FCamera) {
         TInsideCamera inside;
         FCamera = std::make_unique<VirtualCamera>(FModel);
+        const std::string lock = ShareLockPath(FName);
+        if (!FCamera->ShareDeviceWithOtherPrograms(lock)) {
+            std::fprintf(stderr,
+                         "snapix-vcam: cannot use %s; other programs on %s are not seen\n",
+                         lock.c_str(), FPath.c_str());
+        }
         TSwitches switches;
         std::string error;
         const std::string text = Environment("SNAPIX_VCAM_FAULTS", "");

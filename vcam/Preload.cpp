@@ -580,8 +580,7 @@ EXPORT int statx(int dirfd, const char* path, int flags, unsigned mask, struct s
 // -------------------------------------------------------------- listings
 
 EXPORT DIR* opendir(const char* path) {
-    TNode* node = NodeForPath(path);
-    if (node) {
+    if (TNode* node = NodeForPath(path)) {
         const int r = node->SysFile(path);
         if (r < 0) {
             errno = -r;
@@ -594,7 +593,8 @@ EXPORT DIR* opendir(const char* path) {
         }
     }
     DIR* dir = REAL(opendir)(path);
-    if (dir && node && (std::strcmp(path, "/dev") == 0 || std::strcmp(path, "/dev/") == 0)) {
+    const bool devices = path && (std::strcmp(path, "/dev") == 0 || std::strcmp(path, "/dev/") == 0);
+    if (dir && devices && !InsideCamera() && TNode::Instance()) {
         std::lock_guard lock(gListingMutex);
         gListings[dir] = {};
     }
