@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include <fcntl.h>
@@ -226,7 +228,45 @@ bool VirtualCamera::ShareDeviceWithOtherPrograms(const std::string& lockPath) {
         ::close(FShareLockFd);
     }
     FShareLockFd = fd;
+    LoadSharedFormatLocked();
     return true;
+}
+
+void VirtualCamera::LoadSharedFormatLocked() {
+    char text[64] = {};
+    if (::pread(FShareLockFd, text, sizeof text - 1, 0) <= 0) {
+        return;
+    }
+    char fourcc[5] = {};
+    int width = 0, height = 0;
+    unsigned fps = 0;
+    if (std::sscanf(text, "%4s %d %d %u", fourcc, &width, &height, &fps) != 4) {
+        return;
+    }
+    const uint32_t code = v4l2_fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    const vcam::TFormat* format = FindFormat(FModel, code);
+    const vcam::TSize* size = format ? FindSize(*format, uint32_t(width), uint32_t(height)) : nullptr;
+    if (!size || std::find(std::begin(vcam::kFrameRates), std::end(vcam::kFrameRates), fps) ==
+                     std::end(vcam::kFrameRates) || fps > size->maxFps) {
+        return;  // another model's format, or not one at all
+    }
+    FFourcc = code;
+    FWidth = width;
+    FHeight = height;
+    FFps = fps;
+}
+
+void VirtualCamera::StoreSharedFormatLocked() const {
+    if (FShareLockFd < 0) {
+        return;
+    }
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, "%c%c%c%c %d %d %u\n", char(FFourcc),
+                                char(FFourcc >> 8), char(FFourcc >> 16), char(FFourcc >> 24),
+                                FWidth, FHeight, FFps);
+    if (::pwrite(FShareLockFd, text, std::size_t(n), 0) == n) {
+        [[maybe_unused]] int r = ::ftruncate(FShareLockFd, n);
+    }
 }
 
 bool VirtualCamera::OtherProgramStreams() const {
@@ -480,6 +520,9 @@ int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         }
         if (ours) {
             others.push_back({FWakeFd, POLLIN, 0});  // an unplug ends the wait at once
+            if (!ready && frameDue != Clock::time_point::max()) {
+                PrepareNextFrame();
+            }
         }
         // The other descriptors are asked as they are when one of ours is ready, else
         // waited on until the next frame is due or the time is up.
@@ -607,6 +650,28 @@ void VirtualCamera::WriteFrame(FrameJob& job) {
     job.bytesUsed = static_cast<uint32_t>(used);
 }
 
+void VirtualCamera::PrepareNextFrame() {
+    vcam::TLook look;
+    uint32_t fourcc;
+    uint64_t sequence;
+    bool upsideDown;
+    {
+        std::lock_guard lock(FMutex);
+        if (!FStreaming || FFaults.noFrames || FQueue.empty()) {
+            return;
+        }
+        look = LookLocked(NextFrameDueLocked());
+        fourcc = FFourcc;
+        sequence = FSequence;
+        upsideDown = FFaults.upsideDown;
+    }
+    std::lock_guard picture(FPictureMutex);
+    PrepareScene(look, fourcc);
+    if (fourcc == V4L2_PIX_FMT_MJPEG) {
+        MjpegSlot(sequence, upsideDown);
+    }
+}
+
 uint32_t VirtualCamera::ClaimFrameLocked(FrameJob& job) {
     const Clock::time_point now = Clock::now();
     // The newest frame captured: a frame nobody had a buffer for was dropped.
@@ -621,7 +686,8 @@ uint32_t VirtualCamera::ClaimFrameLocked(FrameJob& job) {
     FSequence = sequence + 1;
     ++FDelivered;
 
-    job.look = LookLocked(now);
+    // The picture as the sensor saw it when the frame was captured.
+    job.look = LookLocked(FStreamStart + period * static_cast<int64_t>(sequence + 1));
     job.fourcc = FFourcc;
     job.sequence = sequence;
     const uint64_t every = uint64_t(std::max(FFaults.corruptEvery, 0));
@@ -730,6 +796,9 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
                              ? Clock::now() + std::chrono::milliseconds(10)
                              : NextFrameDueLocked();
         lock.unlock();
+        if (request == VIDIOC_DQBUF) {
+            PrepareNextFrame();
+        }
         std::this_thread::sleep_until(std::min(due, Clock::now() + std::chrono::milliseconds(10)));
         lock.lock();
         if (FUnplugged || !FDescriptors.count(fd)) {
@@ -1021,6 +1090,7 @@ int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
                 FWidth = size.width;
                 FHeight = size.height;
                 FFps = size.maxFps;  // a new size starts at its fastest rate
+                StoreSharedFormatLocked();
             }
             FillPixFormat(f->fmt.pix, format->fourcc, size.width, size.height);
             return 0;
@@ -1048,6 +1118,7 @@ int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
                     }
                 }
                 FFps = best;
+                StoreSharedFormatLocked();
             }
             std::memset(&p->parm, 0, sizeof p->parm);
             p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;

@@ -94,10 +94,11 @@ class VirtualCamera final : public VideoIo {
     std::pair<int, int> FrameSize() const;
     uint32_t FramesPerSecond() const;
 
-    // Another program on the same device: while one camera object (in any process)
-    // holds buffers, every other one that shares `lockPath` answers EBUSY to format
-    // changes and buffer requests, as a driver answers a second program. Off when not
-    // called; false (and off) when the lock file cannot be used.
+    // One device for several programs: while one camera object (in any process) holds
+    // buffers, every other one that shares `lockPath` answers EBUSY to format changes
+    // and buffer requests, as a driver answers a second program; and the format one of
+    // them sets is the one the others find when they start, as a driver keeps it. Off
+    // when not called; false (and off) when the file cannot be used.
     bool ShareDeviceWithOtherPrograms(const std::string& lockPath);
 
     // Each descriptor is a real one (a timer descriptor) that becomes readable when a
@@ -185,11 +186,19 @@ class VirtualCamera final : public VideoIo {
     uint32_t PriorityLocked() const;
     bool MayChangeLocked(int fd) const;
     bool OtherProgramStreams() const;
+    // The format in the shared file: taken when it is one this model has, written when
+    // set.
+    void LoadSharedFormatLocked();
+    void StoreSharedFormatLocked() const;
     // A control event for subscribers of `id` whose value or flags changed.
     void QueueControlEventLocked(Descriptor& d, uint32_t id, uint32_t changes);
     vcam::TLook LookLocked(Clock::time_point now) const;
     // VIDIOC_QUERYBUF's and VIDIOC_QBUF's answer for a buffer.
     void FillBuffer(uint32_t index, v4l2_buffer& out) const;
+
+    // Makes the picture of the frame due next while a client waits for it, as a camera
+    // has its frame ready when it says so: the dequeue only copies it.
+    void PrepareNextFrame();
 
     // Guarded by FPictureMutex: the picture cache, used while writing a frame.
     void PrepareScene(const vcam::TLook& look, uint32_t fourcc);

@@ -16,6 +16,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <linux/videodev2.h>
+
 #include "vcam/RealCalls.h"
 #include "vcam/Switches.h"
 #include "vcam/UserCopy.h"
@@ -101,7 +103,12 @@ TNode::TNode(std::string path, int number, const vcam::TModel& model)
       FName("video" + std::to_string(number)),
       FNumber(number),
       FModel(model),
-      FSwitchFile(Environment("SNAPIX_VCAM_FAULTS_FILE", "")) {}
+      FSwitchFile(Environment("SNAPIX_VCAM_FAULTS_FILE", "")) {
+    const std::string stats = Environment("SNAPIX_VCAM_STATS_FILE", "");
+    if (!stats.empty()) {
+        FStatsFd = ::open(stats.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    }
+}
 
 VirtualCamera& TNode::Camera() {
     std::lock_guard lock(FMutex);
@@ -277,7 +284,15 @@ int TNode::Ioctl(int fd, unsigned long request, void* user) {
     VirtualCamera& camera = Camera();
     TInsideCamera inside;
     // The kernel takes the request as 32 bits, whatever a caller's sign extension made.
-    return UserIoctl(camera, cameraFd, static_cast<unsigned>(request), user);
+    const unsigned command = static_cast<unsigned>(request);
+    const int result = UserIoctl(camera, cameraFd, command, user);
+    if (command == VIDIOC_DQBUF && result == 0 && FStatsFd >= 0) {
+        char text[64];
+        const int n = std::snprintf(text, sizeof text, "%d %llu\n", int(::getpid()),
+                                    static_cast<unsigned long long>(++FFrames));
+        [[maybe_unused]] ssize_t w = ::pwrite(FStatsFd, text, std::size_t(n), 0);
+    }
+    return result;
 }
 
 void* TNode::Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,

@@ -69,6 +69,10 @@ class TNode {
     const int FNumber;
     const vcam::TModel& FModel;
     std::string FSwitchFile;
+    // SNAPIX_VCAM_STATS_FILE: "<pid> <frames delivered>", rewritten with every frame,
+    // so that a benchmark can tell what a program it did not write has done.
+    int FStatsFd = -1;
+    std::atomic<uint64_t> FFrames{0};
 
     mutable std::mutex FMutex;
     std::unique_ptr<VirtualCamera> FCamera;
