@@ -106,7 +106,8 @@ TNode::TNode(std::string path, int number, const vcam::TModel& model)
       FSwitchFile(Environment("SNAPIX_VCAM_FAULTS_FILE", "")) {
     const std::string stats = Environment("SNAPIX_VCAM_STATS_FILE", "");
     if (!stats.empty()) {
-        FStatsFd = ::open(stats.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+        FStatsFd = ::open(stats.c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     }
 }
 

@@ -25,6 +25,7 @@
 
 #include "vcam/Node.h"
 #include "vcam/RealCalls.h"
+#include "vcam/UserCopy.h"
 
 // The C library's older stat entry points, which programs built against it before
 // version 2.33 still call; its headers no longer declare them.
@@ -47,7 +48,10 @@ int __ppoll_chk(pollfd*, nfds_t, const timespec*, const sigset_t*, unsigned long
 
 using vcam::preload::gOpenDescriptors;
 using vcam::preload::InsideCamera;
+using vcam::preload::ReadUser;
+using vcam::preload::ReadUserString;
 using vcam::preload::TNode;
+using vcam::preload::WriteUser;
 
 namespace {
 
@@ -60,10 +64,14 @@ int Answer(int result) {
     return result;
 }
 
-// The node, when `path` may be one of its names: only /dev and /sys paths are looked at.
-TNode* NodeForPath(const char* path) {
-    if (InsideCamera() || !path ||
-        (std::strncmp(path, "/dev/", 5) != 0 && std::strncmp(path, "/sys/", 5) != 0)) {
+// The node, when `path` may name it or one of its sysfs files: only /dev and /sys paths
+// are looked at. `copy` is the path, read without trusting the address: one the program
+// may not read is left to the C library, which answers EFAULT.
+TNode* NodeForPath(const char* path, std::string& copy) {
+    char head[4];
+    if (InsideCamera() || !path || !ReadUser(path, head, sizeof head) ||
+        (std::memcmp(head, "/dev", 4) != 0 && std::memcmp(head, "/sys", 4) != 0) ||
+        !ReadUserString(path, copy, PATH_MAX)) {
         return nullptr;
     }
     return TNode::Instance();
@@ -80,14 +88,15 @@ TNode* NodeForFd(int fd) {
 
 // Opening the node or one of its sysfs files; 1 when `path` is neither.
 int OpenNode(const char* path, int flags) {
-    TNode* node = NodeForPath(path);
+    std::string copy;
+    TNode* node = NodeForPath(path, copy);
     if (!node) {
         return 1;
     }
-    if (node->IsNode(path)) {
+    if (node->IsNode(copy.c_str())) {
         return node->Open(flags);
     }
-    return node->SysFile(path);
+    return node->SysFile(copy.c_str());
 }
 
 bool TakesMode(int flags) {
@@ -104,24 +113,71 @@ int Milliseconds(const timespec* t) {
     return static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
 }
 
-bool AnyNodeFd(const pollfd* fds, nfds_t count) {
-    if (InsideCamera() || gOpenDescriptors.load(std::memory_order_acquire) == 0) {
+// The entries of a poll, read without trusting the address, when one of them is the
+// camera's; false leaves the call to the C library (which answers EFAULT for a bad one).
+bool PollsTheNode(const pollfd* fds, nfds_t count, std::vector<pollfd>& copy) {
+    if (InsideCamera() || gOpenDescriptors.load(std::memory_order_acquire) == 0 ||
+        count > nfds_t(INT_MAX) / sizeof(pollfd)) {
         return false;
     }
+    copy.resize(count);
     TNode* node = TNode::Instance();
-    return node && std::any_of(fds, fds + count,
-                               [node](const pollfd& p) { return node->CameraFd(p.fd) >= 0; });
+    return node && ReadUser(fds, copy.data(), count * sizeof(pollfd)) &&
+           std::any_of(copy.begin(), copy.end(),
+                       [node](const pollfd& p) { return node->CameraFd(p.fd) >= 0; });
 }
 
-// select's sets as poll entries, answered by the node's poll and put back: readable
-// includes errors and hang-ups, as the kernel's select counts them.
-int SelectThroughPoll(int n, fd_set* read, fd_set* write, fd_set* except, int timeoutMs) {
+// The node's poll over the copy, its answers written back.
+int PollNode(pollfd* fds, std::vector<pollfd>& copy, int timeoutMs) {
+    const int r = TNode::Instance()->Poll(copy.data(), copy.size(), timeoutMs);
+    if (r >= 0 && !WriteUser(fds, copy.data(), copy.size() * sizeof(pollfd))) {
+        return -EFAULT;
+    }
+    return r;
+}
+
+// select's sets, read without trusting their addresses (a bad one is left to the C
+// library, which answers EFAULT), when one of their descriptors is the camera's.
+struct TSets {
+    fd_set sets[3];
+    bool given[3];
+};
+
+bool SelectsTheNode(int n, fd_set* read, fd_set* write, fd_set* except, TSets& copy) {
+    if (InsideCamera() || gOpenDescriptors.load(std::memory_order_acquire) == 0 || n <= 0) {
+        return false;
+    }
+    n = std::min(n, FD_SETSIZE);
+    fd_set* sets[3] = {read, write, except};
+    for (int k = 0; k < 3; ++k) {
+        FD_ZERO(&copy.sets[k]);
+        copy.given[k] = sets[k] != nullptr;
+        if (sets[k] && !ReadUser(sets[k], &copy.sets[k], std::size_t(n + 7) / 8)) {
+            return false;
+        }
+    }
+    TNode* node = TNode::Instance();
+    for (int fd = 0; node && fd < n; ++fd) {
+        for (int k = 0; k < 3; ++k) {
+            if (copy.given[k] && FD_ISSET(fd, &copy.sets[k]) && node->CameraFd(fd) >= 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// select answered by the node's poll: readable includes errors and hang-ups, as the
+// kernel's select counts them; the sets written back.
+int SelectThroughPoll(int n, fd_set* read, fd_set* write, fd_set* except, TSets& copy,
+                      int timeoutMs) {
+    n = std::min(n, FD_SETSIZE);
     std::vector<pollfd> fds;
     for (int fd = 0; fd < n; ++fd) {
         short events = 0;
-        events |= read && FD_ISSET(fd, read) ? POLLIN : 0;
-        events |= write && FD_ISSET(fd, write) ? POLLOUT : 0;
-        events |= except && FD_ISSET(fd, except) ? POLLPRI : 0;
+        events |= copy.given[0] && FD_ISSET(fd, &copy.sets[0]) ? POLLIN : 0;
+        events |= copy.given[1] && FD_ISSET(fd, &copy.sets[1]) ? POLLOUT : 0;
+        events |= copy.given[2] && FD_ISSET(fd, &copy.sets[2]) ? POLLPRI : 0;
         if (events) {
             fds.push_back({fd, events, 0});
         }
@@ -131,42 +187,29 @@ int SelectThroughPoll(int n, fd_set* read, fd_set* write, fd_set* except, int ti
         return Answer(result);
     }
     int ready = 0;
-    for (fd_set* set : {read, write, except}) {
-        if (set) {
-            FD_ZERO(set);
-        }
+    for (fd_set& set : copy.sets) {
+        FD_ZERO(&set);
     }
     for (const pollfd& p : fds) {
         const short r = p.revents;
-        if (read && (p.events & POLLIN) && (r & (POLLIN | POLLHUP | POLLERR | POLLNVAL))) {
-            FD_SET(p.fd, read);
-            ++ready;
+        const bool answers[3] = {
+            (p.events & POLLIN) && (r & (POLLIN | POLLHUP | POLLERR | POLLNVAL)),
+            (p.events & POLLOUT) && (r & (POLLOUT | POLLERR | POLLNVAL)),
+            (p.events & POLLPRI) && (r & POLLPRI)};
+        for (int k = 0; k < 3; ++k) {
+            if (answers[k]) {
+                FD_SET(p.fd, &copy.sets[k]);
+                ++ready;
+            }
         }
-        if (write && (p.events & POLLOUT) && (r & (POLLOUT | POLLERR | POLLNVAL))) {
-            FD_SET(p.fd, write);
-            ++ready;
-        }
-        if (except && (p.events & POLLPRI) && (r & POLLPRI)) {
-            FD_SET(p.fd, except);
-            ++ready;
+    }
+    fd_set* sets[3] = {read, write, except};
+    for (int k = 0; k < 3; ++k) {
+        if (sets[k] && !WriteUser(sets[k], &copy.sets[k], std::size_t(n + 7) / 8)) {
+            return Answer(-EFAULT);
         }
     }
     return ready;
-}
-
-bool AnyNodeFdInSets(int n, const fd_set* read, const fd_set* write, const fd_set* except) {
-    if (InsideCamera() || gOpenDescriptors.load(std::memory_order_acquire) == 0) {
-        return false;
-    }
-    TNode* node = TNode::Instance();
-    for (int fd = 0; node && fd < n && fd < FD_SETSIZE; ++fd) {
-        if (((read && FD_ISSET(fd, read)) || (write && FD_ISSET(fd, write)) ||
-             (except && FD_ISSET(fd, except))) &&
-            node->CameraFd(fd) >= 0) {
-            return true;
-        }
-    }
-    return false;
 }
 
 // dup2/dup3 onto `target`: a descriptor of the camera there is closed first, as the
@@ -220,34 +263,38 @@ void* ListedNode(DIR* dir, void* next) {
     return &listing.entry;
 }
 
+// The node's stat answer, written without trusting the address.
+template <class TStat>
+int GiveStat(const TNode& node, TStat* st) {
+    static_assert(sizeof(TStat) == sizeof(struct stat));
+    struct stat answer;
+    node.Stat(answer);
+    return WriteUser(st, &answer, sizeof answer) ? 0 : Answer(-EFAULT);
+}
+
 template <class TStat>
 int StatPath(const char* path, TStat* st) {
-    TNode* node = NodeForPath(path);
-    if (!node || !node->IsNode(path)) {
-        return 1;
-    }
-    static_assert(sizeof(TStat) == sizeof(struct stat));
-    node->Stat(*reinterpret_cast<struct stat*>(st));
-    return 0;
+    std::string copy;
+    TNode* node = NodeForPath(path, copy);
+    return node && node->IsNode(copy.c_str()) ? GiveStat(*node, st) : 1;
 }
 
 template <class TStat>
 int StatFd(int fd, TStat* st) {
     TNode* node = NodeForFd(fd);
-    if (!node) {
-        return 1;
-    }
-    node->Stat(*reinterpret_cast<struct stat*>(st));
-    return 0;
+    return node ? GiveStat(*node, st) : 1;
+}
+
+// Whether `path` is the empty string of fstatat's AT_EMPTY_PATH.
+bool EmptyPath(const char* path, int flags) {
+    char first = 1;
+    return (flags & AT_EMPTY_PATH) && path && ReadUser(path, &first, 1) && first == 0;
 }
 
 // fstatat's ways: a path, or the descriptor itself with an empty path.
 template <class TStat>
 int StatAt(int dirfd, const char* path, TStat* st, int flags) {
-    if (path && !*path && (flags & AT_EMPTY_PATH)) {
-        return StatFd(dirfd, st);
-    }
-    return StatPath(path, st);
+    return EmptyPath(path, flags) ? StatFd(dirfd, st) : StatPath(path, st);
 }
 
 }  // namespace
@@ -304,8 +351,9 @@ OPENAT_CHECKED(__openat64_2)
 
 #define FOPEN(name)                                                                   \
     EXPORT FILE* name(const char* path, const char* mode) {                           \
-        TNode* node = NodeForPath(path);                                              \
-        const int fd = node && !node->IsNode(path) ? node->SysFile(path) : 1;         \
+        std::string copy;                                                             \
+        TNode* node = NodeForPath(path, copy);                                        \
+        const int fd = node && !node->IsNode(copy.c_str()) ? node->SysFile(copy.c_str()) : 1; \
         if (fd == 1) {                                                                \
             return REAL(name)(path, mode);                                            \
         }                                                                             \
@@ -325,16 +373,18 @@ FOPEN(fopen)
 FOPEN(fopen64)
 
 EXPORT int access(const char* path, int mode) noexcept {
-    TNode* node = NodeForPath(path);
-    if (node && node->IsNode(path)) {
+    std::string copy;
+    TNode* node = NodeForPath(path, copy);
+    if (node && node->IsNode(copy.c_str())) {
         return Answer((mode & X_OK) ? -EACCES : 0);
     }
     return REAL(access)(path, mode);
 }
 
 EXPORT int faccessat(int dirfd, const char* path, int mode, int flags) noexcept {
-    TNode* node = NodeForPath(path);
-    if (node && node->IsNode(path)) {
+    std::string copy;
+    TNode* node = NodeForPath(path, copy);
+    if (node && node->IsNode(copy.c_str())) {
         return Answer((mode & X_OK) ? -EACCES : 0);
     }
     return REAL(faccessat)(dirfd, path, mode, flags);
@@ -437,8 +487,9 @@ EXPORT ssize_t write(int fd, const void* buffer, size_t size) {
 // ---------------------------------------------------------------- waiting
 
 EXPORT int poll(pollfd* fds, nfds_t count, int timeoutMs) {
-    if (AnyNodeFd(fds, count)) {
-        return Answer(TNode::Instance()->Poll(fds, count, timeoutMs));
+    std::vector<pollfd> copy;
+    if (PollsTheNode(fds, count, copy)) {
+        return Answer(PollNode(fds, copy, timeoutMs));
     }
     return REAL(poll)(fds, count, timeoutMs);
 }
@@ -448,14 +499,16 @@ EXPORT int __poll_chk(pollfd* fds, nfds_t count, int timeoutMs, unsigned long) {
 }
 
 EXPORT int ppoll(pollfd* fds, nfds_t count, const timespec* timeout, const sigset_t* mask) {
-    if (!AnyNodeFd(fds, count)) {
+    std::vector<pollfd> copy;
+    timespec t{};
+    if (!PollsTheNode(fds, count, copy) || (timeout && !ReadUser(timeout, &t, sizeof t))) {
         return REAL(ppoll)(fds, count, timeout, mask);
     }
     sigset_t before;
     if (mask) {
         ::pthread_sigmask(SIG_SETMASK, mask, &before);
     }
-    const int r = TNode::Instance()->Poll(fds, count, Milliseconds(timeout));
+    const int r = PollNode(fds, copy, Milliseconds(timeout ? &t : nullptr));
     if (mask) {
         ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
@@ -468,17 +521,16 @@ EXPORT int __ppoll_chk(pollfd* fds, nfds_t count, const timespec* timeout, const
 }
 
 EXPORT int select(int n, fd_set* read, fd_set* write, fd_set* except, timeval* timeout) {
-    if (!AnyNodeFdInSets(n, read, write, except)) {
+    TSets copy;
+    timeval asked{};
+    if (!SelectsTheNode(n, read, write, except, copy) ||
+        (timeout && !ReadUser(timeout, &asked, sizeof asked))) {
         return REAL(select)(n, read, write, except, timeout);
     }
-    timespec t{};
-    if (timeout) {
-        t = {timeout->tv_sec, timeout->tv_usec * 1000};
-    }
+    const timespec t{asked.tv_sec, asked.tv_usec * 1000};
     timespec start{};
     ::clock_gettime(CLOCK_MONOTONIC, &start);
-    const int r = SelectThroughPoll(std::min(n, FD_SETSIZE), read, write, except,
-                                    Milliseconds(timeout ? &t : nullptr));
+    const int r = SelectThroughPoll(n, read, write, except, copy, Milliseconds(timeout ? &t : nullptr));
     if (timeout) {
         // Linux leaves the time not slept in the timeout.
         timespec now{};
@@ -486,23 +538,26 @@ EXPORT int select(int n, fd_set* read, fd_set* write, fd_set* except, timeval* t
         const long long left = (t.tv_sec - (now.tv_sec - start.tv_sec)) * 1000000LL +
                                (t.tv_nsec - (now.tv_nsec - start.tv_nsec)) / 1000;
         const long long us = std::max(left, 0LL);
-        timeout->tv_sec = us / 1000000;
-        timeout->tv_usec = us % 1000000;
+        const timeval rest{time_t(us / 1000000), suseconds_t(us % 1000000)};
+        WriteUser(timeout, &rest, sizeof rest);
     }
     return r;
 }
 
 EXPORT int pselect(int n, fd_set* read, fd_set* write, fd_set* except, const timespec* timeout,
                    const sigset_t* mask) {
-    if (!AnyNodeFdInSets(n, read, write, except)) {
+    TSets copy;
+    timespec t{};
+    if (!SelectsTheNode(n, read, write, except, copy) ||
+        (timeout && !ReadUser(timeout, &t, sizeof t))) {
         return REAL(pselect)(n, read, write, except, timeout, mask);
     }
     sigset_t before;
     if (mask) {
         ::pthread_sigmask(SIG_SETMASK, mask, &before);
     }
-    const int r = SelectThroughPoll(std::min(n, FD_SETSIZE), read, write, except,
-                                    Milliseconds(timeout));
+    const int r =
+        SelectThroughPoll(n, read, write, except, copy, Milliseconds(timeout ? &t : nullptr));
     if (mask) {
         ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
@@ -565,23 +620,26 @@ XSTAT_AT(__fxstatat64, struct stat64)
 
 EXPORT int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* stx) noexcept {
     TNode* node = nullptr;
-    if (path && !*path && (flags & AT_EMPTY_PATH)) {
+    std::string copy;
+    if (EmptyPath(path, flags)) {
         node = NodeForFd(dirfd);
-    } else if (TNode* named = NodeForPath(path); named && named->IsNode(path)) {
+    } else if (TNode* named = NodeForPath(path, copy); named && named->IsNode(copy.c_str())) {
         node = named;
     }
     if (!node) {
         return REAL(statx)(dirfd, path, flags, mask, stx);
     }
-    node->Statx(*stx);
-    return 0;
+    struct statx answer;
+    node->Statx(answer);
+    return WriteUser(stx, &answer, sizeof answer) ? 0 : Answer(-EFAULT);
 }
 
 // -------------------------------------------------------------- listings
 
 EXPORT DIR* opendir(const char* path) {
-    if (TNode* node = NodeForPath(path)) {
-        const int r = node->SysFile(path);
+    std::string copy;
+    if (TNode* node = NodeForPath(path, copy)) {
+        const int r = node->SysFile(copy.c_str());
         if (r < 0) {
             errno = -r;
             return nullptr;
@@ -593,7 +651,7 @@ EXPORT DIR* opendir(const char* path) {
         }
     }
     DIR* dir = REAL(opendir)(path);
-    const bool devices = path && (std::strcmp(path, "/dev") == 0 || std::strcmp(path, "/dev/") == 0);
+    const bool devices = copy == "/dev" || copy == "/dev/";
     if (dir && devices && !InsideCamera() && TNode::Instance()) {
         std::lock_guard lock(gListingMutex);
         gListings[dir] = {};

@@ -3,7 +3,9 @@
 // writable, where a plain memcpy would crash.
 #include "vcam/UserCopy.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -46,6 +48,26 @@ bool ReadUser(const void* user, void* out, std::size_t size) {
 
 bool WriteUser(void* user, const void* in, std::size_t size) {
     return Transfer(user, const_cast<void*>(in), size, true);
+}
+
+bool ReadUserString(const char* user, std::string& out, std::size_t limit) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    out.clear();
+    char chunk[256];
+    while (out.size() <= limit) {
+        // Never past the page the string may end in: the next one need not exist.
+        const auto at = reinterpret_cast<uintptr_t>(user + out.size());
+        const std::size_t size = std::min(sizeof chunk, page - at % page);
+        if (!ReadUser(user + out.size(), chunk, size)) {
+            return false;
+        }
+        if (const void* end = std::memchr(chunk, 0, size)) {
+            out.append(chunk, static_cast<const char*>(end) - chunk);
+            return out.size() <= limit;
+        }
+        out.append(chunk, size);
+    }
+    return false;
 }
 
 int UserIoctl(VideoIo& camera, int fd, unsigned request, void* user) {

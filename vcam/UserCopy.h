@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 class VideoIo;
 
@@ -14,6 +15,10 @@ namespace vcam::preload {
 bool ReadUser(const void* user, void* out, std::size_t size);
 // Copies `size` bytes to the caller's `user` address; false when any is unwritable.
 bool WriteUser(void* user, const void* in, std::size_t size);
+
+// A string from the caller's `user` address, up to its end or `limit` bytes; false
+// when a byte before its end is unreadable or it is longer.
+bool ReadUserString(const char* user, std::string& out, std::size_t limit);
 
 // An ioctl on the camera's descriptor `fd` with the caller's argument: the argument (and
 // the control array of the extended-control requests) copied in as its direction says,

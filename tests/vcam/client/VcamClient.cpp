@@ -12,6 +12,9 @@
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -183,6 +186,21 @@ void Hostile() {
     v4l2_control brightness{V4L2_CID_BRIGHTNESS, 0};
     ExpectError(fd, VIDIOC_G_CTRL, &brightness, 0, "G_CTRL after the bad ones");
     Check(brightness.value == 128, "brightness untouched by refused requests");
+    // The other calls that take the caller's memory, while the camera is open.
+    struct stat st;
+    Check(::fstat(fd, static_cast<struct stat*>(unmapped)) == -1 && errno == EFAULT,
+          "fstat into an unmapped page: EFAULT");
+    Check(::stat(kNode, static_cast<struct stat*>(readOnly)) == -1 && errno == EFAULT,
+          "stat into read-only memory: EFAULT");
+    Check(::stat(kNode, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) == 81,
+          "stat: a character device of V4L2's major number");
+    Check(::open(static_cast<const char*>(unmapped), O_RDWR) == -1 && errno == EFAULT,
+          "open of an unmapped path: EFAULT");
+    Check(::poll(static_cast<pollfd*>(unmapped), 1, 0) == -1 && errno == EFAULT,
+          "poll of an unmapped array: EFAULT");
+    fd_set* badSet = static_cast<fd_set*>(unmapped);
+    Check(::select(fd + 1, badSet, nullptr, nullptr, nullptr) == -1 && errno == EFAULT,
+          "select of an unmapped set: EFAULT");
     // Buffers mapped at places the camera never offered.
     Check(::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0) == MAP_FAILED && errno == EINVAL,
           "mmap before any buffer: EINVAL");
