@@ -341,13 +341,15 @@ int TNode::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
 // ---------------------------------------------------------------- switches
 
 void TNode::ReadSwitchFile() {
-    std::string text;
     const int fd = ::open(FSwitchFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return;  // removed: the switches stay as they are
     }
+    std::string text;
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                         st.st_size <= off_t(kMaxSwitchFile);
+    if (regular) {
         char buffer[4096];
         ssize_t n;
         while (text.size() < kMaxSwitchFile && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
@@ -357,12 +359,14 @@ void TNode::ReadSwitchFile() {
     ::close(fd);
     TSwitches switches;
     std::string error;
-    if (!ParseSwitches(text, switches, error)) {
-        std::fprintf(stderr, "snapix-vcam: %s: %s; the switches stay as they were\n",
-                     FSwitchFile.c_str(), error.c_str());
+    if (!regular) {
+        error = "not a file of switches (a regular file of at most 64 KB)";
+    } else if (ParseSwitches(text, switches, error)) {
+        ApplySwitches(*FCamera, switches);
         return;
     }
-    ApplySwitches(*FCamera, switches);
+    std::fprintf(stderr, "snapix-vcam: %s: %s; the switches stay as they were\n",
+                 FSwitchFile.c_str(), error.c_str());
 }
 
 void TNode::WatchSwitchFile() {

@@ -303,15 +303,19 @@ int StatAt(int dirfd, const char* path, TStat* st, int flags) {
 
 // ------------------------------------------------------------------ open
 
+// The mode open and openat take after `flags` when the flags create a file.
+#define MODE_AFTER(flags)                  \
+    mode_t mode = 0;                       \
+    if (TakesMode(flags)) {                \
+        va_list ap;                        \
+        va_start(ap, flags);               \
+        mode = va_arg(ap, mode_t);         \
+        va_end(ap);                        \
+    }
+
 #define OPEN_WITH_MODE(name)                                       \
     EXPORT int name(const char* path, int flags, ...) {            \
-        mode_t mode = 0;                                           \
-        if (TakesMode(flags)) {                                    \
-            va_list ap;                                            \
-            va_start(ap, flags);                                   \
-            mode = va_arg(ap, mode_t);                             \
-            va_end(ap);                                            \
-        }                                                          \
+        MODE_AFTER(flags)                                          \
         const int r = OpenNode(path, flags);                       \
         return r != 1 ? Answer(r) : REAL(name)(path, flags, mode); \
     }
@@ -320,13 +324,7 @@ OPEN_WITH_MODE(open64)
 
 #define OPENAT_WITH_MODE(name)                                            \
     EXPORT int name(int dirfd, const char* path, int flags, ...) {        \
-        mode_t mode = 0;                                                  \
-        if (TakesMode(flags)) {                                           \
-            va_list ap;                                                   \
-            va_start(ap, flags);                                          \
-            mode = va_arg(ap, mode_t);                                    \
-            va_end(ap);                                                   \
-        }                                                                 \
+        MODE_AFTER(flags)                                                 \
         const int r = OpenNode(path, flags);                              \
         return r != 1 ? Answer(r) : REAL(name)(dirfd, path, flags, mode); \
     }

@@ -86,6 +86,16 @@ bool ParseWord(const std::string& word, TSwitches& s) {
     return false;
 }
 
+// A word as a message can show it: short, and only printable characters.
+std::string Printable(const std::string& word) {
+    constexpr std::size_t kShown = 40;
+    std::string shown;
+    for (const char c : word.substr(0, kShown)) {
+        shown += c >= 0x20 && c < 0x7f ? c : '?';
+    }
+    return word.size() > kShown ? shown + "..." : shown;
+}
+
 }  // namespace
 
 bool ParseSwitches(const std::string& text, TSwitches& switches, std::string& error) {
@@ -102,7 +112,7 @@ bool ParseSwitches(const std::string& text, TSwitches& switches, std::string& er
         }
         const std::string word = text.substr(start, end - start);
         if (!ParseWord(word, parsed)) {
-            error = "unknown switch \"" + word +
+            error = "unknown switch \"" + Printable(word) +
                     "\" (known: busyOnOpen busyOnFormat busyOnBuffers refuseSizes noControls "
                     "streamOnFails streamOffFails noFrames upsideDown corruptEvery=N "
                     "shortEvery=N unplugged settling=0 noise)";
