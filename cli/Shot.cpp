@@ -191,6 +191,9 @@ class TShotRun {
     int ChooseDevice(QString& why) const;
     // The folder photographs go to, ending with "/", or empty with the reason.
     QString ChooseFolder(QString& why);
+    // The picture SNAPIX_VIRTUAL_CAMERA_PICTURE names, read and handed to the virtual
+    // cameras. Empty, or why it cannot be shown.
+    QString ShowVirtualCameraPicture();
     // Opens the camera, sets its size and controls and starts the stream. Empty, or why not.
     QString StartCamera();
     QString ApplyControl(const TShotControl& control);
@@ -498,6 +501,22 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
     return {};
 }
 
+QString TShotRun::ShowVirtualCameraPicture() {
+    const QString path = TSysDevEnum::VirtualCameraPicture();
+    if (path.isEmpty()) {
+        return {};
+    }
+    // The cutting panel's loader, as for --from.
+    const ImageFile::TDecoded decoded = ImageFile::LoadImageFile(path);
+    if (!decoded.Loaded()) {
+        return QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE: ") + decoded.Error;
+    }
+    if (!TSysDevEnum::ShowOnVirtualCameras(decoded.Picture)) {
+        return QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE: no memory for the picture");
+    }
+    return {};
+}
+
 QString TShotRun::StartCamera() {
     if (FCamera->Connect() != 0 || !FCamera->Filter()->HasDevice()) {
         return QStringLiteral("cannot open %1: %2").arg(FCameraName, FCamera->LastError());
@@ -622,6 +641,12 @@ int TShotRun::Shoot(const QString& executableFolder) {
     const QString folder = ChooseFolder(why);
     if (folder.isEmpty()) {
         return Fail(why);
+    }
+    if (FStartup.Devices->DeviceMoniker(device).path.startsWith(QLatin1String("virtual:"))) {
+        why = ShowVirtualCameraPicture();
+        if (!why.isEmpty()) {
+            return Fail(why);
+        }
     }
     // As the window does at its start: what killed runs left behind goes.
     RemoveLeftoverTempFiles(folder);
