@@ -333,17 +333,7 @@ bool TShotRun::Settled(std::vector<std::pair<double, double>>& means, uint64_t& 
     }
     const double now = std::chrono::duration<double, std::milli>(Clock::now() - FSettleStart).count();
     means.emplace_back(now, sum / std::max(1, picture.width() * picture.height()));
-    if (now < kSettleWindowMs) {
-        return false;
-    }
-    double low = 255, high = 0;
-    for (const auto& [at, mean] : means) {
-        if (at >= now - kSettleWindowMs) {
-            low = std::min(low, mean);
-            high = std::max(high, mean);
-        }
-    }
-    return high - low < kSettledLevels;
+    return ExposureSettled(means, now);
 }
 
 int TShotRun::ChooseDevice(QString& why) const {
@@ -833,6 +823,24 @@ int TShotRun::IdPhotosFromFiles(const QString& folder) {
 }
 
 }  // namespace
+
+bool ExposureSettled(const std::vector<std::pair<double, double>>& means, double now) {
+    if (means.empty() || now < kSettleWindowMs) {
+        return false;
+    }
+    // From the last look at or before the window's start on: on a busy machine that looks
+    // at few frames, a single look inside the window would pass for a steady picture.
+    std::size_t first = 0;
+    while (first + 1 < means.size() && means[first + 1].first <= now - kSettleWindowMs) {
+        ++first;
+    }
+    double low = 255, high = 0;
+    for (std::size_t i = first; i < means.size(); ++i) {
+        low = std::min(low, means[i].second);
+        high = std::max(high, means[i].second);
+    }
+    return high - low < kSettledLevels;
+}
 
 bool PrintLine(FILE* stream, const QString& text, QString* why) {
     if (!stream) {
