@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "photocut/FaceFinder.h"
+#include "photocut/IdPhotoStandard.h"
 
 // The portrait as it is, or a null picture (the test then fails saying why).
 inline QImage Portrait() {
@@ -186,4 +187,26 @@ inline double MeanLuma(const QImage& photo, QPointF centre, int radius) {
         }
     }
     return count ? sum / count : 0;
+}
+
+// An identity photo of `standard` made from the portrait along a road whose framing the
+// test cannot see: the head's height and the crown's margin inside the standard's ranges
+// (a little wider, for eyes found to a pixel or two), the face centred and level.
+inline void ExpectFramed(const QImage& photo, const TIdPhotoStandard& standard) {
+    ASSERT_EQ(photo.size(), standard.Pixels);
+    const TSeenPortrait seen = SeenPortrait(photo);
+    ASSERT_TRUE(seen.Found) << "no eyes seen in the identity photo";
+    const TTruth t;
+    const double height = photo.height();
+    const double crown = seen.Map(t.Crown).y() / height, chin = seen.Map(t.Chin).y() / height;
+    const TShareRange head = standard.Head.IsSet() ? standard.Head : IdPhotoStandards::kStudioHead;
+    const TShareRange margin =
+        standard.Crown.IsSet() ? standard.Crown : IdPhotoStandards::kStudioCrown;
+    EXPECT_GE(chin - crown, head.Min - 0.03) << "head";
+    EXPECT_LE(chin - crown, head.Max + 0.03) << "head";
+    EXPECT_GE(crown, margin.Min - 0.015) << "crown margin";
+    EXPECT_LE(crown, margin.Max + 0.015) << "crown margin";
+    EXPECT_NEAR((seen.LeftEye.x() + seen.RightEye.x()) / 2, photo.width() / 2.0, 0.02 * photo.width())
+        << "centred";
+    EXPECT_LT(std::abs(seen.TiltDegrees()), 2.0) << "level";
 }
