@@ -87,6 +87,9 @@ std::vector<std::vector<std::pair<int, float>>> AxisTaps(int out, int in, double
 }  // namespace
 
 TPicture CoveringPicture(const TPicture& picture, int width, int height) {
+    if (picture.width == width && picture.height == height) {
+        return picture;
+    }
     TPicture out{width, height, std::vector<uint8_t>(std::size_t(width) * height * 3)};
     if (picture.width <= 0 || picture.height <= 0) {
         return out;
