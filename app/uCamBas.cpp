@@ -283,8 +283,8 @@ void TfrmCamBas::ShowVirtualCameraPicture() {
     black.fill(Qt::black);
     TSysDevEnum::ShowOnVirtualCameras(black);
     const auto refused = [this](const QString& reason) {
-        SetInfoText(QStringLiteral("虚拟摄像头无法显示 SNAPIX_VIRTUAL_CAMERA_PICTURE 的图片: %1")
-                        .arg(reason.simplified()));
+        // Short, so that the file and the reason fit the panel; the whole is its tooltip.
+        SetInfoText(QStringLiteral("虚拟摄像头的图片无法使用: %1").arg(reason.simplified()));
         FInfoHoldsWarning = true;
     };
     auto* loader = new TImageFileLoader(this);
