@@ -153,7 +153,9 @@ void RenderScene(const TLook& look, std::vector<uint8_t>& bgr) {
         }
         return Clamp8(c + lift * (255.0 - c));
     };
-    auto adjust = [&](double r, double g, double b, uint8_t* out) {
+    // The light and the processing of luma and colour for one pixel, then `tone` (finish,
+    // or a table of it) on each component.
+    auto mix = [&](double r, double g, double b, uint8_t* out, const auto& tone) {
         r *= light * red;
         g *= light;
         b *= light * blue;
@@ -164,34 +166,24 @@ void RenderScene(const TLook& look, std::vector<uint8_t>& bgr) {
         const double y2 = (y - 128.0) * contrast + 128.0 + brightness;
         const double r2 = y2 + v, b2 = y2 + u;
         const double g2 = (y2 - 0.299 * r2 - 0.114 * b2) / 0.587;
-        out[0] = finish(b2);
-        out[1] = finish(g2);
-        out[2] = finish(r2);
+        out[0] = tone(b2);
+        out[1] = tone(g2);
+        out[2] = tone(r2);
     };
+    auto adjust = [&](double r, double g, double b, uint8_t* out) { mix(r, g, b, out, finish); };
     const std::size_t stride = std::size_t(width) * 3;
     bgr.resize(stride * height);
     if (look.picture) {
+        // Gamma and backlight from a table of whole levels: a picture has millions of
+        // pixels where the pattern has a few colours.
+        uint8_t table[256];
+        for (int c = 0; c < 256; ++c) {
+            table[c] = finish(c);
+        }
+        const auto tone = [&table](double c) { return table[int(std::clamp(c, 0.0, 255.0) + 0.5)]; };
         const uint8_t* in = look.picture->bgr.data();
-        const std::size_t pixels = std::size_t(width) * height;
-        if (brightness == 0 && contrast == 1.0 && saturation == 1.0 && hue == 0) {
-            // Nothing mixes the channels (the exposure settling, gain, white balance,
-            // gamma, backlight): one table per channel.
-            uint8_t table[3][256];
-            const double factor[3] = {light * blue, light, light * red};
-            for (int k = 0; k < 3; ++k) {
-                for (int c = 0; c < 256; ++c) {
-                    table[k][c] = finish(c * factor[k]);
-                }
-            }
-            for (std::size_t i = 0; i < pixels * 3; i += 3) {
-                bgr[i] = table[0][in[i]];
-                bgr[i + 1] = table[1][in[i + 1]];
-                bgr[i + 2] = table[2][in[i + 2]];
-            }
-        } else {
-            for (std::size_t i = 0; i < pixels * 3; i += 3) {
-                adjust(in[i + 2], in[i + 1], in[i], &bgr[i]);
-            }
+        for (std::size_t i = 0; i < std::size_t(width) * height * 3; i += 3) {
+            mix(in[i + 2], in[i + 1], in[i], &bgr[i], tone);
         }
     } else {
         std::vector<uint8_t> barRow(stride), rampRow(stride);
