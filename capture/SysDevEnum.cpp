@@ -83,8 +83,9 @@ bool TSysDevEnum::ShowOnVirtualCameras(const QImage& picture) {
     const QImage bgr = picture.convertToFormat(QImage::Format_BGR888);
     bool shown = !bgr.isNull();
     for (const vcam::TModel* model : VirtualModels()) {
-        shown = shown && VirtualCamera::Instance(*model).SetPicture(
-                             bgr.constBits(), bgr.width(), bgr.height(), size_t(bgr.bytesPerLine()));
+        shown =
+            shown && VirtualCamera::Instance(*model).SetPicture(
+                         bgr.constBits(), bgr.width(), bgr.height(), size_t(bgr.bytesPerLine()));
     }
     return shown;
 }

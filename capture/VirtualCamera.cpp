@@ -434,8 +434,8 @@ vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) {
     look.colourKiller = FColourKiller && FControls.Value(V4L2_CID_COLOR_KILLER) != 0;
     look.grain = FSensorNoise;
     look.upsideDown = FFaults.upsideDown;
-    if (FPicture && (!FPictureAtSize || FPictureAtSize->width != FWidth ||
-                     FPictureAtSize->height != FHeight)) {
+    if (FPicture &&
+        (!FPictureAtSize || FPictureAtSize->width != FWidth || FPictureAtSize->height != FHeight)) {
         FPictureAtSize = std::make_shared<const vcam::TPicture>(
             vcam::CoveringPicture(*FPicture, FWidth, FHeight));
     }
@@ -470,8 +470,9 @@ const std::vector<uint8_t>& VirtualCamera::MjpegSlotLocked(uint64_t sequence) {
         const auto slot = static_cast<uint32_t>(sequence % kRingSlots);
         FScratch = FSceneBgr;
         vcam::AddGrain(FScratch.data(), FScratch.size(), slot);
-        vcam::PaintBgr(FScratch.data(), FWidth, FHeight,
-                       vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
+        vcam::PaintBgr(
+            FScratch.data(), FWidth, FHeight,
+            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
         // Most frames come without Huffman tables; the first of the ring has them.
         vcam::EncodeMjpeg(FScratch.data(), FWidth, FHeight, kMjpegQuality,
                           {slot == 0, FModel.avi1Segment}, frame);
@@ -497,8 +498,9 @@ void VirtualCamera::FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t se
             std::memcpy(memory, FSceneYuyv.data(), size);
             buffer.holdsScene = FSceneGeneration;
         }
-        vcam::PaintYuyv(memory, FWidth, FHeight,
-                        vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
+        vcam::PaintYuyv(
+            memory, FWidth, FHeight,
+            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
         buffer.bytesUsed = static_cast<uint32_t>(cut ? size / 2 : size);
         return;
     }

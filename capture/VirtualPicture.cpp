@@ -180,7 +180,9 @@ void RenderScene(const TLook& look, std::vector<uint8_t>& bgr) {
         for (int c = 0; c < 256; ++c) {
             table[c] = finish(c);
         }
-        const auto tone = [&table](double c) { return table[int(std::clamp(c, 0.0, 255.0) + 0.5)]; };
+        const auto tone = [&table](double c) {
+            return table[int(std::clamp(c, 0.0, 255.0) + 0.5)];
+        };
         const uint8_t* in = look.picture->bgr.data();
         for (std::size_t i = 0; i < std::size_t(width) * height * 3; i += 3) {
             mix(in[i + 2], in[i + 1], in[i], &bgr[i], tone);

@@ -1,7 +1,7 @@
 // What the virtual camera's sensor sees and how its frames are made: the test pattern
-// (or a picture shown in its place) as the controls and the exposure shape it, the marks of each frame (a moving square
-// and a frame counter), YUYV rows, and Motion-JPEG frames as USB cameras send them.
-// Plain C++ and libjpeg.
+// (or a picture shown in its place) as the controls and the exposure shape it, the marks of each
+// frame (a moving square and a frame counter), YUYV rows, and Motion-JPEG frames as USB cameras
+// send them. Plain C++ and libjpeg.
 #pragma once
 
 #include <cstdint>

@@ -66,7 +66,8 @@ TIdJpeg Encode(const QImage& photo, int dpi, int minKb, int maxKb) {
     bool encoded = false;
     if (maxKb > 0) {
         // The highest quality whose file is at most the maximum.
-        encoded = PhotoPipeline::HighestQualityWithin(MaxBytes(maxKb), 1, 100, encode, found, error);
+        encoded =
+            PhotoPipeline::HighestQualityWithin(MaxBytes(maxKb), 1, 100, encode, found, error);
         if (encoded && !found.Fits) {
             result.Error = QStringLiteral("即使最低质量, 照片也大于 %1 KB").arg(maxKb);
             return result;

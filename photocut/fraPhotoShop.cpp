@@ -888,8 +888,8 @@ void TfraPhotoShop::PrintStandard() {
         QString error;
         PhotoPipeline::TJpegHooks atPrintSize;
         atPrintSize.Dpi = PrintSheet::kDpi;
-        const bool encoded = !sheet.isNull() &&
-                             PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error, atPrintSize);
+        const bool encoded = !sheet.isNull() && PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg,
+                                                                          error, atPrintSize);
         return [=, this] {
             if (!encoded || copies == 0) {
                 FDialogs->ShowError(this, QStringLiteral("无法排版: %1")

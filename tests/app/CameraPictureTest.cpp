@@ -45,8 +45,8 @@ TEST_F(CameraPictureTest, TheCuttingPanelFramesThePortraitTheCameraSees) {
     ShowPicture(picture);
     StartWithPicture();
     // The scene, once read, in place of the pattern: the wall at the top.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return qAbs(qBlue(LivePixel(0.5, 0.1)) - wall.blue()) < 16; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return qAbs(qBlue(LivePixel(0.5, 0.1)) - wall.blue()) < 16; }, 5000));
 
     TfraPhotoShop& panel = *form->fraPhotoShop;
     form->btnPhotoshop->click();
@@ -57,8 +57,10 @@ TEST_F(CameraPictureTest, TheCuttingPanelFramesThePortraitTheCameraSees) {
     QTest::keyClick(form.get(), Qt::Key_F8);
     EXPECT_EQ(Status(), QStringLiteral("拍照完成.")) << Info().toStdString();
     EXPECT_EQ(panel.ImgSave().size(), QSize(1920, 1080));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !panel.CutPhoto().isNull() && !panel.Busy(); }, 20000));
-    EXPECT_TRUE(panel.IdInfo().startsWith(QStringLiteral("已对准"))) << panel.IdInfo().toStdString();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !panel.CutPhoto().isNull() && !panel.Busy(); }, 20000));
+    EXPECT_TRUE(panel.IdInfo().startsWith(QStringLiteral("已对准")))
+        << panel.IdInfo().toStdString();
     ExpectFramed(panel.CutPhoto().convertToFormat(QImage::Format_BGR888), *panel.Standard());
     EXPECT_TRUE(boxes.empty());
 }

@@ -66,7 +66,8 @@ TNativeFrame OneFrame(VirtualCamera& camera, uint32_t fourcc, int width, int hei
         b.memory = V4L2_MEMORY_MMAP;
         b.index = i;
         ok = camera.Ioctl(fd, VIDIOC_QUERYBUF, &b) == 0;
-        void* p = ok ? camera.Mmap(b.length, PROT_READ, MAP_SHARED, fd, b.m.offset, nullptr) : nullptr;
+        void* p =
+            ok ? camera.Mmap(b.length, PROT_READ, MAP_SHARED, fd, b.m.offset, nullptr) : nullptr;
         ok = p != nullptr && camera.Ioctl(fd, VIDIOC_QBUF, &b) == 0;
         maps.emplace_back(p, b.length);
     }
@@ -78,8 +79,8 @@ TNativeFrame OneFrame(VirtualCamera& camera, uint32_t fourcc, int width, int hei
     if (ok && camera.Ioctl(fd, VIDIOC_STREAMON, &type) == 0 && camera.Poll(&ready, 1, 3000) == 1 &&
         camera.Ioctl(fd, VIDIOC_DQBUF, &b) == 0) {
         const auto* bytes = static_cast<const uint8_t*>(maps[b.index].first);
-        frame = NativeFrameOf(fourcc, width, height,
-                              std::vector<uint8_t>(bytes, bytes + b.bytesused));
+        frame =
+            NativeFrameOf(fourcc, width, height, std::vector<uint8_t>(bytes, bytes + b.bytesused));
     }
     camera.Ioctl(fd, VIDIOC_STREAMOFF, &type);
     for (const auto& [p, length] : maps) {
@@ -149,7 +150,7 @@ TEST(VirtualPicture, TheExposureAndTheControlsActOnThePicture) {
     auto picture = std::make_shared<vcam::TPicture>();
     picture->width = 4;
     picture->height = 2;
-    picture->bgr = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120,
+    picture->bgr = {10,  20,  30,  40,  50,  60,  70,  80,  90,  100, 110, 120,
                     130, 140, 150, 160, 170, 180, 190, 200, 210, 220, 230, 240};
     vcam::TLook look;
     look.width = 4;

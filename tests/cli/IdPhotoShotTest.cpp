@@ -106,11 +106,11 @@ TEST(IdPhotoShot, ThePortraitInFrontOfTheCameraBecomesAFramedIdentityPhoto) {
     const QString picture = dir.filePath(QStringLiteral("scene.png"));
     ASSERT_TRUE(scene.Picture.save(picture));
     const QString out = dir.filePath(QStringLiteral("out"));
-    const TRun run = RunShot({QStringLiteral("--virtual-camera"), QStringLiteral("--id-photo"),
-                              QStringLiteral("passport"), QStringLiteral("--background"),
-                              QStringLiteral("white"), QStringLiteral("--kb"),
-                              QStringLiteral("14-20"), QStringLiteral("-o"), out},
-                             picture);
+    const TRun run = RunShot(
+        {QStringLiteral("--virtual-camera"), QStringLiteral("--id-photo"),
+         QStringLiteral("passport"), QStringLiteral("--background"), QStringLiteral("white"),
+         QStringLiteral("--kb"), QStringLiteral("14-20"), QStringLiteral("-o"), out},
+        picture);
     ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains(QStringLiteral("1920x1080 MJPEG"))) << run.Err.toStdString();
     ASSERT_EQ(run.Out.size(), 1);
@@ -123,14 +123,16 @@ TEST(IdPhotoShot, ThePortraitInFrontOfTheCameraBecomesAFramedIdentityPhoto) {
     ASSERT_EQ(QSize(jpeg.Width, jpeg.Height), QSize(390, 567));
 
     const QImage made(run.Out[0]);
-    ExpectFramed(made.convertToFormat(QImage::Format_BGR888), *IdPhotoStandards::Find(QStringLiteral("passport")));
+    ExpectFramed(made.convertToFormat(QImage::Format_BGR888),
+                 *IdPhotoStandards::Find(QStringLiteral("passport")));
     EXPECT_GT(qGray(made.pixel(5, 5)), 245) << "the plain wall became white";
 
     const TTruth t;
     const TSeenPortrait seen = SeenPortrait(made);
     const double eyes = QLineF(seen.LeftEye, seen.RightEye).length();
-    const double inScene = MeanLuma(scene.Picture, scene.Truth.Face.center(),
-                                    int(0.3 * QLineF(scene.Truth.LeftEye, scene.Truth.RightEye).length()));
+    const double inScene =
+        MeanLuma(scene.Picture, scene.Truth.Face.center(),
+                 int(0.3 * QLineF(scene.Truth.LeftEye, scene.Truth.RightEye).length()));
     const double inPhoto = MeanLuma(made, seen.Map(t.Face.center()), int(0.3 * eyes));
     EXPECT_NEAR(inPhoto / inScene, 1.0, 0.05) << inPhoto << " against " << inScene;
 }
@@ -155,10 +157,12 @@ TEST(IdPhotoShot, APictureTheCameraCannotShowIsSaidAndNothingIsStored) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Picture.toStdString());
         const QString out = dir.filePath(QStringLiteral("out"));
-        const TRun run = RunShot(QStringList{QStringLiteral("--virtual-camera"), QStringLiteral("-o"), out} + c.Args,
-                                 c.Picture);
+        const TRun run = RunShot(
+            QStringList{QStringLiteral("--virtual-camera"), QStringLiteral("-o"), out} + c.Args,
+            c.Picture);
         EXPECT_EQ(run.Exit, 1);
-        EXPECT_TRUE(run.Err.contains(QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE"))) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains(QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE")))
+            << run.Err.toStdString();
         EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Reason))) << run.Err.toStdString();
         EXPECT_TRUE(run.Out.isEmpty());
         EXPECT_TRUE(EntriesOf(out).isEmpty());

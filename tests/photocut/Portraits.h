@@ -159,9 +159,9 @@ struct TSeenPortrait {
     QPointF Map(QPointF portrait) const {
         const TTruth t;
         const auto z = [](QPointF p) { return std::complex<double>(p.x(), p.y()); };
-        const std::complex<double> mapped =
-            z(LeftEye) + (z(portrait) - z(t.LeftEye)) * (z(RightEye) - z(LeftEye)) /
-                             (z(t.RightEye) - z(t.LeftEye));
+        const std::complex<double> mapped = z(LeftEye) + (z(portrait) - z(t.LeftEye)) *
+                                                             (z(RightEye) - z(LeftEye)) /
+                                                             (z(t.RightEye) - z(t.LeftEye));
         return QPointF(mapped.real(), mapped.imag());
     }
     double TiltDegrees() const {
@@ -206,7 +206,8 @@ inline void ExpectFramed(const QImage& photo, const TIdPhotoStandard& standard) 
     EXPECT_LE(chin - crown, head.Max + 0.03) << "head";
     EXPECT_GE(crown, margin.Min - 0.015) << "crown margin";
     EXPECT_LE(crown, margin.Max + 0.015) << "crown margin";
-    EXPECT_NEAR((seen.LeftEye.x() + seen.RightEye.x()) / 2, photo.width() / 2.0, 0.02 * photo.width())
+    EXPECT_NEAR((seen.LeftEye.x() + seen.RightEye.x()) / 2, photo.width() / 2.0,
+                0.02 * photo.width())
         << "centred";
     EXPECT_LT(std::abs(seen.TiltDegrees()), 2.0) << "level";
 }
