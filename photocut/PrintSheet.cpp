@@ -82,20 +82,4 @@ QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTur
     return sheet;
 }
 
-bool SetJfifDensity(QByteArray& jpeg, int dpi) {
-    // SOI, then APP0: marker, length, "JFIF\0", version (2), units (1), X and Y density
-    // (2 each, big-endian).
-    if (jpeg.size() < 20 || !jpeg.startsWith("\xFF\xD8\xFF\xE0") ||
-        jpeg.mid(6, 5) != QByteArray("JFIF\0", 5) || dpi <= 0 || dpi > 0xFFFF) {
-        return false;
-    }
-    char* p = jpeg.data();
-    p[13] = 1;  // dots per inch
-    p[14] = char(dpi >> 8);
-    p[15] = char(dpi & 0xFF);
-    p[16] = char(dpi >> 8);
-    p[17] = char(dpi & 0xFF);
-    return true;
-}
-
 }  // namespace PrintSheet

@@ -38,8 +38,4 @@ QImage Compose(const QImage& photo);
 // that way. `copies` receives how many there are.
 QImage ComposeOn(const QImage& photo, QSize sheetSize, int* copies = nullptr);
 
-// Sets the resolution in the JFIF header (APP0) of a JPEG stream to `dpi` dots per
-// inch. False, and nothing changed, when the stream does not start with one.
-bool SetJfifDensity(QByteArray& jpeg, int dpi);
-
 }  // namespace PrintSheet

@@ -578,8 +578,9 @@ QString TfraPhotoShop::SavePrintSheet() {
     const QString base = NameInFolder(
         naming.Folder, naming.Prefix + PhotoPipeline::DateTimeName(QDateTime::currentDateTime()) +
                            QString::fromUtf8(format.NameSuffix) + QStringLiteral("排版"));
-    if (!PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error) ||
-        !PrintSheet::SetJfifDensity(jpeg, PrintSheet::kDpi)) {
+    PhotoPipeline::TJpegHooks atPrintSize;
+    atPrintSize.Dpi = PrintSheet::kDpi;
+    if (!PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error, atPrintSize)) {
         FDialogs->ShowError(this, QStringLiteral("无法保存打印排版 \"%1.jpg\": %2")
                                       .arg(QDir::toNativeSeparators(base), error));
         return QString();
@@ -885,9 +886,10 @@ void TfraPhotoShop::PrintStandard() {
             cut.Picture.isNull() ? QImage() : PrintSheet::ComposeOn(cut.Picture, paper, &copies);
         QByteArray jpeg;
         QString error;
-        const bool encoded = !sheet.isNull() &&
-                             PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error) &&
-                             PrintSheet::SetJfifDensity(jpeg, PrintSheet::kDpi);
+        PhotoPipeline::TJpegHooks atPrintSize;
+        atPrintSize.Dpi = PrintSheet::kDpi;
+        const bool encoded = !sheet.isNull() && PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg,
+                                                                          error, atPrintSize);
         return [=, this] {
             if (!encoded || copies == 0) {
                 FDialogs->ShowError(this, QStringLiteral("无法排版: %1")

@@ -2,6 +2,7 @@
 // the background on a plain wall, and the standards table.
 #include <cmath>
 
+#include <QLineF>
 #include <QTransform>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,29 @@ TEST(IdPhotoFraming, APictureWithoutAFaceSaysSo) {
     const TIdPhotoFraming framing = IdPhoto::Locate(wall, Standard("一寸"));
     EXPECT_EQ(framing.Error, IdPhoto::kNoFace);
     EXPECT_FALSE(framing.Face.Found());
+}
+
+// A person a step back from the camera, a plain wall filling most of a wide frame: the
+// wall must not drown the face's contrast. The eyes and the head's height come out true.
+TEST(IdPhotoFraming, ASmallFaceBeforeAWidePlainWallIsFramed) {
+    ASSERT_PORTRAIT();
+    const TIdPhotoStandard s = Standard("护照");
+    for (const QColor wall : {QColor(67, 142, 219), QColor(230, 230, 230)}) {
+        SCOPED_TRACE(wall.name().toStdString());
+        const TComposite far = OnWall({1920, 1080}, 1.5, {960, 700}, false, wall);
+        const TIdPhotoFraming framing = IdPhoto::Locate(far.Picture, s);
+        ASSERT_TRUE(framing.Ok()) << framing.Error.toStdString();
+        EXPECT_EQ(framing.Face.Count, 1);
+        EXPECT_TRUE(framing.Face.EyesFound);
+        const double eyes = QLineF(far.Truth.LeftEye, far.Truth.RightEye).length();
+        EXPECT_LT(QLineF(framing.Face.LeftEye, far.Truth.LeftEye).length(), 0.1 * eyes);
+        EXPECT_LT(QLineF(framing.Face.RightEye, far.Truth.RightEye).length(), 0.1 * eyes);
+        const double head = (InCut(framing.Frame, s.Pixels, far.Truth.Chin).y() -
+                             InCut(framing.Frame, s.Pixels, far.Truth.Crown).y()) /
+                            s.Pixels.height();
+        EXPECT_GE(head, s.Head.Min - 0.02);
+        EXPECT_LE(head, s.Head.Max + 0.02);
+    }
 }
 
 TEST(IdPhotoFraming, TheCutComesFromThePhotographsOwnPixelsAndSaysWhenItEnlarged) {
