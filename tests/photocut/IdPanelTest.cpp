@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTransform>
 
+#include "photocut/IdBackground.h"
 #include "photocut/PhotoShopFixture.h"
 #include "photocut/Portraits.h"
 #include "photocut/PrintSheet.h"
@@ -223,4 +224,80 @@ TEST_F(IdPanelTest, ThePrintSheetHoldsTheCutAtItsRealSizeOnEitherPaper) {
             EXPECT_EQ(read.YDensity, 300);
         }
     }
+}
+
+// 自定义: a size in pixels or in millimetres at a dpi, written in the panel's dialog, with
+// the KB field and a background colour of the user's choice. The cut has those pixels, its
+// file that dpi and a size in that range, and the wall that colour. A size that is not
+// one is explained and the standard in force stays; so does a cancelled dialog.
+TEST_F(IdPanelTest, ACustomStandardCutsTheSizeDpiKbRangeAndColourTheUserGave) {
+    ASSERT_PORTRAIT();
+    const TComposite wall = OnWall({1280, 960}, 2.0, {640, 520}, false);
+    const QRgb green = qRgb(46, 139, 87);
+    const struct {
+        const char* Written;
+        QSize Pixels;
+        int Dpi;
+        const char* Kb;
+        int MinBytes, MaxBytes;
+        bool Colour;  // 自选 and a colour, or 原样
+    } cases[] = {
+        {"33x48mm@300", {390, 567}, 300, "20-40", 20 * 1024, 40 * 1000, true},
+        {" 480 x 640 @ 350 ", {480, 640}, 350, "-30", 0, 30 * 1000, false},
+    };
+    const int custom = frame.cbStandard->count() - 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Written);
+        dialogs->customSizeAnswers.push_back(QString::fromUtf8(c.Written));
+        frame.cbStandard->setCurrentIndex(custom);
+        frame.cbStandardChange();
+        ASSERT_TRUE(frame.Standard() && frame.Standard()->Custom);
+        frame.edtKb->setText(QString::fromUtf8(c.Kb));
+        if (c.Colour) {
+            dialogs->colourAnswers.push_back(green);
+            frame.cbBackground->setCurrentIndex(4);
+        } else {
+            frame.cbBackground->setCurrentIndex(0);
+        }
+        frame.cbBackgroundChange();
+        ASSERT_TRUE(Framed(wall.Picture));
+
+        const QImage& cut = frame.CutPhoto();
+        EXPECT_EQ(cut.size(), c.Pixels);
+        const TIdJpeg& jpeg = frame.CutJpeg();
+        ASSERT_TRUE(jpeg.Ok()) << jpeg.Error.toStdString();
+        EXPECT_GE(jpeg.Data.size(), c.MinBytes);
+        EXPECT_LE(jpeg.Data.size(), c.MaxBytes);
+        const StrictJpeg read = StrictDecode(jpeg.Data);
+        ASSERT_TRUE(read.Ok()) << read.Error.toStdString();
+        EXPECT_EQ(QSize(read.Width, read.Height), c.Pixels);
+        EXPECT_EQ(read.DensityUnit, 1);
+        EXPECT_EQ(read.XDensity, c.Dpi);
+        EXPECT_EQ(read.YDensity, c.Dpi);
+        // The top corners show the wall.
+        for (const QPoint corner : {QPoint(4, 4), QPoint(cut.width() - 5, 4)}) {
+            const QColor seen = cut.pixelColor(corner);
+            const QColor wanted = c.Colour ? QColor(green) : QColor(110, 150, 205);
+            EXPECT_LE(std::abs(seen.red() - wanted.red()) + std::abs(seen.green() - wanted.green()) +
+                          std::abs(seen.blue() - wanted.blue()),
+                      18)
+                << seen.name().toStdString() << " " << frame.IdInfo().toStdString();
+        }
+    }
+    // The dialog proposed the size last written; the colour dialog started from white.
+    EXPECT_EQ(dialogs->customSizesProposed.back(), QStringLiteral("33x48mm@300"));
+    EXPECT_EQ(dialogs->coloursProposed, std::vector<QRgb>{IdBackground::kWhite});
+
+    // Not a size, then cancelled: the 480 x 640 standard stays, and the list says so.
+    dialogs->messages.clear();
+    for (const QString& answer : {QStringLiteral("480x640@20"), QStringLiteral("abc"), QString()}) {
+        SCOPED_TRACE(answer.toStdString());
+        dialogs->customSizeAnswers.push_back(answer);
+        frame.cbStandard->setCurrentIndex(custom);
+        frame.cbStandardChange();
+        ASSERT_TRUE(frame.Standard());
+        EXPECT_EQ(frame.Standard()->Pixels, QSize(480, 640));
+        EXPECT_EQ(frame.cbStandard->currentIndex(), custom);
+    }
+    EXPECT_EQ(dialogs->messages, std::vector<QString>(2, TfraPhotoShop::kCustomSizeText));
 }
