@@ -246,6 +246,13 @@ TEST_F(IdPanelTest, ACustomStandardCutsTheSizeDpiKbRangeAndColourTheUserGave) {
         {" 480 x 640 @ 350 ", {480, 640}, 350, "-30", 0, 30 * 1000, false},
     };
     const int custom = frame.cbStandard->count() - 1;
+    // The colour dialog cancelled before any colour was chosen: the choice before stays.
+    Choose(QStringLiteral("一寸"));
+    frame.cbBackground->setCurrentIndex(1);
+    frame.cbBackgroundChange();
+    frame.cbBackground->setCurrentIndex(4);
+    frame.cbBackgroundChange();
+    EXPECT_EQ(frame.cbBackground->currentIndex(), 1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Written);
         dialogs->customSizeAnswers.push_back(QString::fromUtf8(c.Written));
@@ -284,9 +291,10 @@ TEST_F(IdPanelTest, ACustomStandardCutsTheSizeDpiKbRangeAndColourTheUserGave) {
                 << seen.name().toStdString() << " " << frame.IdInfo().toStdString();
         }
     }
-    // The dialog proposed the size last written; the colour dialog started from white.
+    // The dialog proposed the size last written; the colour dialog started from white
+    // both times (no colour had been chosen yet).
     EXPECT_EQ(dialogs->customSizesProposed.back(), QStringLiteral("33x48mm@300"));
-    EXPECT_EQ(dialogs->coloursProposed, std::vector<QRgb>{IdBackground::kWhite});
+    EXPECT_EQ(dialogs->coloursProposed, std::vector<QRgb>(2, IdBackground::kWhite));
 
     // Not a size, then cancelled: the 480 x 640 standard stays, and the list says so.
     dialogs->messages.clear();
