@@ -14,8 +14,8 @@
 #include "capture/StreamFormat.h"
 #include "capture/V4lConvert.h"
 #include "support/JpegCheck.h"
-#include "support/RawStream.h"
 #include "support/TestFiles.h"
+#include "support/RawStream.h"
 #include "support/VirtualCameraFixture.h"
 
 namespace {
