@@ -149,8 +149,9 @@ TIdPhotoStandard Custom(QSize pixels, int dpi) {
 std::optional<TIdPhotoStandard> ParseCustom(const QString& size, QString* why) {
     // Pixels are whole; millimetres may have a tenth or two (33.5x48mm).
     static const QRegularExpression form(
-        QStringLiteral("^(\\d{1,5}(?:\\.\\d{1,2})?)\\s*[x*\u00D7]\\s*(\\d{1,5}(?:\\.\\d{1,2})?)\\s*(mm)?"
-                       "\\s*(?:@\\s*(\\d{1,4})\\s*(?:dpi)?)?$"),
+        QStringLiteral(
+            "^(\\d{1,5}(?:\\.\\d{1,2})?)\\s*[x*\u00D7]\\s*(\\d{1,5}(?:\\.\\d{1,2})?)\\s*(mm)?"
+            "\\s*(?:@\\s*(\\d{1,4})\\s*(?:dpi)?)?$"),
         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = form.match(size.trimmed());
     const bool mm = m.hasMatch() && !m.captured(3).isEmpty();
@@ -166,8 +167,9 @@ std::optional<TIdPhotoStandard> ParseCustom(const QString& size, QString* why) {
     const int dpi = m.captured(4).isEmpty() ? 300 : m.captured(4).toInt();
     const double w = m.captured(1).toDouble();
     const double h = m.captured(2).toDouble();
-    const QSize pixels = mm ? QSize(int(std::lround(w * dpi / 25.4)), int(std::lround(h * dpi / 25.4)))
-                            : QSize(int(w), int(h));
+    const QSize pixels =
+        mm ? QSize(int(std::lround(w * dpi / 25.4)), int(std::lround(h * dpi / 25.4)))
+           : QSize(int(w), int(h));
     // Large enough for any form, small enough that a cut and its JPEG stay modest.
     if (pixels.width() < 16 || pixels.height() < 16 || pixels.width() > 4000 ||
         pixels.height() > 4000 || dpi < 50 || dpi > 1200) {

@@ -72,14 +72,13 @@ class TQtPhotoShopDialogs final : public TPhotoShopDialogs {
             sheet.scaled(QSize(600, 600), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         picture->setFrameShape(QFrame::Box);
         layout->addWidget(picture);
-        layout->addWidget(
-            new QLabel(QStringLiteral("%1 张, %2, %3 x %4 像素, %5 dpi")
-                           .arg(copies)
-                           .arg(PrintSheet::PaperName(sheet.size()))
-                           .arg(sheet.width())
-                           .arg(sheet.height())
-                           .arg(PrintSheet::kDpi),
-                       &dialog));
+        layout->addWidget(new QLabel(QStringLiteral("%1 张, %2, %3 x %4 像素, %5 dpi")
+                                         .arg(copies)
+                                         .arg(PrintSheet::PaperName(sheet.size()))
+                                         .arg(sheet.width())
+                                         .arg(sheet.height())
+                                         .arg(PrintSheet::kDpi),
+                                     &dialog));
         auto* buttons = new QDialogButtonBox(&dialog);
         buttons->addButton(QStringLiteral("保存"), QDialogButtonBox::AcceptRole);
         buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);

@@ -145,8 +145,8 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent)
     btnSave = NewButton(this, QStringLiteral("保存"), QRect(486, 267, 90, 25));
     btnCopy = NewButton(this, QStringLiteral("复制到剪贴板"), QRect(595, 267, 90, 25));
     btnPrint = NewButton(this, QStringLiteral("打印排版"), QRect(486, 314, 90, 25));
-    btnPrint->setToolTip(QStringLiteral(
-        "把裁切的照片按实际尺寸排在相纸上 (300 dpi), 预览后保存到照片文件夹"));
+    btnPrint->setToolTip(
+        QStringLiteral("把裁切的照片按实际尺寸排在相纸上 (300 dpi), 预览后保存到照片文件夹"));
 
     cbPaper = new QComboBox(this);
     cbPaper->setGeometry(595, 314, 90, 25);
@@ -686,9 +686,12 @@ void TfraPhotoShop::cbStandardChange() {
                 FDialogs->ShowMessage(this, kCustomSizeText);
             }
             // The list shows the standard still in force.
-            cbStandard->setCurrentIndex(!FStandard           ? 0
-                                        : FStandard->Custom ? cbStandard->count() - 1
-                                                            : cbStandard->findText(FStandard->Name));
+            int shown = 0;
+            if (FStandard) {
+                shown = FStandard->Custom ? cbStandard->count() - 1
+                                          : cbStandard->findText(FStandard->Name);
+            }
+            cbStandard->setCurrentIndex(shown);
             return;
         }
         FCustomSize = text->trimmed();
@@ -872,8 +875,9 @@ void TfraPhotoShop::PrintStandard() {
     const QSize pixels = PrintSheet::RealSize(FStandard->Pixels, FStandard->Dpi);
     const QSize paper = cbPaper->currentIndex() == 1 ? PrintSheet::kA4Size : PrintSheet::kSheetSize;
     const QImage stored = FIdCut;
-    const QImage straight =
-        FStraight.cacheKey() == FCutFrom && pixels.height() > stored.height() ? FStraight : QImage();
+    const QImage straight = FStraight.cacheKey() == FCutFrom && pixels.height() > stored.height()
+                                ? FStraight
+                                : QImage();
     const QRectF rect = FCutRect;
     const std::optional<QRectF> face = FCutFace;
     const std::optional<QRgb> background = FCutBackground;
@@ -890,7 +894,8 @@ void TfraPhotoShop::PrintStandard() {
                 copy = again.Picture;
             }
         }
-        if (copy.size() != pixels && !PhotoPipeline::ScalePhoto(copy, pixels.width(), pixels.height())) {
+        if (copy.size() != pixels &&
+            !PhotoPipeline::ScalePhoto(copy, pixels.width(), pixels.height())) {
             copy = QImage();
         }
         int copies = 0;

@@ -207,11 +207,11 @@ class TfraPhotoShop : public QFrame {
     QRectF FCutRect;               // the last standard cut, in FStraight's pixels
     QImage FIdCut;                 // the last standard cut, at the standard's pixels
     TIdJpeg FCutJpeg;
-    qint64 FCutFrom = 0;                   // cacheKey of the FStraight it was cut from
-    std::optional<QRectF> FCutFace;        // the face it was cut with, if one was known
-    std::optional<QRgb> FCutBackground;    // the wall's colour in it, when it was changed
+    qint64 FCutFrom = 0;                 // cacheKey of the FStraight it was cut from
+    std::optional<QRectF> FCutFace;      // the face it was cut with, if one was known
+    std::optional<QRgb> FCutBackground;  // the wall's colour in it, when it was changed
     std::optional<QRgb> FCustomColour;
-    int FBackgroundIndex = 0;              // the background choice in force
+    int FBackgroundIndex = 0;                             // the background choice in force
     QString FCustomSize = QStringLiteral("295x413@300");  // the custom size last written
     unsigned FGeneration = 0;
     bool FBusy = false;

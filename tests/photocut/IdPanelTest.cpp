@@ -214,7 +214,8 @@ TEST_F(IdPanelTest, ThePrintSheetHoldsTheCutAtItsRealSizeOnEitherPaper) {
                         << mark.x() << "," << mark.y();
                 }
             }
-            EXPECT_TRUE(name.endsWith(QStringLiteral("_%1排版.jpg").arg(QString::fromUtf8(c.Standard))))
+            EXPECT_TRUE(
+                name.endsWith(QStringLiteral("_%1排版.jpg").arg(QString::fromUtf8(c.Standard))))
                 << name.toStdString();
             const StrictJpeg read = StrictDecode(stored);
             ASSERT_TRUE(read.Ok()) << read.Error.toStdString();
@@ -285,7 +286,8 @@ TEST_F(IdPanelTest, ACustomStandardCutsTheSizeDpiKbRangeAndColourTheUserGave) {
         for (const QPoint corner : {QPoint(4, 4), QPoint(cut.width() - 5, 4)}) {
             const QColor seen = cut.pixelColor(corner);
             const QColor wanted = c.Colour ? QColor(green) : QColor(110, 150, 205);
-            EXPECT_LE(std::abs(seen.red() - wanted.red()) + std::abs(seen.green() - wanted.green()) +
+            EXPECT_LE(std::abs(seen.red() - wanted.red()) +
+                          std::abs(seen.green() - wanted.green()) +
                           std::abs(seen.blue() - wanted.blue()),
                       18)
                 << seen.name().toStdString() << " " << frame.IdInfo().toStdString();

@@ -16,8 +16,8 @@
 struct FakeDialogs final : TPhotoShopDialogs {
     std::deque<QString> openAnswers;
     std::deque<TSaveChoice> saveAnswers;
-    std::deque<QString> customSizeAnswers;                 // a null string: cancelled
-    std::deque<std::optional<QRgb>> colourAnswers;        // nullopt: cancelled
+    std::deque<QString> customSizeAnswers;          // a null string: cancelled
+    std::deque<std::optional<QRgb>> colourAnswers;  // nullopt: cancelled
     bool confirmPrint = true;
 
     std::vector<QString> opened;     // folders the open dialog started in
