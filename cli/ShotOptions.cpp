@@ -644,7 +644,7 @@ QString ShotHelpText() {
                "Identity photos:\n"
                "      --id-photo=NAME      store the identity photo of the standard NAME,\n"
                "                           framed from the face (see --list-id-photos, or\n"
-               "                           custom:WxH[@DPI])\n"
+               "                           custom:WxH[mm][@DPI])\n"
                "      --background=COLOUR  white, blue, red or RRGGBB behind a plain wall\n"
                "      --kb=MIN-MAX         the file's size in KB (like 14-20 or -240)\n"
                "      --from FILE...       make them from picture files instead of the camera\n"

@@ -1,12 +1,35 @@
 // Print sheet layout, composition and the density of its JPEG.
 #include "photocut/PrintSheet.h"
 
+#include <cmath>
+
 #include <QPainter>
 #include <QTransform>
 
 namespace PrintSheet {
 
 QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTurn);
+
+QSize RealSize(QSize pixels, int dpi) {
+    if (dpi <= 0) {
+        return pixels;
+    }
+    const auto atSheet = [dpi](int n) { return int(std::lround(double(n) * kDpi / dpi)); };
+    return QSize(std::max(1, atSheet(pixels.width())), std::max(1, atSheet(pixels.height())));
+}
+
+QString PaperName(QSize sheetSize) {
+    const auto mm = [](int n) { return int(std::lround(n * 25.4 / kDpi)); };
+    const QString size =
+        QStringLiteral("%1 x %2 mm").arg(mm(sheetSize.width())).arg(mm(sheetSize.height()));
+    if (sheetSize == kSheetSize) {
+        return QStringLiteral("6 英寸相纸 (%1)").arg(size);
+    }
+    if (sheetSize == kA4Size) {
+        return QStringLiteral("A4 纸 (%1)").arg(size);
+    }
+    return size;
+}
 
 QVector<QRect> Layout(QSize photoSize, QSize sheetSize) {
     QVector<QRect> places;

@@ -6,8 +6,6 @@
 #include <string>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/mman.h>
 
 #include <linux/videodev2.h>
 
@@ -19,6 +17,7 @@
 #include "capture/StreamFormat.h"
 #include "capture/VirtualCamera.h"
 #include "support/NativeFrames.h"
+#include "support/RawStream.h"
 
 namespace {
 
@@ -42,50 +41,18 @@ QImage Gradient() {
 // One frame of `fourcc` at width x height through the camera's raw calls, as any V4L2
 // program takes it; a null frame when a call fails.
 TNativeFrame OneFrame(VirtualCamera& camera, uint32_t fourcc, int width, int height) {
-    TNativeFrame frame;
     const int fd = camera.Open(camera.Model().path, O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        return frame;
+        return TNativeFrame();
     }
-    v4l2_format format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = uint32_t(width);
-    format.fmt.pix.height = uint32_t(height);
-    format.fmt.pix.pixelformat = fourcc;
-    v4l2_requestbuffers request{};
-    request.count = 2;
-    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    request.memory = V4L2_MEMORY_MMAP;
-    std::vector<std::pair<void*, std::size_t>> maps;
-    bool ok = camera.Ioctl(fd, VIDIOC_S_FMT, &format) == 0 &&
-              format.fmt.pix.width == uint32_t(width) && format.fmt.pix.pixelformat == fourcc &&
-              camera.Ioctl(fd, VIDIOC_REQBUFS, &request) == 0;
-    for (uint32_t i = 0; ok && i < request.count; ++i) {
+    TNativeFrame frame;
+    {
+        TRawStream stream(camera, fd);
         v4l2_buffer b{};
-        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        b.memory = V4L2_MEMORY_MMAP;
-        b.index = i;
-        ok = camera.Ioctl(fd, VIDIOC_QUERYBUF, &b) == 0;
-        void* p =
-            ok ? camera.Mmap(b.length, PROT_READ, MAP_SHARED, fd, b.m.offset, nullptr) : nullptr;
-        ok = p != nullptr && camera.Ioctl(fd, VIDIOC_QBUF, &b) == 0;
-        maps.emplace_back(p, b.length);
-    }
-    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    pollfd ready{fd, POLLIN, 0};
-    v4l2_buffer b{};
-    b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    b.memory = V4L2_MEMORY_MMAP;
-    if (ok && camera.Ioctl(fd, VIDIOC_STREAMON, &type) == 0 && camera.Poll(&ready, 1, 3000) == 1 &&
-        camera.Ioctl(fd, VIDIOC_DQBUF, &b) == 0) {
-        const auto* bytes = static_cast<const uint8_t*>(maps[b.index].first);
-        frame =
-            NativeFrameOf(fourcc, width, height, std::vector<uint8_t>(bytes, bytes + b.bytesused));
-    }
-    camera.Ioctl(fd, VIDIOC_STREAMOFF, &type);
-    for (const auto& [p, length] : maps) {
-        if (p) {
-            camera.Munmap(p, length);
+        if (stream.Start(fourcc, width, height, 2) == 0 && stream.Next(b, 3000) == 0) {
+            const uint8_t* bytes = stream.Data(b);
+            frame = NativeFrameOf(fourcc, width, height,
+                                  std::vector<uint8_t>(bytes, bytes + b.bytesused));
         }
     }
     camera.Close(fd);

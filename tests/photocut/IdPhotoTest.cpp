@@ -300,7 +300,14 @@ TEST(IdPhotoStandards, NamesAliasesAndCustomSizes) {
     EXPECT_EQ(custom->Pixels, QSize(240, 320));
     EXPECT_EQ(custom->Dpi, 200);
     EXPECT_EQ(IdPhotoStandards::Find(QStringLiteral("custom:240x320"))->Dpi, 300);
-    for (const char* bad : {"三寸", "custom:0x100", "custom:240x320@9", "custom:5000x100", ""}) {
+    // Millimetres at a dpi: the pixels they make, the millimetres as written.
+    const auto mm = IdPhotoStandards::Find(QStringLiteral("custom:33x48mm@300"));
+    ASSERT_TRUE(mm);
+    EXPECT_EQ(mm->Pixels, QSize(390, 567));
+    EXPECT_EQ(mm->Millimetres, QSizeF(33, 48));
+    EXPECT_EQ(IdPhotoStandards::Find(QStringLiteral("custom:35.5x45MM"))->Pixels, QSize(419, 531));
+    for (const char* bad : {"三寸", "custom:0x100", "custom:240x320@9", "custom:5000x100", "",
+                            "custom:240.5x320", "custom:1x1mm@300", "custom:", "custom:33x48cm"}) {
         QString why;
         EXPECT_FALSE(IdPhotoStandards::Find(QString::fromUtf8(bad), &why)) << bad;
         EXPECT_FALSE(why.isEmpty()) << bad;
