@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <thread>
 
 #include <fcntl.h>
@@ -165,6 +166,8 @@ void VirtualCamera::Reset() {
     FHeight = FModel.defaultHeight;
     FFps = SizeLocked().maxFps;
     FControls.Reset(false);
+    FPicture.reset();
+    FPictureAtSize.reset();
     ArmLocked();
 }
 
@@ -182,6 +185,31 @@ void VirtualCamera::SetSensorNoise(bool on) {
 void VirtualCamera::SetSettling(bool on) {
     std::lock_guard lock(FMutex);
     FSettling = on;
+}
+
+bool VirtualCamera::SetPicture(const uint8_t* bgr, int width, int height, std::size_t stride) {
+    std::shared_ptr<vcam::TPicture> picture;
+    if (bgr) {
+        const std::size_t row = std::size_t(std::max(width, 0)) * 3;
+        if (width <= 0 || height <= 0 || stride < row) {
+            return false;
+        }
+        try {
+            picture = std::make_shared<vcam::TPicture>();
+            picture->bgr.resize(row * std::size_t(height));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        picture->width = width;
+        picture->height = height;
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(picture->bgr.data() + row * y, bgr + stride * y, row);
+        }
+    }
+    std::lock_guard lock(FMutex);
+    FPicture = std::move(picture);
+    FPictureAtSize.reset();
+    return true;
 }
 
 void VirtualCamera::SetColourKiller(bool on) {
@@ -547,7 +575,7 @@ int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
-vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) const {
+vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) {
     vcam::TLook look;
     look.width = FWidth;
     look.height = FHeight;
@@ -563,6 +591,12 @@ vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) const {
     look.colourKiller = FColourKiller && FControls.Value(V4L2_CID_COLOR_KILLER) != 0;
     look.grain = FSensorNoise;
     look.upsideDown = FFaults.upsideDown;
+    if (FPicture &&
+        (!FPictureAtSize || FPictureAtSize->width != FWidth || FPictureAtSize->height != FHeight)) {
+        FPictureAtSize = std::make_shared<const vcam::TPicture>(
+            vcam::CoveringPicture(*FPicture, FWidth, FHeight));
+    }
+    look.picture = FPicture ? FPictureAtSize : nullptr;
     if (FControls.Value(V4L2_CID_EXPOSURE_AUTO) == V4L2_EXPOSURE_MANUAL) {
         look.exposure = FControls.Value(V4L2_CID_EXPOSURE_ABSOLUTE) / 250.0;
     } else if (FSettling && FStreaming && now - FStreamStart < kSettleTime) {
@@ -595,7 +629,7 @@ const std::vector<uint8_t>& VirtualCamera::MjpegSlot(uint64_t sequence, bool ups
         FScratch = FSceneBgr;
         vcam::AddGrain(FScratch.data(), FScratch.size(), slot);
         vcam::PaintBgr(FScratch.data(), width, height,
-                       vcam::FrameMarks(width, height, sequence, upsideDown));
+                       vcam::FrameMarks(width, height, sequence, upsideDown, !FLook.picture));
         // Most frames come without Huffman tables; the first of the ring has them.
         vcam::EncodeMjpeg(FScratch.data(), width, height, kMjpegQuality,
                           {slot == 0, FModel.avi1Segment}, frame);
@@ -621,7 +655,8 @@ void VirtualCamera::WriteFrame(FrameJob& job) {
         }
         job.nowHolds = FSceneGeneration;
         vcam::PaintYuyv(memory, width, height,
-                        vcam::FrameMarks(width, height, job.sequence, job.upsideDown));
+                        vcam::FrameMarks(width, height, job.sequence, job.upsideDown,
+                                         !job.look.picture));
         job.bytesUsed = static_cast<uint32_t>(job.cut ? size / 2 : size);
         return;
     }

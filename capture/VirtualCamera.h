@@ -69,6 +69,13 @@ class VirtualCamera final : public VideoIo {
     // stream starts (the automatic exposure settling). On after Reset; tests that
     // check exact pixels turn it off.
     void SetSettling(bool on);
+    // Shows a picture in place of the test pattern: width x height B, G, R pixels, rows
+    // `stride` bytes apart, copied. It fills every size the camera sends as a sensor crops
+    // (scaled to cover, the middle kept); the controls and the exposure act on it as on
+    // the pattern, and the frame counter stays in its corner, but no square moves over
+    // it. nullptr brings the pattern back, as Reset does. false, and nothing changed,
+    // for an empty size, a stride shorter than a row or no memory for the copy.
+    bool SetPicture(const uint8_t* bgr, int width, int height, std::size_t stride);
     // A colour killer control, as some capture devices (not USB cameras) have. Off
     // after Reset.
     void SetColourKiller(bool on);
@@ -192,7 +199,9 @@ class VirtualCamera final : public VideoIo {
     void StoreSharedFormatLocked() const;
     // A control event for subscribers of `id` whose value or flags changed.
     void QueueControlEventLocked(Descriptor& d, uint32_t id, uint32_t changes);
-    vcam::TLook LookLocked(Clock::time_point now) const;
+    // The picture as the controls, the exposure at `now` and a picture shown in place of
+    // the pattern (scaled to the size once per size) make it.
+    vcam::TLook LookLocked(Clock::time_point now);
     // VIDIOC_QUERYBUF's and VIDIOC_QBUF's answer for a buffer.
     void FillBuffer(uint32_t index, v4l2_buffer& out) const;
 
@@ -223,6 +232,10 @@ class VirtualCamera final : public VideoIo {
     uint32_t FFps = 0;
 
     vcam::TControls FControls;
+
+    // The picture shown in place of the pattern: as given, and covering the current size
+    // (made when a frame of that size is first filled).
+    std::shared_ptr<const vcam::TPicture> FPicture, FPictureAtSize;
 
     // The buffers: one memory file, each buffer at a page-aligned offset. The camera
     // writes through its own mappings; clients map their buffers of the same file.
