@@ -4,7 +4,7 @@
 //
 // One photograph as a whole process, 1920x1080 Motion-JPEG in, a JPEG file out, the first
 // frame taken: snapix-shot against ffmpeg -frames:v 1 and fswebcam; the median wall
-// time of each, started in turns (argument: the number of turns, default 11).
+// time and CPU time of each, started in turns (argument: the number of turns, default 11).
 //
 // A live picture of 1280x720 Motion-JPEG at 30 fps under Xvfb, ten seconds after a
 // second to settle: CPU time per frame delivered of the program's whole process
@@ -23,6 +23,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,13 +91,19 @@ class TChild {
     ~TChild() { Stop(); }
 
     pid_t Pid() const { return FPid; }
-    // Waits for the end: true when it exited 0; its wall time in `ms`.
-    bool Wait(double& ms) {
+    // Waits for the end: true when it exited 0; its wall time and its CPU time (user and
+    // system, all its threads) in milliseconds.
+    bool Wait(double& ms, double* cpuMs = nullptr) {
         int status = 0;
-        if (FPid < 0 || waitpid(FPid, &status, 0) != FPid) {
+        rusage usage{};
+        if (FPid < 0 || wait4(FPid, &status, 0, &usage) != FPid) {
             return false;
         }
         ms = MsSince(FStart);
+        if (cpuMs) {
+            *cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                     (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+        }
         FPid = -1;
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
@@ -262,14 +269,14 @@ int main(int argc, char** argv) {
           folder + "/fswebcam.jpg"},
          folder + "/fswebcam.jpg"},
     };
-    std::vector<std::vector<double>> photoMs(std::size(shooters));
+    std::vector<std::vector<double>> photoMs(std::size(shooters)), photoCpuMs(std::size(shooters));
     for (int turn = 0; turn < turns; ++turn) {
         for (std::size_t k = 0; k < std::size(shooters); ++k) {
             QDir(QString::fromStdString(folder + "/shot")).removeRecursively();
             QDir().mkpath(QString::fromStdString(folder + "/shot"));
-            double ms = 0;
+            double ms = 0, cpuMs = 0;
             TChild child(shooters[k].args, camera, folder + "/" + shooters[k].name + ".log");
-            const bool exited = child.Wait(ms);
+            const bool exited = child.Wait(ms, &cpuMs);
             QString file = QString::fromStdString(shooters[k].file);
             if (file.isEmpty()) {
                 // snapix-shot names its photograph by the time it was taken.
@@ -283,12 +290,15 @@ int main(int argc, char** argv) {
                 return 1;
             }
             photoMs[k].push_back(ms);
+            photoCpuMs[k].push_back(cpuMs);
         }
     }
-    std::vector<double> medians;
+    std::vector<double> medians, cpuMedians;
     for (std::size_t k = 0; k < std::size(shooters); ++k) {
         medians.push_back(Median(photoMs[k]));
+        cpuMedians.push_back(Median(photoCpuMs[k]));
         std::printf("photo_%s_ms %.1f ms\n", shooters[k].name, medians.back());
+        std::printf("photo_%s_cpu_ms %.1f ms\n", shooters[k].name, cpuMedians.back());
     }
     std::printf("photo_ffmpeg_over_snapix_shot %.2f\n", medians[1] / medians[0]);
     std::printf("photo_fswebcam_over_snapix_shot %.2f\n", medians[2] / medians[0]);
@@ -299,6 +309,8 @@ int main(int argc, char** argv) {
                 (medians[1] - period) / (medians[0] - period));
     std::printf("photo_fswebcam_over_snapix_shot_beyond_first_frame %.2f\n",
                 (medians[2] - period) / (medians[0] - period));
+    std::printf("photo_cpu_ffmpeg_over_snapix_shot %.2f\n", cpuMedians[1] / cpuMedians[0]);
+    std::printf("photo_cpu_fswebcam_over_snapix_shot %.2f\n", cpuMedians[2] / cpuMedians[0]);
 
     // ------------------------------------------------------------- live picture
     std::unique_ptr<TChild> xvfb;
