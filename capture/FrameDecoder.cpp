@@ -141,12 +141,17 @@ int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize 
         return -EBADMSG;
     }
     const int eighths = JpegEighths(frame, atLeast);
+    const QSize wanted((frame.Width * eighths + 7) / 8, (frame.Height * eighths + 7) / 8);
+    if (eighths < 8 && TJpegPreview::Reads(info)) {
+        const int r = jpeg.damaged ? -EBADMSG : FPreview.Decode(info, eighths, wanted, picture);
+        jpeg_abort_decompress(&info);
+        return r;
+    }
     info.scale_num = static_cast<unsigned>(eighths);
     info.scale_denom = 8;
     info.out_color_space = JCS_EXT_BGR;
     jpeg_start_decompress(&info);
     const QSize out(int(info.output_width), int(info.output_height));
-    const QSize wanted((frame.Width * eighths + 7) / 8, (frame.Height * eighths + 7) / 8);
     Prepare(picture, out);
     JSAMPROW rows[kBand];
     while (info.output_scanline < info.output_height) {

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QSize>
 
+#include "capture/JpegPreview.h"
 #include "capture/NativeFrame.h"
 
 class TFrameDecoder {
@@ -36,5 +37,6 @@ class TFrameDecoder {
     int DecodeYuyv(const TNativeFrame& frame, QImage& picture);
 
     std::unique_ptr<TJpeg> FJpeg;
+    TJpegPreview FPreview;         // Motion-JPEG scaled for the live picture
     std::vector<uint8_t> FPlanes;  // a band of 4:2:2 planes for YUYV
 };
