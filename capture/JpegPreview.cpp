@@ -63,7 +63,7 @@ class TBits {
     TBits(const uint8_t* data, const uint8_t* end) : FAt(data), FEnd(end) {}
 
     // At least 32 bits in hand.
-    void Need() {
+    [[gnu::always_inline]] void Need() {
         if (FCount < 32) {
             Fill();
         }
@@ -104,7 +104,7 @@ class TBits {
     }
 
   private:
-    void Fill() {
+    [[gnu::always_inline]] void Fill() {
         // Eight bytes without a 0xFF among them go in at once.
         if (!FAtMarker && FEnd - FAt >= 8) {
             uint64_t word;
@@ -183,44 +183,84 @@ int LongSymbol(TBits& bits, const TJpegPreview::THuffman& huffman) {
     return true;
 }
 
-// A block's M x M samples being summed, four at a time.
+// The bytes written for a row of `width` samples: three as four and six as eight (each
+// row of a plane has room after its last block, and the block to the right writes its
+// own first samples later), so that a row is one store.
+constexpr int RowBytes(int width) {
+    return width == 3 ? 4 : width == 6 ? 8 : width;
+}
+constexpr int kRowSlack = 8;
+
+// A block's W x H samples (W, H <= 8) being summed, four at a time, then put into their
+// plane at `out`, rows `stride` apart.
 typedef float TFour __attribute__((vector_size(16)));
 
-template <int M>
+template <int W, int H>
 struct TSums {
-    static constexpr int kFours = (M * M + 3) / 4;
+    static constexpr int kSamples = W * H;
+    static constexpr int kFours = (kSamples + 3) / 4;
+    static constexpr int kSixteens = (kSamples + 15) / 16;
     TFour four[kFours];
 
     TSums(float dc, const float* weights) {
+#pragma GCC unroll 16
         for (int i = 0; i < kFours; ++i) {
             four[i] = dc * Load(weights + 4 * i);
         }
     }
     void Add(float value, const float* weights) {
+#pragma GCC unroll 16
         for (int i = 0; i < kFours; ++i) {
             four[i] += value * Load(weights + 4 * i);
         }
     }
-    // Level-shifted, rounded and clamped to 0..255.
-    void Store(uint8_t* out, int stride) const {
-        uint8_t samples[4 * kFours];
+    // Level-shifted, rounded and clamped to 0..255, row after row.
+    void Put(uint8_t* out, int stride) const {
 #if defined(__SSE2__)
-        for (int i = 0; i < kFours; ++i) {
-            const __m128 level = _mm_min_ps(_mm_max_ps(__m128(four[i] + 128.0f), _mm_setzero_ps()),
-                                            _mm_set1_ps(255.0f));
-            const __m128i whole = _mm_cvtps_epi32(level);
-            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(whole, whole), whole);
-            const int packed = _mm_cvtsi128_si32(bytes);
-            std::memcpy(samples + 4 * i, &packed, 4);
+        __m128i bytes[kSixteens];
+#pragma GCC unroll 4
+        for (int v = 0; v < kSixteens; ++v) {
+            __m128i whole[4];
+#pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i) {
+                const int at = 4 * v + i;
+                const __m128 sum = at < kFours ? __m128(four[at]) : _mm_setzero_ps();
+                whole[i] = _mm_cvtps_epi32(
+                    _mm_min_ps(_mm_max_ps(_mm_add_ps(sum, _mm_set1_ps(128.0f)), _mm_setzero_ps()),
+                               _mm_set1_ps(255.0f)));
+            }
+            bytes[v] = _mm_packus_epi16(_mm_packs_epi32(whole[0], whole[1]),
+                                        _mm_packs_epi32(whole[2], whole[3]));
+        }
+        if constexpr (kSixteens == 1) {
+            // Rows taken from the register: written to memory and read back in pieces,
+            // they stalled on store forwarding.
+            const unsigned __int128 all = uint64_t(_mm_cvtsi128_si64(bytes[0])) |
+                                          (unsigned __int128)uint64_t(_mm_cvtsi128_si64(
+                                              _mm_unpackhi_epi64(bytes[0], bytes[0])))
+                                              << 64;
+#pragma GCC unroll 8
+            for (int y = 0; y < H; ++y) {
+                const uint64_t row = uint64_t(all >> (8 * W * y));
+                std::memcpy(out + y * stride, &row, RowBytes(W));
+            }
+        } else {
+            alignas(16) uint8_t samples[16 * kSixteens];
+            std::memcpy(samples, bytes, sizeof samples);
+#pragma GCC unroll 8
+            for (int y = 0; y < H; ++y) {
+                std::memcpy(out + y * stride, samples + W * y, W);
+            }
         }
 #else
-        for (int i = 0; i < 4 * kFours; ++i) {
+        uint8_t samples[4 * kFours + 8] = {};
+        for (int i = 0; i < kSamples; ++i) {
             samples[i] = uint8_t(std::clamp(four[i / 4][i % 4] + 128.5f, 0.0f, 255.0f));
         }
-#endif
-        for (int y = 0; y < M; ++y) {
-            std::memcpy(out + y * stride, samples + y * M, M);
+        for (int y = 0; y < H; ++y) {
+            std::memcpy(out + y * stride, samples + W * y, RowBytes(W));
         }
+#endif
     }
     static TFour Load(const float* at) {
         TFour f;
@@ -229,10 +269,20 @@ struct TSums {
     }
 };
 
-// One block of the data, reduced to M x M samples at `out` (rows `stride` apart) by
-// summing, for each coefficient it has, the coefficient times its weights. False when the
-// data is no block.
-template <int M>
+// A block of one level throughout.
+template <int W, int H>
+[[gnu::always_inline]] inline void PutLevel(uint8_t level, uint8_t* out, int stride) {
+    const uint64_t row = level * 0x0101010101010101ull;
+#pragma GCC unroll 8
+    for (int y = 0; y < H; ++y) {
+        std::memcpy(out + y * stride, &row, RowBytes(W));
+    }
+}
+
+// One block of the data, reduced to W x H samples at `out` (rows `stride` apart) by
+// summing, for each coefficient it has, the coefficient times its weights (W x H of them
+// for each coefficient in the data's order). False when the data is no block.
+template <int W, int H>
 [[gnu::always_inline]] inline bool Block(TBits& bits, const TJpegPreview::THuffman& dc,
                                          const TJpegPreview::THuffman& ac, const float* weights,
                                          int& predictor, uint8_t* out, int stride) {
@@ -248,22 +298,19 @@ template <int M>
     }
     if (symbol == 0) {
         // Nothing but the DC value, as most of a camera's blocks: one level throughout.
-        const uint8_t level =
-            uint8_t(std::clamp(float(predictor) * weights[0] + 128.5f, 0.0f, 255.0f));
-        for (int y = 0; y < M; ++y) {
-            std::memset(out + y * stride, level, M);
-        }
+        PutLevel<W, H>(uint8_t(std::clamp(float(predictor) * weights[0] + 128.5f, 0.0f, 255.0f)),
+                       out, stride);
         return true;
     }
-    TSums<M> sum(float(predictor), weights);
+    TSums<W, H> sum(float(predictor), weights);
     for (int k = 1;;) {
         if (symbol & 15) {
             k += symbol >> 4;
             if (k > 63) {
                 return false;
             }
-            if constexpr (M > 1) {
-                sum.Add(float(value), weights + k * M * M);
+            if constexpr (W * H > 1) {
+                sum.Add(float(value), weights + k * W * H);
             }
             ++k;
         } else if (symbol == 0xF0) {
@@ -279,7 +326,7 @@ template <int M>
             return false;
         }
     }
-    sum.Store(out, stride);
+    sum.Put(out, stride);
     return true;
 }
 
@@ -306,8 +353,11 @@ bool TJpegPreview::Reads(const jpeg_decompress_struct& info) {
     return true;
 }
 
-bool TJpegPreview::Prepare(const void* source, bool dc, THuffman& huffman) {
-    const auto& table = *static_cast<const JHUFF_TBL*>(source);
+namespace {
+
+// `table` as `huffman`, rebuilt only when it changed. False for a table no encoder could
+// have written.
+bool Prepare(const JHUFF_TBL& table, bool dc, TJpegPreview::THuffman& huffman) {
     uint8_t key[sizeof huffman.source];
     std::memcpy(key, table.bits, 17);
     std::memcpy(key + 17, table.huffval, 256);
@@ -354,43 +404,53 @@ bool TJpegPreview::Prepare(const void* source, bool dc, THuffman& huffman) {
     return true;
 }
 
-void TJpegPreview::Prepare(const void* source, int eighths, TWeights& weights) {
-    const auto& quant = *static_cast<const JQUANT_TBL*>(source);
-    if (weights.eighths == eighths &&
-        std::memcmp(weights.quant, quant.quantval, sizeof weights.quant) == 0) {
-        return;
-    }
-    // The reduced transform is the whole one averaged over (8 / eighths)-pixel groups, as
-    // libjpeg-turbo reduces: basis[u][x] is frequency u's share of output pixel x.
-    const int group = 8 / eighths;
-    float basis[8][8] = {};
+// basis[u][x]: frequency u's share of sample x when a block's 8 pixels across (or down)
+// are reduced to `samples`. The reduced transform is the whole one averaged over the
+// pixels each sample covers (8 / samples of them, in part at the edges where that is no
+// whole number), as libjpeg-turbo reduces by halves.
+void ReducedBasis(int samples, float basis[8][8]) {
+    const double group = 8.0 / samples;
     for (int u = 0; u < 8; ++u) {
         const double scale = u == 0 ? 0.5 / std::sqrt(2.0) : 0.5;
-        for (int x = 0; x < eighths; ++x) {
+        for (int x = 0; x < samples; ++x) {
+            const double from = x * group, to = from + group;
             double sum = 0;
-            for (int j = x * group; j < (x + 1) * group; ++j) {
-                sum += std::cos((2 * j + 1) * u * M_PI / 16);
+            for (int j = 0; j < 8; ++j) {
+                const double covered = std::min<double>(to, j + 1) - std::max<double>(from, j);
+                if (covered > 0) {
+                    sum += covered * std::cos((2 * j + 1) * u * M_PI / 16);
+                }
             }
             basis[u][x] = float(scale * sum / group);
         }
     }
-    const int samples = eighths * eighths;
-    weights.weights.assign(std::size_t(64) * samples + 3, 0.0f);  // read four at a time
+}
+
+// The weights of a component quantised by `quant` whose blocks are reduced to `samples`.
+void Prepare(const JQUANT_TBL& quant, QSize samples, TJpegPreview::TWeights& weights) {
+    if (weights.samples == samples &&
+        std::memcmp(weights.quant, quant.quantval, sizeof weights.quant) == 0) {
+        return;
+    }
+    const int w = samples.width(), h = samples.height();
+    float across[8][8] = {}, down[8][8] = {};
+    ReducedBasis(w, across);
+    ReducedBasis(h, down);
+    const int count = w * h;
+    weights.weights.assign(std::size_t(64) * count + 3, 0.0f);  // read four at a time
     for (int k = 0; k < 64; ++k) {
         const int row = kNatural[k] / 8, column = kNatural[k] % 8;
         const float q = quant.quantval[kNatural[k]];
-        for (int y = 0; y < eighths; ++y) {
-            for (int x = 0; x < eighths; ++x) {
-                weights.weights[std::size_t(k) * samples + y * eighths + x] =
-                    q * basis[row][y] * basis[column][x];
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                weights.weights[std::size_t(k) * count + y * w + x] =
+                    q * down[row][y] * across[column][x];
             }
         }
     }
     std::memcpy(weights.quant, quant.quantval, sizeof weights.quant);
-    weights.eighths = eighths;
+    weights.samples = samples;
 }
-
-namespace {
 
 // What the MCU loop needs of the scan's three components (Y, Cb, Cr).
 struct TScan {
@@ -401,21 +461,26 @@ struct TScan {
     int stride[3];
     int mcusX, mcusY;
     unsigned restartInterval;
+    const uint8_t* data;  // the scan's data
+    const uint8_t* end;   // the frame's end
 };
 
-// The scan's MCUs, each H x V luma blocks and one of each chroma, reduced to M x M
-// samples a block; then what follows the scan. 0 or -EBADMSG.
-template <int M, int H, int V>
-int DecodeMcus(TBits& bits, const TScan& scan) {
+// The scan's MCUs, each H x V luma blocks reduced to M x M samples and one block of each
+// chroma reduced to C x C; then what follows the scan. 0 or -EBADMSG.
+template <int M, int H, int V, int C>
+int DecodeMcus(const TScan& scan) {
+    // Here, where its address is never taken, the reader lives in registers: the samples
+    // written through byte pointers would otherwise make the compiler reload it after each.
+    TBits bits(scan.data, scan.end);
     int predictor[3] = {};
     unsigned untilRestart = scan.restartInterval;
     int restart = 0;
     const int yStride = scan.stride[0], cStride = scan.stride[1];
     for (int my = 0; my < scan.mcusY; ++my) {
         uint8_t* y = scan.planes[0] + std::size_t(my) * V * M * yStride;
-        uint8_t* cb = scan.planes[1] + std::size_t(my) * M * cStride;
-        uint8_t* cr = scan.planes[2] + std::size_t(my) * M * cStride;
-        for (int mx = 0; mx < scan.mcusX; ++mx, y += H * M, cb += M, cr += M) {
+        uint8_t* cb = scan.planes[1] + std::size_t(my) * C * cStride;
+        uint8_t* cr = scan.planes[2] + std::size_t(my) * C * cStride;
+        for (int mx = 0; mx < scan.mcusX; ++mx, y += H * M, cb += C, cr += C) {
             if (scan.restartInterval != 0) {
                 if (untilRestart == 0) {
                     if (bits.Overrun() || bits.NextMarker() != JPEG_RST0 + restart) {
@@ -429,16 +494,16 @@ int DecodeMcus(TBits& bits, const TScan& scan) {
             }
             for (int by = 0; by < V; ++by) {
                 for (int bx = 0; bx < H; ++bx) {
-                    if (!Block<M>(bits, *scan.dc[0], *scan.ac[0], scan.weights[0], predictor[0],
-                                  y + by * M * yStride + bx * M, yStride)) {
+                    if (!Block<M, M>(bits, *scan.dc[0], *scan.ac[0], scan.weights[0], predictor[0],
+                                     y + by * M * yStride + bx * M, yStride)) {
                         return -EBADMSG;
                     }
                 }
             }
-            if (!Block<M>(bits, *scan.dc[1], *scan.ac[1], scan.weights[1], predictor[1], cb,
-                          cStride) ||
-                !Block<M>(bits, *scan.dc[2], *scan.ac[2], scan.weights[2], predictor[2], cr,
-                          cStride)) {
+            if (!Block<C, C>(bits, *scan.dc[1], *scan.ac[1], scan.weights[1], predictor[1], cb,
+                             cStride) ||
+                !Block<C, C>(bits, *scan.dc[2], *scan.ac[2], scan.weights[2], predictor[2], cr,
+                             cStride)) {
                 return -EBADMSG;
             }
         }
@@ -461,12 +526,16 @@ int DecodeMcus(TBits& bits, const TScan& scan) {
     }
 }
 
+// Chroma sampled once for 2 x 2 luma blocks is reduced to twice the samples, as many as
+// its luma, as libjpeg-turbo scales it: repeated over 2 x 2 samples it was, on fine
+// colour detail, several times further from the picture. Sampled once for 2 x 1 it is
+// repeated across, as libjpeg-turbo repeats it.
 template <int M>
-int DecodeMcus(TBits& bits, const TScan& scan, int h, int v) {
+int DecodeMcus(const TScan& scan, int h, int v) {
     if (h == 1) {
-        return DecodeMcus<M, 1, 1>(bits, scan);
+        return DecodeMcus<M, 1, 1, M>(scan);
     }
-    return v == 1 ? DecodeMcus<M, 2, 1>(bits, scan) : DecodeMcus<M, 2, 2>(bits, scan);
+    return v == 1 ? DecodeMcus<M, 2, 1, M>(scan) : DecodeMcus<M, 2, 2, 2 * M>(scan);
 }
 
 }  // namespace
@@ -477,6 +546,7 @@ int TJpegPreview::DecodeScan(const jpeg_decompress_struct& info, int eighths) {
     scan.mcusX = (int(info.image_width) + mcuWidth - 1) / mcuWidth;
     scan.mcusY = (int(info.image_height) + mcuHeight - 1) / mcuHeight;
     scan.restartInterval = info.restart_interval;
+    const int h = info.comp_info[0].h_samp_factor, v = info.comp_info[0].v_samp_factor;
     for (int c = 0; c < 3; ++c) {
         const jpeg_component_info& component = info.comp_info[c];
         const int dcNumber = component.dc_tbl_no, acNumber = component.ac_tbl_no;
@@ -490,67 +560,56 @@ int TJpegPreview::DecodeScan(const jpeg_decompress_struct& info, int eighths) {
             acTable = &Standard().ac[acNumber];
         }
         const JQUANT_TBL* quant = info.quant_tbl_ptrs[component.quant_tbl_no];
-        if (!dcTable || !acTable || !quant || !Prepare(dcTable, true, FHuffman[0][dcNumber]) ||
-            !Prepare(acTable, false, FHuffman[1][acNumber])) {
+        if (!dcTable || !acTable || !quant || !Prepare(*dcTable, true, FHuffman[0][dcNumber]) ||
+            !Prepare(*acTable, false, FHuffman[1][acNumber])) {
             return -EBADMSG;
         }
-        Prepare(quant, eighths, FWeights[c]);
+        const int samples = c == 0 || h != v ? eighths : eighths * h;  // see DecodeMcus
+        Prepare(*quant, QSize(samples, samples), FWeights[c]);
         scan.dc[c] = &FHuffman[0][dcNumber];
         scan.ac[c] = &FHuffman[1][acNumber];
         scan.weights[c] = FWeights[c].weights.data();
-        FStride[c] = scan.mcusX * component.h_samp_factor * eighths;
-        FPlanes[c].resize(std::size_t(FStride[c]) * scan.mcusY * component.v_samp_factor * eighths);
+        FStride[c] = scan.mcusX * component.h_samp_factor * samples + kRowSlack;
+        FPlanes[c].resize(std::size_t(FStride[c]) * scan.mcusY * component.v_samp_factor * samples);
         scan.planes[c] = FPlanes[c].data();
         scan.stride[c] = FStride[c];
     }
-    TBits bits(info.src->next_input_byte, info.src->next_input_byte + info.src->bytes_in_buffer);
-    const int h = info.comp_info[0].h_samp_factor, v = info.comp_info[0].v_samp_factor;
+    scan.data = info.src->next_input_byte;
+    scan.end = scan.data + info.src->bytes_in_buffer;
     switch (eighths) {
         case 1:
-            return DecodeMcus<1>(bits, scan, h, v);
+            return DecodeMcus<1>(scan, h, v);
         case 2:
-            return DecodeMcus<2>(bits, scan, h, v);
+            return DecodeMcus<2>(scan, h, v);
+        case 3:
+            return DecodeMcus<3>(scan, h, v);
         default:
-            return DecodeMcus<4>(bits, scan, h, v);
+            return DecodeMcus<4>(scan, h, v);
     }
 }
 
 int TJpegPreview::Decode(const jpeg_decompress_struct& info, int eighths, QSize size,
-                         QImage& picture) {
-    if (eighths != 1 && eighths != 2 && eighths != 4) {
+                         QImage::Format format, QImage& picture) {
+    if (eighths < 1 || eighths > kMostEighths) {
         return -EINVAL;
     }
-    const int r = DecodeScan(info, eighths);
-    if (r != 0) {
+    if (const int r = DecodeScan(info, eighths); r != 0) {
         return r;
     }
-    if (picture.size() != size || picture.format() != QImage::Format_BGR888 ||
-        !picture.isDetached()) {
-        picture = QImage(size, QImage::Format_BGR888);
+    if (picture.size() != size || picture.format() != format || !picture.isDetached()) {
+        picture = QImage(size, format);
     }
+    // Chroma as many samples as luma, or half of them across; the full-range levels of JPEG.
     const uint8_t* y = FPlanes[0].data();
     const uint8_t* u = FPlanes[1].data();
     const uint8_t* v = FPlanes[2].data();
-    const int bpl = int(picture.bytesPerLine());
-    const libyuv::YuvConstants* levels = &libyuv::kYuvJPEGConstants;
-    switch (info.comp_info[0].h_samp_factor * 2 + info.comp_info[0].v_samp_factor) {
-        case 3:  // 1x1
-            return libyuv::I444ToRGB24Matrix(y, FStride[0], u, FStride[1], v, FStride[2],
-                                             picture.bits(), bpl, levels, size.width(),
-                                             size.height()) == 0
-                       ? 0
-                       : -EBADMSG;
-        case 5:  // 2x1
-            return libyuv::I422ToRGB24Matrix(y, FStride[0], u, FStride[1], v, FStride[2],
-                                             picture.bits(), bpl, levels, size.width(),
-                                             size.height()) == 0
-                       ? 0
-                       : -EBADMSG;
-        default:  // 2x2
-            return libyuv::I420ToRGB24Matrix(y, FStride[0], u, FStride[1], v, FStride[2],
-                                             picture.bits(), bpl, levels, size.width(),
-                                             size.height()) == 0
-                       ? 0
-                       : -EBADMSG;
-    }
+    const bool wide = format == QImage::Format_RGB32;
+    const bool halfAcross =
+        info.comp_info[0].h_samp_factor == 2 && info.comp_info[0].v_samp_factor == 1;
+    const auto convert = halfAcross ? (wide ? libyuv::I422ToARGBMatrix : libyuv::I422ToRGB24Matrix)
+                                    : (wide ? libyuv::I444ToARGBMatrix : libyuv::I444ToRGB24Matrix);
+    const int r = convert(y, FStride[0], u, FStride[1], v, FStride[2], picture.bits(),
+                          int(picture.bytesPerLine()), &libyuv::kYuvJPEGConstants, size.width(),
+                          size.height());
+    return r == 0 ? 0 : -EBADMSG;
 }

@@ -1,8 +1,12 @@
-// Making the picture a video window paints from a live frame: converted to 32 bits and
-// stretched to the window's size in one pass.
+// Making the picture a video window paints from a live frame's picture: stretched to the
+// window's size (and converted to 32 bits where it has 24) in one pass.
 #include "widgets/FrameStretcher.h"
 
 #include <cstring>
+
+#include <QPaintEngine>
+#include <QPainter>
+#include <QWidget>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -46,21 +50,35 @@ __attribute__((target("avx2"))) void GatherAvx2(const uint8_t* source, const int
     }
     GatherSsse3(source, base + p, shuffle + 16 * p, pieces - p, target + 4 * p);
 }
+
+// Eight target pixels at a time gathered from a row of 32-bit pixels by their byte
+// offsets; how many were done.
+__attribute__((target("avx2"))) int GatherRow32Avx2(const uint32_t* source, const int32_t* offsets,
+                                                    int width, uint32_t* target) {
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + x),
+                            _mm256_i32gather_epi32(reinterpret_cast<const int*>(source), at, 1));
+    }
+    return x;
+}
 #endif
 
 }  // namespace
 
-void TFrameStretcher::Prepare(int sourceWidth, int width) {
+void TFrameStretcher::Prepare(int sourceWidth, int width, int bytesPerPixel) {
     FSourceWidth = sourceWidth;
     FWidth = width;
+    FBytesPerPixel = bytesPerPixel;
     FColumn.resize(size_t(width));
     for (int x = 0; x < width; ++x) {
-        FColumn[size_t(x)] = 3 * Nearest(x, width, sourceWidth);
+        FColumn[size_t(x)] = bytesPerPixel * Nearest(x, width, sourceWidth);
     }
     FBase.clear();
     FShuffle.clear();
     // Four target pixels of an enlargement span at most four source pixels: 12 bytes.
-    if (width >= sourceWidth) {
+    if (width >= sourceWidth && bytesPerPixel == 3) {
         const int pieces = width / 4;
         FBase.resize(size_t(pieces));
         FShuffle.resize(16 * size_t(pieces));
@@ -104,6 +122,18 @@ void TFrameStretcher::StretchRow(const uint8_t* source, uint32_t* target) const 
     }
 }
 
+void TFrameStretcher::StretchRow32(const uint32_t* source, uint32_t* target) const {
+    int x = 0;
+#if defined(__x86_64__) || defined(__i386__)
+    if (PhotoPipeline::SimdLevel() == PhotoPipeline::slAvx2) {
+        x = GatherRow32Avx2(source, FColumn.data(), FWidth, target);
+    }
+#endif
+    for (; x < FWidth; ++x) {
+        target[x] = source[FColumn[size_t(x)] / 4];
+    }
+}
+
 void TFrameStretcher::Stretch(const QImage& frame, QImage& picture) {
     if (picture.format() == QImage::Format_RGB32 && !picture.isNull()) {
         Stretch(frame, picture.bits(), picture.bytesPerLine(), picture.width(), picture.height());
@@ -113,11 +143,14 @@ void TFrameStretcher::Stretch(const QImage& frame, QImage& picture) {
 void TFrameStretcher::Stretch(const QImage& frame, uint8_t* out, qsizetype stride, int width,
                               int height) {
     const int sw = frame.width(), sh = frame.height();
-    if (frame.format() != QImage::Format_BGR888 || frame.isNull() || width <= 0 || height <= 0) {
+    const bool wide = frame.format() == QImage::Format_RGB32;
+    if ((!wide && frame.format() != QImage::Format_BGR888) || frame.isNull() || width <= 0 ||
+        height <= 0) {
         return;
     }
-    if (sw != FSourceWidth || width != FWidth) {
-        Prepare(sw, width);
+    const int bytesPerPixel = wide ? 4 : 3;
+    if (sw != FSourceWidth || width != FWidth || bytesPerPixel != FBytesPerPixel) {
+        Prepare(sw, width, bytesPerPixel);
     }
     PhotoPipeline::ClearUpperVectorState();
     int shown = -1;
@@ -128,7 +161,64 @@ void TFrameStretcher::Stretch(const QImage& frame, uint8_t* out, qsizetype strid
             std::memcpy(target, target - stride, size_t(width) * 4);
             continue;
         }
-        StretchRow(frame.constScanLine(row), reinterpret_cast<uint32_t*>(target));
+        if (wide) {
+            StretchRow32(reinterpret_cast<const uint32_t*>(frame.constScanLine(row)),
+                         reinterpret_cast<uint32_t*>(target));
+        } else {
+            StretchRow(frame.constScanLine(row), reinterpret_cast<uint32_t*>(target));
+        }
         shown = row;
     }
+}
+
+void TFrameStretcher::Paint(QPainter& painter, const QWidget& widget, const QImage& picture) {
+    if (PaintIntoBackingStore(painter, widget, picture)) {
+        return;
+    }
+    const qreal ratio = widget.devicePixelRatioF();
+    const QSize pixels = (QSizeF(widget.size()) * ratio).toSize();
+    if (FWindowPicture.size() != pixels) {
+        FWindowPicture = QImage(pixels, QImage::Format_RGB32);
+    }
+    if (!FWindowPicture.isNull()) {
+        Stretch(picture, FWindowPicture);
+        FWindowPicture.setDevicePixelRatio(ratio);
+        painter.drawImage(QPoint(0, 0), FWindowPicture);
+    }
+}
+
+bool TFrameStretcher::PaintIntoBackingStore(QPainter& painter, const QWidget& widget,
+                                            const QImage& picture) {
+    // A raster window paints into an image of the whole top-level window: writing our
+    // rectangle of it directly saves making a picture and copying it (at 1920 x 1080, 8 MB
+    // each frame). Anything else (a pixmap for grab(), a scaled or clipped device, another
+    // pixel layout) goes the ordinary way.
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster) {
+        return false;
+    }
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image) {
+        return false;
+    }
+    auto* store = static_cast<QImage*>(device);
+    const QImage::Format format = store->format();
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+         format != QImage::Format_ARGB32_Premultiplied) ||
+        store->devicePixelRatio() != 1.0 || !store->isDetached()) {
+        return false;
+    }
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate) {
+        return false;
+    }
+    const QRect target(QPoint(qRound(transform.dx()), qRound(transform.dy())), widget.size());
+    const QRegion clip = engine->systemClip();
+    if (!store->rect().contains(target) || (!clip.isEmpty() && !clip.contains(target))) {
+        return false;
+    }
+    const qsizetype stride = store->bytesPerLine();
+    Stretch(picture, store->bits() + target.y() * stride + target.x() * 4, stride, target.width(),
+            target.height());
+    return true;
 }
