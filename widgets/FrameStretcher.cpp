@@ -51,18 +51,6 @@ __attribute__((target("avx2"))) void GatherAvx2(const uint8_t* source, const int
     GatherSsse3(source, base + p, shuffle + 16 * p, pieces - p, target + 4 * p);
 }
 
-// Eight target pixels at a time gathered from a row of 32-bit pixels by their byte
-// offsets; how many were done.
-__attribute__((target("avx2"))) int GatherRow32Avx2(const uint32_t* source, const int32_t* offsets,
-                                                    int width, uint32_t* target) {
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + x));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(target + x),
-                            _mm256_i32gather_epi32(reinterpret_cast<const int*>(source), at, 1));
-    }
-    return x;
-}
 #endif
 
 }  // namespace
@@ -77,8 +65,9 @@ void TFrameStretcher::Prepare(int sourceWidth, int width, int bytesPerPixel) {
     }
     FBase.clear();
     FShuffle.clear();
-    // Four target pixels of an enlargement span at most four source pixels: 12 bytes.
-    if (width >= sourceWidth && bytesPerPixel == 3) {
+    // Four target pixels of an enlargement span at most four source pixels: 16 bytes at
+    // most.
+    if (width >= sourceWidth) {
         const int pieces = width / 4;
         FBase.resize(size_t(pieces));
         FShuffle.resize(16 * size_t(pieces));
@@ -91,18 +80,23 @@ void TFrameStretcher::Prepare(int sourceWidth, int width, int bytesPerPixel) {
                 s[0] = uint8_t(at);
                 s[1] = uint8_t(at + 1);
                 s[2] = uint8_t(at + 2);
-                s[3] = 0x80;  // zero, then alpha
+                s[3] = bytesPerPixel == 4 ? uint8_t(at + 3) : 0x80;  // zero, then alpha
             }
         }
     }
     // Pieces whose window ends inside the row; the rest are done pixel by pixel.
     FSafePieces = 0;
-    while (FSafePieces < int(FBase.size()) && FBase[size_t(FSafePieces)] + 16 <= 3 * sourceWidth) {
+    while (FSafePieces < int(FBase.size()) &&
+           FBase[size_t(FSafePieces)] + 16 <= bytesPerPixel * sourceWidth) {
         ++FSafePieces;
     }
 }
 
 void TFrameStretcher::StretchRow(const uint8_t* source, uint32_t* target) const {
+    if (FBytesPerPixel == 4 && FWidth == FSourceWidth) {
+        std::memcpy(target, source, size_t(FWidth) * 4);  // a row as it is
+        return;
+    }
     int x = 0;
 #if defined(__x86_64__) || defined(__i386__)
     const PhotoPipeline::TSimdLevel level = PhotoPipeline::SimdLevel();
@@ -116,21 +110,14 @@ void TFrameStretcher::StretchRow(const uint8_t* source, uint32_t* target) const 
         x = 4 * pieces;
     }
 #endif
+    if (FBytesPerPixel == 4) {  // (shrinking) a gather measured no faster than this
+        for (; x < FWidth; ++x) {
+            std::memcpy(target + x, source + FColumn[size_t(x)], 4);
+        }
+    }
     for (; x < FWidth; ++x) {
         const uint8_t* p = source + FColumn[size_t(x)];
         target[x] = 0xFF000000u | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    }
-}
-
-void TFrameStretcher::StretchRow32(const uint32_t* source, uint32_t* target) const {
-    int x = 0;
-#if defined(__x86_64__) || defined(__i386__)
-    if (PhotoPipeline::SimdLevel() == PhotoPipeline::slAvx2) {
-        x = GatherRow32Avx2(source, FColumn.data(), FWidth, target);
-    }
-#endif
-    for (; x < FWidth; ++x) {
-        target[x] = source[FColumn[size_t(x)] / 4];
     }
 }
 
@@ -161,12 +148,7 @@ void TFrameStretcher::Stretch(const QImage& frame, uint8_t* out, qsizetype strid
             std::memcpy(target, target - stride, size_t(width) * 4);
             continue;
         }
-        if (wide) {
-            StretchRow32(reinterpret_cast<const uint32_t*>(frame.constScanLine(row)),
-                         reinterpret_cast<uint32_t*>(target));
-        } else {
-            StretchRow(frame.constScanLine(row), reinterpret_cast<uint32_t*>(target));
-        }
+        StretchRow(frame.constScanLine(row), reinterpret_cast<uint32_t*>(target));
         shown = row;
     }
 }

@@ -33,13 +33,12 @@ class TFrameStretcher {
     bool PaintIntoBackingStore(QPainter& painter, const QWidget& widget, const QImage& picture);
     // One row: `source` to `width` pixels.
     void StretchRow(const uint8_t* source, uint32_t* target) const;
-    void StretchRow32(const uint32_t* source, uint32_t* target) const;
     void Prepare(int sourceWidth, int width, int bytesPerPixel);
 
     int FSourceWidth = -1, FWidth = -1, FBytesPerPixel = 0;
     std::vector<int32_t> FColumn;  // source byte offset of each target pixel
     // Enlarging: pieces of 4 target pixels, each gathered from one 16-byte window by a
-    // byte shuffle. Empty when shrinking or from 32 bits (plain code then).
+    // byte shuffle. Empty when shrinking (plain code then).
     std::vector<int32_t> FBase;     // window start of each piece
     std::vector<uint8_t> FShuffle;  // 16 bytes per piece
     int FSafePieces = 0;            // leading pieces whose window ends inside the row
