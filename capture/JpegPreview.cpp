@@ -550,6 +550,12 @@ int TJpegPreview::DecodeScan(const jpeg_decompress_struct& info, int eighths) {
     for (int c = 0; c < 3; ++c) {
         const jpeg_component_info& component = info.comp_info[c];
         const int dcNumber = component.dc_tbl_no, acNumber = component.ac_tbl_no;
+        // The numbers are the frame's own, up to 15, unchecked until a decoder uses them.
+        if (dcNumber < 0 || dcNumber >= NUM_HUFF_TBLS || acNumber < 0 ||
+            acNumber >= NUM_HUFF_TBLS || component.quant_tbl_no < 0 ||
+            component.quant_tbl_no >= NUM_QUANT_TBLS) {
+            return -EBADMSG;
+        }
         // A frame without tables of its own has the standard ones (only numbers 0 and 1).
         const JHUFF_TBL* dcTable = info.dc_huff_tbl_ptrs[dcNumber];
         const JHUFF_TBL* acTable = info.ac_huff_tbl_ptrs[acNumber];
