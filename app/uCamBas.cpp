@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -25,6 +26,7 @@
 #include "capture/SysDevEnum.h"
 #include "widgets/VideoWindow.h"
 #include "lang/LangTable.h"
+#include "photocut/ImageFileLoader.h"
 #include "settings/AppPaths.h"
 #include "settings/Startup.h"
 #include "settings/SettingsStore.h"
@@ -267,6 +269,38 @@ void TfrmCamBas::FormCreate() {
         // Start-up goes on: the window opens with a black picture.
         ShowMessageBox(this, QString(), Lang("00000014"));
     }
+    ShowVirtualCameraPicture();
+}
+
+void TfrmCamBas::ShowVirtualCameraPicture() {
+    const QString path = TSysDevEnum::VirtualCameraPicture();
+    if (path.isEmpty()) {
+        return;
+    }
+    // Black until the file is read, and black when it cannot be: the pattern would pass
+    // for a picture shown.
+    QImage black(1, 1, QImage::Format_BGR888);
+    black.fill(Qt::black);
+    TSysDevEnum::ShowOnVirtualCameras(black);
+    const auto refused = [this](const QString& reason) {
+        // Short, so that the file and the reason fit the panel; the whole is its tooltip.
+        SetInfoText(QStringLiteral("虚拟摄像头的图片无法使用: %1").arg(reason.simplified()));
+        FInfoHoldsWarning = true;
+    };
+    auto* loader = new TImageFileLoader(this);
+    connect(loader, &TImageFileLoader::Loaded, this,
+            [loader, refused](const QString&, const QImage& picture) {
+                if (!TSysDevEnum::ShowOnVirtualCameras(picture)) {
+                    refused(QStringLiteral("内存不足."));
+                }
+                loader->deleteLater();
+            });
+    connect(loader, &TImageFileLoader::Failed, this,
+            [loader, refused](const QString&, const QString& reason) {
+                refused(reason);
+                loader->deleteLater();
+            });
+    loader->Load(path);
 }
 
 void TfrmCamBas::FormShow() {

@@ -149,6 +149,9 @@ class TfrmCamBas : public QWidget {
   private:
     void BuildFrame();
     void MinimiseToTray();
+    // The picture SNAPIX_VIRTUAL_CAMERA_PICTURE names, read off the GUI thread and handed
+    // to the virtual cameras; what keeps it from them is said in the left panel.
+    void ShowVirtualCameraPicture();
 
     QString FExecutableFolder;
     bool FLaidOut = false;

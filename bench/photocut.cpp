@@ -36,6 +36,8 @@ struct FileChoice final : TPhotoShopDialogs {
     QString OpenFileName(QWidget*, const QString&) override { return path; }
     TSaveChoice SaveFileName(QWidget*, const QString&) override { return {}; }
     bool ConfirmPrintSheet(QWidget*, const QImage&, int) override { return false; }
+    std::optional<QString> CustomSize(QWidget*, const QString&) override { return {}; }
+    std::optional<QRgb> BackgroundColour(QWidget*, QRgb) override { return {}; }
     void ShowMessage(QWidget*, const QString&) override {}
     void ShowError(QWidget*, const QString& text) override {
         std::fprintf(stderr, "%s\n", qPrintable(text));

@@ -110,7 +110,12 @@ int TSnapixture::RunOutputPipeline() {
         limit.MaxBytes = maxBytes;
         limit.HighestQuality = CompressionQuality;
         limit.BlackAndWhite = grey;
-        limit.ExifFor = [&exif](QSize size) { return ExifBlock(exif, size); };
+        // The caption lines are on the picture itself; in the file's record they may take
+        // an eighth of the limit, so that a long caption never pushes the file over it.
+        const int descriptionBudget = int(qMin<int64_t>(maxBytes / 8, MaxApp1Bytes));
+        limit.ExifFor = [&exif, descriptionBudget](QSize size) {
+            return ExifBlock(exif, size, descriptionBudget);
+        };
         TSizeLimited result;
         QString why;
         if (!EncodeWithinSizeLimit(FBitmap, captioned, SizeLimitSteps(FBitmap.size(), live), limit,

@@ -9,6 +9,7 @@
 #include <linux/videodev2.h>
 
 #include <QDir>
+#include <QImage>
 
 #include "capture/SystemVideoIo.h"
 #include "capture/VirtualCamera.h"
@@ -71,6 +72,22 @@ std::vector<const vcam::TModel*> VirtualModels() {
 
 bool TSysDevEnum::VirtualCameraEnabled() {
     return !VirtualModels().empty();
+}
+
+QString TSysDevEnum::VirtualCameraPicture() {
+    return VirtualCameraEnabled() ? qEnvironmentVariable("SNAPIX_VIRTUAL_CAMERA_PICTURE")
+                                  : QString();
+}
+
+bool TSysDevEnum::ShowOnVirtualCameras(const QImage& picture) {
+    const QImage bgr = picture.convertToFormat(QImage::Format_BGR888);
+    bool shown = !bgr.isNull();
+    for (const vcam::TModel* model : VirtualModels()) {
+        shown =
+            shown && VirtualCamera::Instance(*model).SetPicture(
+                         bgr.constBits(), bgr.width(), bgr.height(), size_t(bgr.bytesPerLine()));
+    }
+    return shown;
 }
 
 TSysDevEnum::TSysDevEnum() {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+class QImage;
+
 class VideoIo;
 
 // Names one device: its node path and the device calls that reach it. A
@@ -59,6 +61,12 @@ class TSysDevEnum {
 
     // Whether a virtual camera is listed in this process.
     static bool VirtualCameraEnabled();
+    // The picture file SNAPIX_VIRTUAL_CAMERA_PICTURE names for the virtual cameras to show
+    // in place of their pattern; empty when it names none or no virtual camera is listed.
+    static QString VirtualCameraPicture();
+    // Every virtual camera listed shows `picture` in place of its pattern from its next
+    // frame on. false when one had no memory for it.
+    static bool ShowOnVirtualCameras(const QImage& picture);
 
   private:
     struct Device {

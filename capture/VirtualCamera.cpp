@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include <fcntl.h>
@@ -121,6 +122,8 @@ void VirtualCamera::Reset() {
     FHeight = FModel.defaultHeight;
     FFps = SizeLocked().maxFps;
     FControls.Reset(false);
+    FPicture.reset();
+    FPictureAtSize.reset();
 }
 
 void VirtualCamera::SetFaults(const Faults& faults) {
@@ -136,6 +139,31 @@ void VirtualCamera::SetSensorNoise(bool on) {
 void VirtualCamera::SetSettling(bool on) {
     std::lock_guard lock(FMutex);
     FSettling = on;
+}
+
+bool VirtualCamera::SetPicture(const uint8_t* bgr, int width, int height, std::size_t stride) {
+    std::shared_ptr<vcam::TPicture> picture;
+    if (bgr) {
+        const std::size_t row = std::size_t(std::max(width, 0)) * 3;
+        if (width <= 0 || height <= 0 || stride < row) {
+            return false;
+        }
+        try {
+            picture = std::make_shared<vcam::TPicture>();
+            picture->bgr.resize(row * std::size_t(height));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        picture->width = width;
+        picture->height = height;
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(picture->bgr.data() + row * y, bgr + stride * y, row);
+        }
+    }
+    std::lock_guard lock(FMutex);
+    FPicture = std::move(picture);
+    FPictureAtSize.reset();
+    return true;
 }
 
 void VirtualCamera::SetColourKiller(bool on) {
@@ -390,7 +418,7 @@ int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     }
 }
 
-vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) const {
+vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) {
     vcam::TLook look;
     look.width = FWidth;
     look.height = FHeight;
@@ -406,6 +434,12 @@ vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) const {
     look.colourKiller = FColourKiller && FControls.Value(V4L2_CID_COLOR_KILLER) != 0;
     look.grain = FSensorNoise;
     look.upsideDown = FFaults.upsideDown;
+    if (FPicture &&
+        (!FPictureAtSize || FPictureAtSize->width != FWidth || FPictureAtSize->height != FHeight)) {
+        FPictureAtSize = std::make_shared<const vcam::TPicture>(
+            vcam::CoveringPicture(*FPicture, FWidth, FHeight));
+    }
+    look.picture = FPicture ? FPictureAtSize : nullptr;
     if (FControls.Value(V4L2_CID_EXPOSURE_AUTO) == V4L2_EXPOSURE_MANUAL) {
         look.exposure = FControls.Value(V4L2_CID_EXPOSURE_ABSOLUTE) / 250.0;
     } else if (FSettling && FStreaming && now - FStreamStart < kSettleTime) {
@@ -436,8 +470,9 @@ const std::vector<uint8_t>& VirtualCamera::MjpegSlotLocked(uint64_t sequence) {
         const auto slot = static_cast<uint32_t>(sequence % kRingSlots);
         FScratch = FSceneBgr;
         vcam::AddGrain(FScratch.data(), FScratch.size(), slot);
-        vcam::PaintBgr(FScratch.data(), FWidth, FHeight,
-                       vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown));
+        vcam::PaintBgr(
+            FScratch.data(), FWidth, FHeight,
+            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
         // Most frames come without Huffman tables; the first of the ring has them.
         vcam::EncodeMjpeg(FScratch.data(), FWidth, FHeight, kMjpegQuality,
                           {slot == 0, FModel.avi1Segment}, frame);
@@ -463,8 +498,9 @@ void VirtualCamera::FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t se
             std::memcpy(memory, FSceneYuyv.data(), size);
             buffer.holdsScene = FSceneGeneration;
         }
-        vcam::PaintYuyv(memory, FWidth, FHeight,
-                        vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown));
+        vcam::PaintYuyv(
+            memory, FWidth, FHeight,
+            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
         buffer.bytesUsed = static_cast<uint32_t>(cut ? size / 2 : size);
         return;
     }

@@ -67,6 +67,13 @@ class VirtualCamera final : public VideoIo {
     // stream starts (the automatic exposure settling). On after Reset; tests that
     // check exact pixels turn it off.
     void SetSettling(bool on);
+    // Shows a picture in place of the test pattern: width x height B, G, R pixels, rows
+    // `stride` bytes apart, copied. It fills every size the camera sends as a sensor crops
+    // (scaled to cover, the middle kept); the controls and the exposure act on it as on
+    // the pattern, and the frame counter stays in its corner, but no square moves over
+    // it. nullptr brings the pattern back, as Reset does. false, and nothing changed,
+    // for an empty size, a stride shorter than a row or no memory for the copy.
+    bool SetPicture(const uint8_t* bgr, int width, int height, std::size_t stride);
     // A colour killer control, as some capture devices (not USB cameras) have. Off
     // after Reset.
     void SetColourKiller(bool on);
@@ -130,7 +137,7 @@ class VirtualCamera final : public VideoIo {
     bool FrameReadyLocked() const;
     short ReventsLocked(int fd, short events) const;
     void ReleaseBuffersLocked();
-    vcam::TLook LookLocked(Clock::time_point now) const;
+    vcam::TLook LookLocked(Clock::time_point now);
     void PrepareSceneLocked(const vcam::TLook& look);
     void FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t sequence);
     const std::vector<uint8_t>& MjpegSlotLocked(uint64_t sequence);
@@ -152,6 +159,10 @@ class VirtualCamera final : public VideoIo {
     uint32_t FFps = 0;
 
     vcam::TControls FControls;
+
+    // The picture shown in place of the pattern: as given, and covering the current size
+    // (made when a frame of that size is first filled).
+    std::shared_ptr<const vcam::TPicture> FPicture, FPictureAtSize;
 
     // The buffers: one memory file, each buffer at a page-aligned offset. The camera
     // writes through its own mapping; clients map their buffers of the same file.

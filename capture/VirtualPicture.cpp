@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <jpeglib.h>
 
@@ -58,7 +59,71 @@ void JpegFail(j_common_ptr info) {
     std::longjmp(reinterpret_cast<TJpegJob*>(info->err)->jump, 1);
 }
 
+// For each of `out` pixels along one axis, the source pixels it is made of with their
+// weights, where source coordinates advance by `step` per pixel from `start`: the source
+// area under the pixel when shrinking (step > 1), its two nearest when growing.
+std::vector<std::vector<std::pair<int, float>>> AxisTaps(int out, int in, double start,
+                                                         double step) {
+    std::vector<std::vector<std::pair<int, float>>> taps(static_cast<std::size_t>(out));
+    for (int i = 0; i < out; ++i) {
+        if (step > 1.0) {
+            const double a = start + i * step, b = a + step;
+            for (int k = int(std::floor(a)); k < b; ++k) {
+                const double covered = std::min<double>(b, k + 1) - std::max<double>(a, k);
+                if (covered > 0) {
+                    taps[i].emplace_back(std::clamp(k, 0, in - 1), float(covered / step));
+                }
+            }
+        } else {
+            const double centre = start + (i + 0.5) * step - 0.5;
+            const int k = int(std::floor(centre));
+            const float f = float(centre - k);
+            taps[i] = {{std::clamp(k, 0, in - 1), 1.0f - f}, {std::clamp(k + 1, 0, in - 1), f}};
+        }
+    }
+    return taps;
+}
+
 }  // namespace
+
+TPicture CoveringPicture(const TPicture& picture, int width, int height) {
+    if (picture.width == width && picture.height == height) {
+        return picture;
+    }
+    TPicture out{width, height, std::vector<uint8_t>(std::size_t(width) * height * 3)};
+    if (picture.width <= 0 || picture.height <= 0) {
+        return out;
+    }
+    // Source pixels per frame pixel: the smaller ratio makes the picture cover the frame;
+    // what is left over on the other axis is cropped evenly from both sides.
+    const double step = std::min(double(picture.width) / width, double(picture.height) / height);
+    const auto columns = AxisTaps(width, picture.width, (picture.width - width * step) / 2, step);
+    const auto rows = AxisTaps(height, picture.height, (picture.height - height * step) / 2, step);
+    // Each frame row: the source rows it takes, weighted, then the columns.
+    std::vector<float> line(std::size_t(picture.width) * 3);
+    for (int y = 0; y < height; ++y) {
+        std::fill(line.begin(), line.end(), 0.0f);
+        for (const auto& [row, weight] : rows[y]) {
+            const uint8_t* in = picture.bgr.data() + std::size_t(row) * picture.width * 3;
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                line[i] += weight * in[i];
+            }
+        }
+        uint8_t* o = out.bgr.data() + std::size_t(y) * width * 3;
+        for (int x = 0; x < width; ++x, o += 3) {
+            float sum[3] = {0, 0, 0};
+            for (const auto& [column, weight] : columns[x]) {
+                for (int c = 0; c < 3; ++c) {
+                    sum[c] += weight * line[std::size_t(column) * 3 + c];
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                o[c] = Clamp8(sum[c]);
+            }
+        }
+    }
+    return out;
+}
 
 void RenderScene(const TLook& look, std::vector<uint8_t>& bgr) {
     const int width = look.width, height = look.height;
@@ -79,38 +144,60 @@ void RenderScene(const TLook& look, std::vector<uint8_t>& bgr) {
     const double hue = look.hue * M_PI / 180.0;
     const double gammaPower = 100.0 / look.gamma;
     const double lift = (look.backlight - 1) * 0.12;
-    auto adjust = [&](double r, double g, double b, uint8_t* out) {
+    const double cosHue = std::cos(hue), sinHue = std::sin(hue);
+    // After the light and the processing of luma and colour: gamma and backlight.
+    auto finish = [&](double c) {
+        c = std::clamp(c, 0.0, 255.0);
+        if (gammaPower != 1.0) {
+            c = 255.0 * std::pow(c / 255.0, gammaPower);
+        }
+        return Clamp8(c + lift * (255.0 - c));
+    };
+    // The light and the processing of luma and colour for one pixel, then `tone` (finish,
+    // or a table of it) on each component.
+    auto mix = [&](double r, double g, double b, uint8_t* out, const auto& tone) {
         r *= light * red;
         g *= light;
         b *= light * blue;
         const double y = 0.299 * r + 0.587 * g + 0.114 * b;
         const double u0 = b - y, v0 = r - y;
-        const double u = (u0 * std::cos(hue) - v0 * std::sin(hue)) * saturation;
-        const double v = (u0 * std::sin(hue) + v0 * std::cos(hue)) * saturation;
+        const double u = (u0 * cosHue - v0 * sinHue) * saturation;
+        const double v = (u0 * sinHue + v0 * cosHue) * saturation;
         const double y2 = (y - 128.0) * contrast + 128.0 + brightness;
         const double r2 = y2 + v, b2 = y2 + u;
         const double g2 = (y2 - 0.299 * r2 - 0.114 * b2) / 0.587;
-        const double rgb[3] = {b2, g2, r2};
-        for (int k = 0; k < 3; ++k) {
-            double c = std::clamp(rgb[k], 0.0, 255.0);
-            if (gammaPower != 1.0) {
-                c = 255.0 * std::pow(c / 255.0, gammaPower);
-            }
-            c += lift * (255.0 - c);
-            out[k] = Clamp8(c);
-        }
+        out[0] = tone(b2);
+        out[1] = tone(g2);
+        out[2] = tone(r2);
     };
+    auto adjust = [&](double r, double g, double b, uint8_t* out) { mix(r, g, b, out, finish); };
     const std::size_t stride = std::size_t(width) * 3;
-    std::vector<uint8_t> barRow(stride), rampRow(stride);
-    for (int x = 0; x < width; ++x) {
-        const uint8_t* rgb = kBars[x * 8 / width];
-        adjust(rgb[0], rgb[1], rgb[2], &barRow[x * 3]);
-        const double level = double(x * 255 / std::max(1, width - 1));
-        adjust(level, level, level, &rampRow[x * 3]);
-    }
     bgr.resize(stride * height);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&bgr[y * stride], (y < height * 2 / 3 ? barRow : rampRow).data(), stride);
+    if (look.picture) {
+        // Gamma and backlight from a table of whole levels: a picture has millions of
+        // pixels where the pattern has a few colours.
+        uint8_t table[256];
+        for (int c = 0; c < 256; ++c) {
+            table[c] = finish(c);
+        }
+        const auto tone = [&table](double c) {
+            return table[int(std::clamp(c, 0.0, 255.0) + 0.5)];
+        };
+        const uint8_t* in = look.picture->bgr.data();
+        for (std::size_t i = 0; i < std::size_t(width) * height * 3; i += 3) {
+            mix(in[i + 2], in[i + 1], in[i], &bgr[i], tone);
+        }
+    } else {
+        std::vector<uint8_t> barRow(stride), rampRow(stride);
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* rgb = kBars[x * 8 / width];
+            adjust(rgb[0], rgb[1], rgb[2], &barRow[x * 3]);
+            const double level = double(x * 255 / std::max(1, width - 1));
+            adjust(level, level, level, &rampRow[x * 3]);
+        }
+        for (int y = 0; y < height; ++y) {
+            std::memcpy(&bgr[y * stride], (y < height * 2 / 3 ? barRow : rampRow).data(), stride);
+        }
     }
     if (look.grain) {
         uint32_t seed = 12345;
@@ -148,9 +235,12 @@ TMark SquareOf(int width, int height, uint64_t sequence, bool upsideDown) {
     return Turned(square, width, height, upsideDown);
 }
 
-std::vector<TMark> FrameMarks(int width, int height, uint64_t sequence, bool upsideDown) {
+std::vector<TMark> FrameMarks(int width, int height, uint64_t sequence, bool upsideDown,
+                              bool square) {
     std::vector<TMark> marks;
-    marks.push_back(SquareOf(width, height, sequence, upsideDown));
+    if (square) {
+        marks.push_back(SquareOf(width, height, sequence, upsideDown));
+    }
     // The counter, white on black, in the top-left corner; the black box covers the
     // previous counter whole.
     const int cell = 6 * kDigitScale;

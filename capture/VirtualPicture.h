@@ -1,13 +1,25 @@
 // What the virtual camera's sensor sees and how its frames are made: the test pattern
-// as the controls and the exposure shape it, the marks of each frame (a moving square
-// and a frame counter), YUYV rows, and Motion-JPEG frames as USB cameras send them.
-// Plain C++ and libjpeg.
+// (or a picture shown in its place) as the controls and the exposure shape it, the marks of each
+// frame (a moving square and a frame counter), YUYV rows, and Motion-JPEG frames as USB cameras
+// send them. Plain C++ and libjpeg.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vcam {
+
+// A picture the camera shows in place of its pattern: B, G, R rows without padding.
+struct TPicture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> bgr;
+};
+
+// `picture` filling width x height as a sensor crops: scaled by one factor until it covers
+// the whole frame, the middle kept; averaged over each pixel's area where it shrinks,
+// bilinear where it grows.
+TPicture CoveringPicture(const TPicture& picture, int width, int height);
 
 // Everything that decides the picture apart from the frame's own marks.
 struct TLook {
@@ -20,11 +32,14 @@ struct TLook {
     double exposure = 1.0;  // 1 when settled; less while the automatic exposure settles
     bool grain = false;     // strong sensor grain on every component
     bool upsideDown = false;
+    // In place of the pattern, at the look's size; none: the pattern. Shared, never changed.
+    std::shared_ptr<const TPicture> picture;
     bool operator==(const TLook&) const = default;
 };
 
-// The scene: colour bars over the top two thirds, a grey ramp below, B, G, R rows. With
-// every control at its default and the exposure settled, exactly those colours.
+// The scene: colour bars over the top two thirds, a grey ramp below, or the look's picture;
+// B, G, R rows. With every control at its default and the exposure settled, exactly those
+// colours.
 void RenderScene(const TLook& look, std::vector<uint8_t>& bgr);
 
 // BT.601 limited range 4:2:2 (Y0 U Y1 V), as USB cameras send uncompressed pictures.
@@ -35,8 +50,11 @@ struct TMark {
     int x, y, w, h;
     uint8_t level;
 };
-// Frame `sequence`'s marks, where the sensor puts them (turned round when upside down).
-std::vector<TMark> FrameMarks(int width, int height, uint64_t sequence, bool upsideDown);
+// Frame `sequence`'s marks, where the sensor puts them (turned round when upside down):
+// the moving square (left out over a picture, where it would cover the face) and the
+// frame counter.
+std::vector<TMark> FrameMarks(int width, int height, uint64_t sequence, bool upsideDown,
+                              bool square = true);
 // The square alone: what a recycled buffer needs from the scene again.
 TMark SquareOf(int width, int height, uint64_t sequence, bool upsideDown);
 void PaintBgr(uint8_t* bgr, int width, int height, const std::vector<TMark>& marks);

@@ -19,7 +19,9 @@ void PrintIdPhotoStandards(FILE* out) {
     for (const TIdPhotoStandard& s : IdPhotoStandards::All()) {
         PrintLine(out, QStringLiteral("%1\t%2\t%3").arg(s.Name, s.Alias, IdPhotoStandards::Describe(s)));
     }
-    PrintLine(out, QStringLiteral("custom:WxH[@DPI]\t\tpixels at a dpi (default 300)"));
+    PrintLine(
+        out, QStringLiteral(
+                 "custom:WxH[mm][@DPI]\t\tpixels, or millimetres with mm, at a dpi (default 300)"));
 }
 
 QString StoreIdPhoto(const QImage& photo, const TIdPhotoRequest& request, const QString& folder,

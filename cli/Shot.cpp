@@ -191,6 +191,9 @@ class TShotRun {
     int ChooseDevice(QString& why) const;
     // The folder photographs go to, ending with "/", or empty with the reason.
     QString ChooseFolder(QString& why);
+    // The picture SNAPIX_VIRTUAL_CAMERA_PICTURE names, read and handed to the virtual
+    // cameras. Empty, or why it cannot be shown.
+    QString ShowVirtualCameraPicture();
     // Opens the camera, sets its size and controls and starts the stream. Empty, or why not.
     QString StartCamera();
     QString ApplyControl(const TShotControl& control);
@@ -330,17 +333,7 @@ bool TShotRun::Settled(std::vector<std::pair<double, double>>& means, uint64_t& 
     }
     const double now = std::chrono::duration<double, std::milli>(Clock::now() - FSettleStart).count();
     means.emplace_back(now, sum / std::max(1, picture.width() * picture.height()));
-    if (now < kSettleWindowMs) {
-        return false;
-    }
-    double low = 255, high = 0;
-    for (const auto& [at, mean] : means) {
-        if (at >= now - kSettleWindowMs) {
-            low = std::min(low, mean);
-            high = std::max(high, mean);
-        }
-    }
-    return high - low < kSettledLevels;
+    return ExposureSettled(means, now);
 }
 
 int TShotRun::ChooseDevice(QString& why) const {
@@ -498,6 +491,22 @@ QString TShotRun::ApplyControl(const TShotControl& control) {
     return {};
 }
 
+QString TShotRun::ShowVirtualCameraPicture() {
+    const QString path = TSysDevEnum::VirtualCameraPicture();
+    if (path.isEmpty()) {
+        return {};
+    }
+    // The cutting panel's loader, as for --from.
+    const ImageFile::TDecoded decoded = ImageFile::LoadImageFile(path);
+    if (!decoded.Loaded()) {
+        return QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE: ") + decoded.Error;
+    }
+    if (!TSysDevEnum::ShowOnVirtualCameras(decoded.Picture)) {
+        return QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE: no memory for the picture");
+    }
+    return {};
+}
+
 QString TShotRun::StartCamera() {
     if (FCamera->Connect() != 0 || !FCamera->Filter()->HasDevice()) {
         return QStringLiteral("cannot open %1: %2").arg(FCameraName, FCamera->LastError());
@@ -622,6 +631,12 @@ int TShotRun::Shoot(const QString& executableFolder) {
     const QString folder = ChooseFolder(why);
     if (folder.isEmpty()) {
         return Fail(why);
+    }
+    if (FStartup.Devices->DeviceMoniker(device).path.startsWith(QLatin1String("virtual:"))) {
+        why = ShowVirtualCameraPicture();
+        if (!why.isEmpty()) {
+            return Fail(why);
+        }
     }
     // As the window does at its start: what killed runs left behind goes.
     RemoveLeftoverTempFiles(folder);
@@ -808,6 +823,24 @@ int TShotRun::IdPhotosFromFiles(const QString& folder) {
 }
 
 }  // namespace
+
+bool ExposureSettled(const std::vector<std::pair<double, double>>& means, double now) {
+    if (means.empty() || now < kSettleWindowMs) {
+        return false;
+    }
+    // From the last look at or before the window's start on: on a busy machine that looks
+    // at few frames, a single look inside the window would pass for a steady picture.
+    std::size_t first = 0;
+    while (first + 1 < means.size() && means[first + 1].first <= now - kSettleWindowMs) {
+        ++first;
+    }
+    double low = 255, high = 0;
+    for (std::size_t i = first; i < means.size(); ++i) {
+        low = std::min(low, means[i].second);
+        high = std::max(high, means[i].second);
+    }
+    return high - low < kSettledLevels;
+}
 
 bool PrintLine(FILE* stream, const QString& text, QString* why) {
     if (!stream) {

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include <QString>
 
@@ -18,6 +20,12 @@ inline constexpr int kExitUsage = 2;   // the command line is wrong
 // when it is said. False, with the system's reason in `why`, when the stream did not
 // take it all (a full disk, a reader gone); a null stream stands for a closed one.
 bool PrintLine(FILE* stream, const QString& text, QString* why = nullptr);
+
+// Whether a camera's exposure has settled, from the mean brightness (0..255) of the
+// pictures looked at so far: (milliseconds since the first, mean), oldest first, the
+// last one looked at `now`. Settled when, from the last look at or before the 300 ms
+// before `now` on, the brightness moved by less than 1.5 levels.
+bool ExposureSettled(const std::vector<std::pair<double, double>>& means, double now);
 
 // Runs the List or Shoot action on the thread that has (or will have) the application.
 // Captions draw text, which needs a QGuiApplication: either one runs already, or

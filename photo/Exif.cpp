@@ -142,9 +142,10 @@ QByteArray OffsetText(int seconds) {
 
 }  // namespace
 
-QByteArray ExifBlock(const TExifFields& fields, QSize size) {
+QByteArray ExifBlock(const TExifFields& fields, QSize size, int maxDescriptionBytes) {
     TExifBuilder exif;
-    const QByteArray description = ExifText(fields.Description, kMaxDescriptionBytes);
+    const QByteArray description =
+        ExifText(fields.Description, qBound(0, maxDescriptionBytes, kMaxDescriptionBytes));
     if (!description.isEmpty()) {
         exif.Ascii(EXIF_IFD_0, EXIF_TAG_IMAGE_DESCRIPTION, description);
     }

@@ -23,7 +23,9 @@ constexpr int MaxApp1Bytes = 65533;
 // photograph of `size`: Model, Software, Orientation 1 (rows top down), resolution 72 dpi,
 // ImageDescription when there is one, DateTimeOriginal and OffsetTimeOriginal, the pixel
 // size, sRGB, EXIF version 2.32. Texts are UTF-8; a description too long for the segment
-// is cut at a character boundary. Empty when memory is short.
-QByteArray ExifBlock(const TExifFields& fields, QSize size);
+// is cut at a character boundary, and so is one longer than `maxDescriptionBytes` (a
+// photograph kept within a size limit gives the description only a share of it). Empty
+// when memory is short.
+QByteArray ExifBlock(const TExifFields& fields, QSize size, int maxDescriptionBytes = MaxApp1Bytes);
 
 }  // namespace PhotoPipeline

@@ -1,6 +1,7 @@
 // JPEG encoding of a photograph through libjpeg, streamed as it is compressed.
 #include "photo/Jpeg.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <cstdio>
@@ -263,6 +264,10 @@ bool RunCompress(TJpegJob& job) {
     info.in_color_space = JCS_EXT_BGR;  // the photo's own byte order: no conversion copy
     jpeg_set_defaults(&info);           // JFIF, YCbCr 4:2:0, standard tables, integer DCT
     jpeg_set_quality(&info, job.Quality, TRUE);
+    if (const int dpi = job.Hooks->Dpi; dpi > 0) {
+        info.density_unit = 1;  // dots per inch
+        info.X_density = info.Y_density = UINT16(std::min(dpi, 0xFFFF));
+    }
     // Same components, sampling and tables either way; only the input differs.
     info.raw_data_in = job.BlackAndWhite ? TRUE : FALSE;
     jpeg_start_compress(&info, TRUE);  // writes SOI and the JFIF header

@@ -10,7 +10,7 @@
 
 namespace PhotoPipeline {
 
-// Optional work done alongside an encoding.
+// Optional work done alongside an encoding, and what the headers say beyond the picture.
 struct TJpegHooks {
     // Called with each finished piece of the stream, in order, about 1 MB at a time, while
     // the rest is still being compressed.
@@ -18,6 +18,9 @@ struct TJpegHooks {
     // An APP1 payload (ExifBlock) written right after the JFIF header; at most MaxApp1Bytes.
     // Every byte after it is what the encoding writes without it.
     QByteArray Exif;
+    // The print resolution in the JFIF header, in dots per inch (1..65535); 0 leaves the
+    // library's default (no unit, square pixels).
+    int Dpi = 0;
 };
 
 // Baseline JFIF: library defaults, the given quality (0 acts as 1, above 100 as 100),

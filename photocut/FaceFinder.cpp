@@ -163,6 +163,7 @@ TFaceFind Find(const QImage& photo) {
     // twice the size finds it (only a photograph without a face pays for both).
     double shrink = 1;
     std::vector<cv::Rect> faces;
+    const cv::Ptr<cv::CLAHE> clahe = cv::createCLAHE(2.0, cv::Size(8, 8));
     for (const int side : {kSearchSide, 2 * kSearchSide}) {
         shrink = std::min(1.0, double(side) / std::max(grey.cols, grey.rows));
         cv::Mat search;
@@ -171,7 +172,10 @@ TFaceFind Find(const QImage& photo) {
         } else {
             search = grey.clone();
         }
-        cv::equalizeHist(search, search);
+        // Contrast evened out tile by tile: equalising the whole histogram lets a plain
+        // wall that fills most of the frame squeeze the face into a few levels, and the
+        // cascade then misses a face that is small in a wide photograph.
+        clahe->apply(search, search);
         const int minSide = std::max(24, std::min(search.cols, search.rows) / 16);
         cascades.Face.detectMultiScale(search, faces, 1.1, 3, 0, cv::Size(minSide, minSide));
         if (!faces.empty() || shrink == 1) {

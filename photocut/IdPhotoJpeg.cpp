@@ -2,9 +2,10 @@
 #include "photocut/IdPhotoJpeg.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "photo/Jpeg.h"
-#include "photocut/PrintSheet.h"
+#include "photo/SizeLimit.h"
 
 namespace IdPhotoJpeg {
 
@@ -49,75 +50,52 @@ qsizetype MinBytes(int minKb, int maxKb) {
 
 TIdJpeg Encode(const QImage& photo, int dpi, int minKb, int maxKb) {
     TIdJpeg result;
-    const auto encode = [&](int quality, QByteArray& out) {
-        QString error;
-        if (!PhotoPipeline::EncodeJpeg(photo, quality, out, error)) {
-            result.Error = QStringLiteral("无法编码 JPEG: %1").arg(error);
-            return false;
-        }
-        return true;
-    };
-    QByteArray best;
-    int quality = kQuality;
-    if (maxKb > 0) {
-        // The highest quality whose file is at most the maximum: quality 100 first, then
-        // halving the range, at most 8 encodes.
-        const qsizetype most = MaxBytes(maxKb);
-        QByteArray trial;
-        if (!encode(100, trial)) {
-            return result;
-        }
-        quality = 100;
-        if (trial.size() <= most) {
-            best = trial;
-        } else {
-            int lo = 1, hi = 99;
-            quality = 0;
-            while (lo <= hi) {
-                const int mid = (lo + hi) / 2;
-                if (!encode(mid, trial)) {
-                    return result;
-                }
-                if (trial.size() <= most) {
-                    best = trial;
-                    quality = mid;
-                    lo = mid + 1;
-                } else {
-                    hi = mid - 1;
-                }
-            }
-            if (quality == 0) {
-                result.Error = QStringLiteral("即使最低质量, 照片也大于 %1 KB").arg(maxKb);
-                return result;
-            }
-        }
-    } else if (!encode(quality, best)) {
-        return result;
-    }
-    const qsizetype least = MinBytes(minKb, maxKb);
-    if (minKb > 0 && best.size() < least && quality < 100 && maxKb <= 0) {
-        QByteArray trial;
-        if (!encode(100, trial)) {
-            return result;
-        }
-        best = trial;
-        quality = 100;
-    }
-    if (!PrintSheet::SetJfifDensity(best, dpi)) {
+    if (dpi <= 0 || dpi > 0xFFFF) {
         result.Error = QStringLiteral("无法写入照片的分辨率 (JFIF)");
         return result;
     }
-    if (minKb > 0 && best.size() < least) {
-        const qsizetype padding = std::max<qsizetype>(least - best.size(), 4);
-        if (maxKb > 0 && best.size() + padding > MaxBytes(maxKb)) {
+    PhotoPipeline::TJpegHooks hooks;
+    hooks.Dpi = dpi;
+    const PhotoPipeline::TEncodeAtQuality encode = [&photo, hooks](int quality, QByteArray& jpeg,
+                                                                   QString& error) {
+        return PhotoPipeline::EncodeJpeg(photo, quality, jpeg, error, hooks);
+    };
+    const qsizetype least = MinBytes(minKb, maxKb);
+    PhotoPipeline::TQualityFound found;
+    QString error;
+    bool encoded = false;
+    if (maxKb > 0) {
+        // The highest quality whose file is at most the maximum.
+        encoded =
+            PhotoPipeline::HighestQualityWithin(MaxBytes(maxKb), 1, 100, encode, found, error);
+        if (encoded && !found.Fits) {
+            result.Error = QStringLiteral("即使最低质量, 照片也大于 %1 KB").arg(maxKb);
+            return result;
+        }
+    } else {
+        // No maximum: the usual quality, or the highest when a minimum wants more bytes.
+        found.Quality = kQuality;
+        encoded = encode(found.Quality, found.Jpeg, error);
+        if (encoded && minKb > 0 && found.Jpeg.size() < least) {
+            found.Quality = 100;
+            encoded = encode(found.Quality, found.Jpeg, error);
+        }
+    }
+    if (!encoded) {
+        result.Error = QStringLiteral("无法编码 JPEG: %1").arg(error);
+        return result;
+    }
+    if (minKb > 0 && found.Jpeg.size() < least) {
+        const qsizetype padding = std::max<qsizetype>(least - found.Jpeg.size(), 4);
+        if (maxKb > 0 && found.Jpeg.size() + padding > MaxBytes(maxKb)) {
             result.Error = QStringLiteral("无法使照片大小落在 %1-%2 KB 之间").arg(minKb).arg(maxKb);
             return result;
         }
-        Pad(best, padding);
+        Pad(found.Jpeg, padding);
         result.Padding = padding;
     }
-    result.Data = best;
-    result.Quality = quality;
+    result.Data = std::move(found.Jpeg);
+    result.Quality = found.Quality;
     return result;
 }
 

@@ -24,8 +24,9 @@ constexpr int kQuality = 95;
 qsizetype MaxBytes(int maxKb);
 qsizetype MinBytes(int minKb, int maxKb);
 
-// Encodes `photo` with its JFIF density at `dpi`. With a maximum: the highest quality
-// whose file is at most the maximum; an error when even quality 1 is larger. With a
+// Encodes `photo` with its JFIF density at `dpi` (1..65535). With a maximum: the highest
+// quality whose file is at most the maximum (the photograph's size-limit search, at most
+// 9 encodings); an error when even quality 1 is larger. With a
 // minimum that quality 100 stays under: a comment segment after the JFIF header pads
 // the file to it, which keeps the file valid and the picture unchanged.
 TIdJpeg Encode(const QImage& photo, int dpi, int minKb, int maxKb);

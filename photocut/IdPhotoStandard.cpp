@@ -146,6 +146,46 @@ TIdPhotoStandard Custom(QSize pixels, int dpi) {
     return s;
 }
 
+std::optional<TIdPhotoStandard> ParseCustom(const QString& size, QString* why) {
+    // Pixels are whole; millimetres may have a tenth or two (33.5x48mm).
+    static const QRegularExpression form(
+        QStringLiteral(
+            "^(\\d{1,5}(?:\\.\\d{1,2})?)\\s*[x*\u00D7]\\s*(\\d{1,5}(?:\\.\\d{1,2})?)\\s*(mm)?"
+            "\\s*(?:@\\s*(\\d{1,4})\\s*(?:dpi)?)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(size.trimmed());
+    const bool mm = m.hasMatch() && !m.captured(3).isEmpty();
+    if (!m.hasMatch() || (!mm && (m.captured(1).contains(QLatin1Char('.')) ||
+                                  m.captured(2).contains(QLatin1Char('.'))))) {
+        if (why) {
+            *why = QStringLiteral(
+                       "\"%1\" is not a size: WxH[@DPI] in pixels or WxHmm[@DPI] in millimetres")
+                       .arg(size);
+        }
+        return std::nullopt;
+    }
+    const int dpi = m.captured(4).isEmpty() ? 300 : m.captured(4).toInt();
+    const double w = m.captured(1).toDouble();
+    const double h = m.captured(2).toDouble();
+    const QSize pixels =
+        mm ? QSize(int(std::lround(w * dpi / 25.4)), int(std::lround(h * dpi / 25.4)))
+           : QSize(int(w), int(h));
+    // Large enough for any form, small enough that a cut and its JPEG stay modest.
+    if (pixels.width() < 16 || pixels.height() < 16 || pixels.width() > 4000 ||
+        pixels.height() > 4000 || dpi < 50 || dpi > 1200) {
+        if (why) {
+            *why = QStringLiteral(
+                "a custom identity photo is 16 to 4000 pixels on each side at 50 to 1200 dpi");
+        }
+        return std::nullopt;
+    }
+    TIdPhotoStandard s = Custom(pixels, dpi);
+    if (mm) {
+        s.Millimetres = QSizeF(w, h);  // as the user measured it, not rounded to pixels
+    }
+    return s;
+}
+
 std::optional<TIdPhotoStandard> Find(const QString& name, QString* why) {
     const QString wanted = name.trimmed();
     for (const TIdPhotoStandard& s : All()) {
@@ -156,29 +196,16 @@ std::optional<TIdPhotoStandard> Find(const QString& name, QString* why) {
             return s;
         }
     }
-    static const QRegularExpression custom(
-        QStringLiteral("^(?:custom|自定义):(\\d{1,5})[x*](\\d{1,5})(?:@(\\d{1,4}))?$"),
-        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression custom(QStringLiteral("^(?:custom|自定义):(.*)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = custom.match(wanted);
     if (m.hasMatch()) {
-        const int w = m.captured(1).toInt();
-        const int h = m.captured(2).toInt();
-        const int dpi = m.captured(3).isEmpty() ? 300 : m.captured(3).toInt();
-        // Large enough for any form, small enough that a cut and its JPEG stay modest.
-        if (w < 16 || h < 16 || w > 4000 || h > 4000 || dpi < 50 || dpi > 1200) {
-            if (why) {
-                *why = QStringLiteral(
-                    "a custom identity photo is 16 to 4000 pixels on each side at 50 to "
-                    "1200 dpi");
-            }
-            return std::nullopt;
-        }
-        return Custom(QSize(w, h), dpi);
+        return ParseCustom(m.captured(1), why);
     }
     if (why) {
         *why = QStringLiteral(
                    "there is no identity-photo standard \"%1\" (see --list-id-photos, or "
-                   "custom:WxH[@DPI])")
+                   "custom:WxH[@DPI] or custom:WxHmm[@DPI])")
                    .arg(name);
     }
     return std::nullopt;

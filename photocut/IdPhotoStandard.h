@@ -34,7 +34,7 @@ struct TIdPhotoStandard {
     std::optional<QRgb> Background;  // the colour the standard asks for
     int MinKb = 0;                   // 0: no minimum
     int MaxKb = 0;                   // 0: no maximum
-    bool Custom = false;             // made from a custom:WxH[@DPI] name
+    bool Custom = false;             // the user's own size (ParseCustom)
 
     // Whether the standard itself says where the head goes.
     bool HasHeadRule() const { return Head.IsSet() || Crown.IsSet() || EyesAbove.IsSet(); }
@@ -46,11 +46,16 @@ namespace IdPhotoStandards {
 const std::vector<TIdPhotoStandard>& All();
 
 // The standard called `name` (its name or alias, letter case ignored for the alias), or
-// "custom:WxH[@DPI]". Empty with a reason when there is none.
+// "custom:" and a size ParseCustom reads. Empty with a reason when there is none.
 std::optional<TIdPhotoStandard> Find(const QString& name, QString* why = nullptr);
 
 // A standard of the user's own: pixels, dpi, KB range, background.
 TIdPhotoStandard Custom(QSize pixels, int dpi);
+
+// The user's own size: "WxH[@DPI]" in pixels, or "WxHmm[@DPI]" in millimetres (tenths
+// allowed), at 300 dpi unless DPI is given. 16 to 4000 pixels on each side, 50 to 1200
+// dpi. Empty with a reason when the text is not such a size.
+std::optional<TIdPhotoStandard> ParseCustom(const QString& size, QString* why = nullptr);
 
 // Where the head goes when a standard says nothing: what photo studios do for a one-inch
 // photo (head about two thirds of the height, a tenth above it).

@@ -1,10 +1,12 @@
 // The cutting frame's dialogs as Qt shows them.
 #include "photocut/PhotoShopDialogs.h"
 
+#include <QColorDialog>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
@@ -66,16 +68,17 @@ class TQtPhotoShopDialogs final : public TPhotoShopDialogs {
         auto* layout = new QVBoxLayout(&dialog);
         auto* picture = new QLabel(&dialog);
         picture->setPixmap(QPixmap::fromImage(
-            sheet.scaled(sheet.size() / 3, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+            // 600 x 400 for 6 inches; an A4 sheet as high, so it fits any screen.
+            sheet.scaled(QSize(600, 600), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
         picture->setFrameShape(QFrame::Box);
         layout->addWidget(picture);
-        layout->addWidget(
-            new QLabel(QStringLiteral("%1 张, 6 英寸相纸 (152 x 102 mm, %2 x %3 像素, %4 dpi)")
-                           .arg(copies)
-                           .arg(PrintSheet::kSheetSize.width())
-                           .arg(PrintSheet::kSheetSize.height())
-                           .arg(PrintSheet::kDpi),
-                       &dialog));
+        layout->addWidget(new QLabel(QStringLiteral("%1 张, %2, %3 x %4 像素, %5 dpi")
+                                         .arg(copies)
+                                         .arg(PrintSheet::PaperName(sheet.size()))
+                                         .arg(sheet.width())
+                                         .arg(sheet.height())
+                                         .arg(PrintSheet::kDpi),
+                                     &dialog));
         auto* buttons = new QDialogButtonBox(&dialog);
         buttons->addButton(QStringLiteral("保存"), QDialogButtonBox::AcceptRole);
         buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
@@ -83,6 +86,21 @@ class TQtPhotoShopDialogs final : public TPhotoShopDialogs {
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         layout->addWidget(buttons);
         return dialog.exec() == QDialog::Accepted;
+    }
+
+    std::optional<QString> CustomSize(QWidget* parent, const QString& current) override {
+        bool ok = false;
+        const QString text = QInputDialog::getText(
+            parent, QStringLiteral("自定义证件照"),
+            QStringLiteral("像素 宽x高@dpi (如 390x567@300), 或毫米 宽x高mm@dpi (如 33x48mm@300):"),
+            QLineEdit::Normal, current, &ok);
+        return ok ? std::optional<QString>(text) : std::nullopt;
+    }
+
+    std::optional<QRgb> BackgroundColour(QWidget* parent, QRgb current) override {
+        const QColor colour =
+            QColorDialog::getColor(QColor::fromRgb(current), parent, QStringLiteral("背景颜色"));
+        return colour.isValid() ? std::optional<QRgb>(colour.rgb()) : std::nullopt;
     }
 
     void ShowMessage(QWidget* parent, const QString& text) override {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <QImage>
+#include <QRgb>
 #include <QString>
 
 class QWidget;
@@ -28,6 +30,12 @@ class TPhotoShopDialogs {
 
     // Shows the print sheet before it is stored; true when the user wants it stored.
     virtual bool ConfirmPrintSheet(QWidget* parent, const QImage& sheet, int copies) = 0;
+
+    // The size of a custom identity photo as the user writes it ("390x567@300" or
+    // "33x48mm@300"), proposing `current`; empty when cancelled.
+    virtual std::optional<QString> CustomSize(QWidget* parent, const QString& current) = 0;
+    // A background colour, starting from `current`; empty when cancelled.
+    virtual std::optional<QRgb> BackgroundColour(QWidget* parent, QRgb current) = 0;
 
     // A plain box with the text and OK.
     virtual void ShowMessage(QWidget* parent, const QString& text) = 0;

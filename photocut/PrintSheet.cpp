@@ -1,12 +1,35 @@
 // Print sheet layout, composition and the density of its JPEG.
 #include "photocut/PrintSheet.h"
 
+#include <cmath>
+
 #include <QPainter>
 #include <QTransform>
 
 namespace PrintSheet {
 
 QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTurn);
+
+QSize RealSize(QSize pixels, int dpi) {
+    if (dpi <= 0) {
+        return pixels;
+    }
+    const auto atSheet = [dpi](int n) { return int(std::lround(double(n) * kDpi / dpi)); };
+    return QSize(std::max(1, atSheet(pixels.width())), std::max(1, atSheet(pixels.height())));
+}
+
+QString PaperName(QSize sheetSize) {
+    const auto mm = [](int n) { return int(std::lround(n * 25.4 / kDpi)); };
+    const QString size =
+        QStringLiteral("%1 x %2 mm").arg(mm(sheetSize.width())).arg(mm(sheetSize.height()));
+    if (sheetSize == kSheetSize) {
+        return QStringLiteral("6 英寸相纸 (%1)").arg(size);
+    }
+    if (sheetSize == kA4Size) {
+        return QStringLiteral("A4 纸 (%1)").arg(size);
+    }
+    return size;
+}
 
 QVector<QRect> Layout(QSize photoSize, QSize sheetSize) {
     QVector<QRect> places;
@@ -80,22 +103,6 @@ QImage ComposeOn(const QImage& source, QSize sheetSize, int* copies, bool mayTur
         painter.drawImage(place.topLeft(), photo);
     }
     return sheet;
-}
-
-bool SetJfifDensity(QByteArray& jpeg, int dpi) {
-    // SOI, then APP0: marker, length, "JFIF\0", version (2), units (1), X and Y density
-    // (2 each, big-endian).
-    if (jpeg.size() < 20 || !jpeg.startsWith("\xFF\xD8\xFF\xE0") ||
-        jpeg.mid(6, 5) != QByteArray("JFIF\0", 5) || dpi <= 0 || dpi > 0xFFFF) {
-        return false;
-    }
-    char* p = jpeg.data();
-    p[13] = 1;  // dots per inch
-    p[14] = char(dpi >> 8);
-    p[15] = char(dpi & 0xFF);
-    p[16] = char(dpi >> 8);
-    p[17] = char(dpi & 0xFF);
-    return true;
 }
 
 }  // namespace PrintSheet

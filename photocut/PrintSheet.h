@@ -1,11 +1,12 @@
-// The print sheet: copies of an identity photo at their real size on a 6-inch sheet at
-// 300 dots per inch, with thin grey cut marks and a white margin.
+// The print sheet: copies of an identity photo at their real size on a 6-inch or A4 sheet
+// at 300 dots per inch, with thin grey cut marks and a white margin.
 #pragma once
 
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QVector>
 
 namespace PrintSheet {
@@ -26,6 +27,14 @@ constexpr QRgb kMarkColour = 0xFFA0A0A0;
 // A4 portrait, 210 x 297 mm.
 constexpr QSize kA4Size{2480, 3508};
 
+// The pixels on the sheet of a picture of `pixels` meant to print at `dpi`: its real size
+// at kDpi. The same pixels when `dpi` is kDpi.
+QSize RealSize(QSize pixels, int dpi);
+
+// "6 英寸相纸 (152 x 102 mm)" or "A4 纸 (210 x 297 mm)" for a sheet of that size, else
+// its millimetres alone.
+QString PaperName(QSize sheetSize);
+
 // Where the copies of a photo of `photoSize` go on a sheet of `sheetSize`: as many as fit
 // in a grid, the grid centred. Empty when not even one fits.
 QVector<QRect> Layout(QSize photoSize, QSize sheetSize = kSheetSize);
@@ -37,9 +46,5 @@ QImage Compose(const QImage& photo);
 // Compose on a sheet of `sheetSize`, with the photo turned a quarter when more copies fit
 // that way. `copies` receives how many there are.
 QImage ComposeOn(const QImage& photo, QSize sheetSize, int* copies = nullptr);
-
-// Sets the resolution in the JFIF header (APP0) of a JPEG stream to `dpi` dots per
-// inch. False, and nothing changed, when the stream does not start with one.
-bool SetJfifDensity(QByteArray& jpeg, int dpi);
 
 }  // namespace PrintSheet

@@ -6,8 +6,6 @@
 #include <cmath>
 
 #include <QApplication>
-#include <QColorDialog>
-#include <QInputDialog>
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QThreadPool>
@@ -81,6 +79,9 @@ bool SaveFormatOf(const QString& name, TSaveFormat& format) {
 const QString TfraPhotoShop::kNoPhotoText = QStringLiteral("没有可裁切的照片，请先拍照!");
 const QString TfraPhotoShop::kCopiedText = QStringLiteral("恭喜: 照片已复制到剪贴板.");
 const QString TfraPhotoShop::kAlignCaption = QStringLiteral("自动对准");
+const QString TfraPhotoShop::kCustomSizeText = QStringLiteral(
+    "自定义尺寸应写成 宽x高@dpi (像素, 如 390x567@300) 或 宽x高mm@dpi (毫米, 如 33x48mm@300); "
+    "每边 16 到 4000 像素, 50 到 1200 dpi.");
 
 const TfraPhotoShop::TFormat& TfraPhotoShop::Format(int index) {
     static const TFormat formats[2] = {
@@ -144,8 +145,8 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent)
     btnSave = NewButton(this, QStringLiteral("保存"), QRect(486, 267, 90, 25));
     btnCopy = NewButton(this, QStringLiteral("复制到剪贴板"), QRect(595, 267, 90, 25));
     btnPrint = NewButton(this, QStringLiteral("打印排版"), QRect(486, 314, 90, 25));
-    btnPrint->setToolTip(QStringLiteral(
-        "把裁切的照片按实际尺寸排在 6 英寸相纸上 (300 dpi), 预览后保存到照片文件夹"));
+    btnPrint->setToolTip(
+        QStringLiteral("把裁切的照片按实际尺寸排在相纸上 (300 dpi), 预览后保存到照片文件夹"));
 
     cbPaper = new QComboBox(this);
     cbPaper->setGeometry(595, 314, 90, 25);
@@ -194,21 +195,7 @@ TfraPhotoShop::TfraPhotoShop(QWidget* parent)
     connect(TrackBar, &QSlider::valueChanged, this, &TfraPhotoShop::TrackBarChange);
     connect(cbStandard, &QComboBox::activated, this, &TfraPhotoShop::cbStandardChange);
     connect(btnAlign, &QPushButton::clicked, this, &TfraPhotoShop::btnAlignClick);
-    connect(cbBackground, &QComboBox::activated, this, [this](int index) {
-        if (index == 4) {
-            const QColor colour = QColorDialog::getColor(
-                QColor::fromRgb(FCustomColour.value_or(IdBackground::kWhite)), this,
-                QStringLiteral("背景颜色"));
-            if (colour.isValid()) {
-                FCustomColour = colour.rgb();
-            } else if (!FCustomColour) {
-                cbBackground->setCurrentIndex(0);
-            }
-        }
-        if (!FIdCut.isNull()) {
-            CutStandard();
-        }
-    });
+    connect(cbBackground, &QComboBox::activated, this, &TfraPhotoShop::cbBackgroundChange);
     connect(edtKb, &QLineEdit::editingFinished, this, [this] {
         if (!FIdCut.isNull()) {
             CutStandard();
@@ -578,8 +565,9 @@ QString TfraPhotoShop::SavePrintSheet() {
     const QString base = NameInFolder(
         naming.Folder, naming.Prefix + PhotoPipeline::DateTimeName(QDateTime::currentDateTime()) +
                            QString::fromUtf8(format.NameSuffix) + QStringLiteral("排版"));
-    if (!PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error) ||
-        !PrintSheet::SetJfifDensity(jpeg, PrintSheet::kDpi)) {
+    PhotoPipeline::TJpegHooks atPrintSize;
+    atPrintSize.Dpi = PrintSheet::kDpi;
+    if (!PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error, atPrintSize)) {
         FDialogs->ShowError(this, QStringLiteral("无法保存打印排版 \"%1.jpg\": %2")
                                       .arg(QDir::toNativeSeparators(base), error));
         return QString();
@@ -651,6 +639,24 @@ QRectF TfraPhotoShop::BoxInPicture() const {
                   box.height() / scale);
 }
 
+void TfraPhotoShop::cbBackgroundChange() {
+    if (cbBackground->currentIndex() == 4) {
+        const std::optional<QRgb> colour =
+            FDialogs->BackgroundColour(this, FCustomColour.value_or(IdBackground::kWhite));
+        if (colour) {
+            FCustomColour = colour;
+        } else if (!FCustomColour) {
+            // Cancelled with no colour of the user's yet: the choice before stays.
+            cbBackground->setCurrentIndex(FBackgroundIndex);
+            return;
+        }
+    }
+    FBackgroundIndex = cbBackground->currentIndex();
+    if (!FIdCut.isNull()) {
+        CutStandard();
+    }
+}
+
 std::optional<QRgb> TfraPhotoShop::BackgroundChoice() const {
     const int index = cbBackground->currentIndex();
     if (index >= 1 && index <= 3) {
@@ -673,30 +679,22 @@ void TfraPhotoShop::cbStandardChange() {
     } else if (index <= int(IdPhotoStandards::All().size())) {
         FStandard = IdPhotoStandards::All()[size_t(index - 1)];
     } else {
-        const QString current = FStandard && FStandard->Custom
-                                    ? QStringLiteral("%1x%2@%3")
-                                          .arg(FStandard->Pixels.width())
-                                          .arg(FStandard->Pixels.height())
-                                          .arg(FStandard->Dpi)
-                                    : QStringLiteral("295x413@300");
-        bool ok = false;
-        const QString text = QInputDialog::getText(
-            this, QStringLiteral("自定义证件照"),
-            QStringLiteral("像素尺寸 宽x高@dpi (如 390x567@300):"), QLineEdit::Normal, current,
-            &ok);
-        QString why;
-        const auto custom = ok ? IdPhotoStandards::Find(QStringLiteral("custom:") + text.trimmed(), &why)
-                               : std::nullopt;
+        const std::optional<QString> text = FDialogs->CustomSize(this, FCustomSize);
+        const auto custom = text ? IdPhotoStandards::ParseCustom(*text) : std::nullopt;
         if (!custom) {
-            if (ok) {
-                FDialogs->ShowMessage(this, why);
+            if (text) {
+                FDialogs->ShowMessage(this, kCustomSizeText);
             }
-            cbStandard->setCurrentIndex(FStandard ? cbStandard->findText(FStandard->Name) : 0);
-            if (FStandard && FStandard->Custom) {
-                cbStandard->setCurrentIndex(cbStandard->count() - 1);
+            // The list shows the standard still in force.
+            int shown = 0;
+            if (FStandard) {
+                shown = FStandard->Custom ? cbStandard->count() - 1
+                                          : cbStandard->findText(FStandard->Name);
             }
+            cbStandard->setCurrentIndex(shown);
             return;
         }
+        FCustomSize = text->trimmed();
         FStandard = custom;
     }
     for (QWidget* w : {static_cast<QWidget*>(cbBackground), static_cast<QWidget*>(edtKb),
@@ -715,6 +713,7 @@ void TfraPhotoShop::cbStandardChange() {
             bg = FStandard->Background == kBackgrounds[i] ? i + 1 : bg;
         }
         cbBackground->setCurrentIndex(bg);
+        FBackgroundIndex = bg;
         edtKb->setText(FStandard->MinKb > 0 || FStandard->MaxKb > 0
                            ? QStringLiteral("%1-%2")
                                  .arg(FStandard->MinKb > 0 ? QString::number(FStandard->MinKb) : QString())
@@ -830,6 +829,9 @@ void TfraPhotoShop::CutStandard() {
             FIdCut = cut.Picture;
             FCutJpeg = jpeg;
             FCutRect = rect;
+            FCutFrom = straight.cacheKey();
+            FCutFace = face;
+            FCutBackground = cut.BackgroundChanged ? background : std::nullopt;
             const QImage preview =
                 cut.Picture.scaled(QSize(140, 197), Qt::KeepAspectRatio, Qt::SmoothTransformation);
             ImgTarget->resize(preview.size());
@@ -866,28 +868,44 @@ void TfraPhotoShop::PrintStandard() {
         FDialogs->ShowMessage(this, kNoPhotoText);
         return;
     }
-    // The real size on paper at 300 dpi, cut again from the photograph.
-    const QSize pixels(int(std::lround(FStandard->Millimetres.width() * PrintSheet::kDpi / 25.4)),
-                       int(std::lround(FStandard->Millimetres.height() * PrintSheet::kDpi / 25.4)));
+    // The cut at its real size at the sheet's 300 dpi. A standard of 300 dpi prints the
+    // very pixels that are stored, a finer one the cut averaged down; a coarser one (a
+    // small form photo) would print enlarged pixels, so its frame is cut again from the
+    // photograph at the sheet's pixels while that photograph is still the one shown.
+    const QSize pixels = PrintSheet::RealSize(FStandard->Pixels, FStandard->Dpi);
     const QSize paper = cbPaper->currentIndex() == 1 ? PrintSheet::kA4Size : PrintSheet::kSheetSize;
-    const QImage straight = FStraight;
+    const QImage stored = FIdCut;
+    const QImage straight = FStraight.cacheKey() == FCutFrom && pixels.height() > stored.height()
+                                ? FStraight
+                                : QImage();
     const QRectF rect = FCutRect;
-    const std::optional<QRectF> face = FFace;
-    const std::optional<QRgb> background = face ? BackgroundChoice() : std::nullopt;
+    const std::optional<QRectF> face = FCutFace;
+    const std::optional<QRgb> background = FCutBackground;
     const QString name = QString(FStandard->Name).replace(QLatin1Char('/'), QLatin1Char('-'));
     OffGui([=, this]() -> std::function<void()> {
-        TIdFrame frame;
-        frame.Crop = rect;
-        const TIdPhotoCut cut =
-            IdPhoto::Cut(straight, frame, pixels, face.value_or(QRectF()), background);
+        QImage copy = stored;
+        if (!straight.isNull()) {
+            TIdFrame frame;
+            frame.Crop = rect;
+            const TIdPhotoCut again =
+                IdPhoto::Cut(straight, frame, pixels, face.value_or(QRectF()), background);
+            // Only a cut that looks as the stored one does: its wall changed or kept alike.
+            if (!again.Picture.isNull() && again.BackgroundChanged == background.has_value()) {
+                copy = again.Picture;
+            }
+        }
+        if (copy.size() != pixels &&
+            !PhotoPipeline::ScalePhoto(copy, pixels.width(), pixels.height())) {
+            copy = QImage();
+        }
         int copies = 0;
-        const QImage sheet =
-            cut.Picture.isNull() ? QImage() : PrintSheet::ComposeOn(cut.Picture, paper, &copies);
+        const QImage sheet = copy.isNull() ? QImage() : PrintSheet::ComposeOn(copy, paper, &copies);
         QByteArray jpeg;
         QString error;
-        const bool encoded = !sheet.isNull() &&
-                             PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg, error) &&
-                             PrintSheet::SetJfifDensity(jpeg, PrintSheet::kDpi);
+        PhotoPipeline::TJpegHooks atPrintSize;
+        atPrintSize.Dpi = PrintSheet::kDpi;
+        const bool encoded = !sheet.isNull() && PhotoPipeline::EncodeJpeg(sheet, kJpegQuality, jpeg,
+                                                                          error, atPrintSize);
         return [=, this] {
             if (!encoded || copies == 0) {
                 FDialogs->ShowError(this, QStringLiteral("无法排版: %1")

@@ -87,7 +87,8 @@ class TfraPhotoShop : public QFrame {
     QPushButton* btnAlign;
     QLabel* lblIdInfo;
 
-    static const QString kAlignCaption;  // "自动对准"
+    static const QString kAlignCaption;    // "自动对准"
+    static const QString kCustomSizeText;  // how to write a custom size, when it is not one
 
     // The chosen identity-photo standard, or none.
     const std::optional<TIdPhotoStandard>& Standard() const { return FStandard; }
@@ -164,6 +165,7 @@ class TfraPhotoShop : public QFrame {
     void btnPrintClick();
     void cbStandardChange();
     void btnAlignClick();
+    void cbBackgroundChange();
 
   private:
     void PhotoFileLoaded(const QString& path, const QImage& picture);
@@ -205,7 +207,12 @@ class TfraPhotoShop : public QFrame {
     QRectF FCutRect;               // the last standard cut, in FStraight's pixels
     QImage FIdCut;                 // the last standard cut, at the standard's pixels
     TIdJpeg FCutJpeg;
+    qint64 FCutFrom = 0;                 // cacheKey of the FStraight it was cut from
+    std::optional<QRectF> FCutFace;      // the face it was cut with, if one was known
+    std::optional<QRgb> FCutBackground;  // the wall's colour in it, when it was changed
     std::optional<QRgb> FCustomColour;
+    int FBackgroundIndex = 0;                             // the background choice in force
+    QString FCustomSize = QStringLiteral("295x413@300");  // the custom size last written
     unsigned FGeneration = 0;
     bool FBusy = false;
     std::function<TPhotoNaming()> FNaming;

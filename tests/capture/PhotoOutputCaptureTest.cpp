@@ -138,8 +138,8 @@ TEST_F(PhotoOutputTest, SizeLimitForcesJpegAndStartsFromTheRulesSizeAndQuality) 
     EXPECT_EQ(QImage::fromData(stored, "JPG").size(), camera->ABitmap().size());
 }
 
-// A limit that not even the smallest size can keep (an EXIF block alone larger than it,
-// from a long caption): the smallest is stored, and the photograph says so.
+// A limit that not even the smallest size can keep (1 KB: libjpeg's tables and the EXIF
+// block alone come near it): the smallest is stored, and the photograph says so.
 TEST_F(PhotoOutputTest, ALimitNoSizeCanKeepStoresTheSmallestAndSaysSo) {
     camera->FileNameType = 2;
     camera->FileHeader = "tiny";
@@ -161,6 +161,24 @@ TEST_F(PhotoOutputTest, ALimitNoSizeCanKeepStoresTheSmallestAndSaysSo) {
     const StrictJpeg d = StrictDecode(stored);
     EXPECT_TRUE(d.Ok()) << d.Error.toStdString();
     EXPECT_EQ(QSize(d.Width, d.Height), QSize(20, 15));
+}
+
+// A caption far longer than the limit leaves the file's record of it short enough that
+// the photograph still keeps the limit; the lines on the picture are unchanged.
+TEST_F(PhotoOutputTest, ALongCaptionNeverPushesASizeLimitedFileOverItsLimit) {
+    camera->FileNameType = 2;
+    camera->FileHeader = "caption";
+    camera->PhotoSize = 1;
+    camera->PhotoSize2 = 50;
+    camera->Title.Line1 = QString(40000, QChar(0x4E2D));  // 120,000 bytes of UTF-8
+
+    ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
+
+    EXPECT_TRUE(camera->WithinSizeLimit()) << camera->Notice().toStdString();
+    const QByteArray stored = ReadBytes(camera->FileName());
+    EXPECT_LE(stored.size(), 50 * 1024);
+    const StrictJpeg d = StrictDecode(stored);
+    EXPECT_TRUE(d.Ok()) << d.Error.toStdString();
 }
 
 // The stored file is what libjpeg itself writes for the finished photo, and a strict

@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
 
 #include <linux/videodev2.h>
 
@@ -18,6 +17,7 @@
 #include "capture/V4lConvert.h"
 #include "support/JpegCheck.h"
 #include "support/TestFiles.h"
+#include "support/RawStream.h"
 #include "support/VirtualCameraFixture.h"
 
 namespace {
@@ -312,56 +312,9 @@ class RawDevice : public ::testing::Test {
         EXPECT_EQ(Ioctl(VIDIOC_QUERYCTRL, &q), 0);
         return q.flags;
     }
-    // Buffers requested, mapped and queued, and the stream on.
-    void Stream(uint32_t fourcc, int width, int height) {
-        v4l2_format f{};
-        f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        f.fmt.pix.width = uint32_t(width);
-        f.fmt.pix.height = uint32_t(height);
-        f.fmt.pix.pixelformat = fourcc;
-        ASSERT_EQ(Ioctl(VIDIOC_S_FMT, &f), 0);
-        v4l2_requestbuffers req{};
-        req.count = 4;
-        req.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        req.memory = V4L2_MEMORY_MMAP;
-        ASSERT_EQ(Ioctl(VIDIOC_REQBUFS, &req), 0);
-        for (uint32_t i = 0; i < req.count; ++i) {
-            v4l2_buffer b{};
-            b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-            b.memory = V4L2_MEMORY_MMAP;
-            b.index = i;
-            ASSERT_EQ(Ioctl(VIDIOC_QUERYBUF, &b), 0);
-            void* p =
-                camera.Mmap(b.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, b.m.offset, nullptr);
-            ASSERT_NE(p, nullptr);
-            mappings.emplace_back(static_cast<uint8_t*>(p), b.length);
-            ASSERT_EQ(Ioctl(VIDIOC_QBUF, &b), 0);
-        }
-        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        ASSERT_EQ(Ioctl(VIDIOC_STREAMON, &type), 0);
-    }
-    // The next frame's buffer, dequeued (and queued again by the caller's next call).
-    v4l2_buffer NextFrame() {
-        pollfd p{fd, POLLIN, 0};
-        EXPECT_EQ(camera.Poll(&p, 1, 2000), 1);
-        v4l2_buffer b{};
-        b.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        b.memory = V4L2_MEMORY_MMAP;
-        EXPECT_EQ(Ioctl(VIDIOC_DQBUF, &b), 0);
-        return b;
-    }
-    void Release() {
-        int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        Ioctl(VIDIOC_STREAMOFF, &type);
-        for (auto& [p, length] : mappings) {
-            camera.Munmap(p, length);
-        }
-        mappings.clear();
-    }
 
     VirtualCamera& camera = VirtualCamera::Instance();
     int fd = -1;
-    std::vector<std::pair<uint8_t*, std::size_t>> mappings;
 };
 
 }  // namespace
@@ -464,15 +417,16 @@ TEST_F(RawDevice, ControlsClampRoundAndKeepTheirAutomaticPairs) {
 // monotonic clock.
 TEST_F(RawDevice, MotionJpegFramesComeAsUsbCamerasSendThem) {
     camera.SetSettling(false);
-    Stream(V4L2_PIX_FMT_MJPEG, 640, 480);
+    TRawStream stream(camera, fd);
+    ASSERT_EQ(stream.Start(V4L2_PIX_FMT_MJPEG, 640, 480), 0);
     int withTables = 0, withoutTables = 0;
     uint32_t lastSequence = 0;
     timeval lastStamp{};
     for (int i = 0; i < 12; ++i) {
-        v4l2_buffer b = NextFrame();
-        const uint8_t* data = mappings[b.index].first;
-        const std::string head(reinterpret_cast<const char*>(data),
-                               std::min<uint32_t>(b.bytesused, 600));
+        v4l2_buffer b{};
+        ASSERT_EQ(stream.Next(b), 0);
+        const uint8_t* data = stream.Data(b);
+        const std::string head(reinterpret_cast<const char*>(data), std::min<uint32_t>(b.bytesused, 600));
         EXPECT_EQ(uint8_t(head[0]), 0xFF);
         EXPECT_EQ(uint8_t(head[1]), 0xD8);
         EXPECT_EQ(head.substr(6, 4), "AVI1");
@@ -491,14 +445,15 @@ TEST_F(RawDevice, MotionJpegFramesComeAsUsbCamerasSendThem) {
     }
     EXPECT_GT(withoutTables, withTables);
     EXPECT_GT(withTables, 0);
-    Release();
 }
 
 // Unplugged mid-stream: poll reports POLLERR | POLLHUP at once, the dequeue fails with
 // ENODEV, and so does every further call on the descriptor but close.
 TEST_F(RawDevice, AnUnpluggedCameraPollsAsAnErrorAndAnswersNoSuchDevice) {
-    Stream(V4L2_PIX_FMT_YUYV, 640, 480);
-    v4l2_buffer b = NextFrame();
+    TRawStream stream(camera, fd);
+    ASSERT_EQ(stream.Start(V4L2_PIX_FMT_YUYV, 640, 480), 0);
+    v4l2_buffer b{};
+    ASSERT_EQ(stream.Next(b), 0);
     ASSERT_EQ(Ioctl(VIDIOC_QBUF, &b), 0);
     camera.Unplug();
     pollfd p{fd, POLLIN, 0};
@@ -511,10 +466,7 @@ TEST_F(RawDevice, AnUnpluggedCameraPollsAsAnErrorAndAnswersNoSuchDevice) {
     v4l2_capability cap{};
     EXPECT_EQ(Ioctl(VIDIOC_QUERYCAP, &cap), -ENODEV);
     EXPECT_EQ(camera.Open(VirtualCamera::kPath, O_RDWR), -ENODEV);
-    for (auto& [address, length] : mappings) {
-        EXPECT_EQ(camera.Munmap(address, length), 0);
-    }
-    mappings.clear();
+    EXPECT_EQ(stream.Stop(), 0);  // the mappings let go of, as after any unplug
     EXPECT_EQ(camera.Close(fd), 0);
     fd = -1;
 }

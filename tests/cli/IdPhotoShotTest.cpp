@@ -1,6 +1,9 @@
 // snapix-shot --id-photo as a user runs it: a real process, picture files with a real
 // face, the camera, the standards list, and the command lines it refuses.
+#include <cmath>
+
 #include <QDir>
+#include <QLineF>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -18,11 +21,15 @@ struct TRun {
     QString Err;
 };
 
-TRun RunShot(const QStringList& args) {
+// snapix-shot run with `args`, and with `picture` as the virtual camera's scene.
+TRun RunShot(const QStringList& args, const QString& picture = QString()) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         env.remove(QString::fromLatin1(name));
+    }
+    if (!picture.isEmpty()) {
+        env.insert(QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE"), picture);
     }
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(SNAPIX_SHOT_BINARY), args);
@@ -85,6 +92,81 @@ TEST(IdPhotoShot, TheCameraWithNoFaceInFrontOfItStoresNothing) {
     EXPECT_TRUE(run.Err.contains(QStringLiteral("未检测到人脸"))) << run.Err.toStdString();
     EXPECT_TRUE(run.Out.isEmpty());
     EXPECT_TRUE(EntriesOf(dir.path()).isEmpty());
+}
+
+// The whole road: the portrait in front of the virtual camera, which starts dark and
+// settles, sends its 1920x1080 Motion-JPEG frames, and the tool frames, cuts, recolours
+// and encodes the identity photo. The head lands where the passport standard wants it,
+// and the face is as bright as in the scene: the photograph waited for the exposure.
+TEST(IdPhotoShot, ThePortraitInFrontOfTheCameraBecomesAFramedIdentityPhoto) {
+    ASSERT_PORTRAIT();
+    QTemporaryDir dir;
+    // A blue studio wall, turned white for the passport.
+    const TComposite scene = OnWall({1920, 1080}, 2.0, {960, 600}, false, QColor(67, 142, 219));
+    const QString picture = dir.filePath(QStringLiteral("scene.png"));
+    ASSERT_TRUE(scene.Picture.save(picture));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const TRun run = RunShot(
+        {QStringLiteral("--virtual-camera"), QStringLiteral("--id-photo"),
+         QStringLiteral("passport"), QStringLiteral("--background"), QStringLiteral("white"),
+         QStringLiteral("--kb"), QStringLiteral("14-20"), QStringLiteral("-o"), out},
+        picture);
+    ASSERT_EQ(run.Exit, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("1920x1080 MJPEG"))) << run.Err.toStdString();
+    ASSERT_EQ(run.Out.size(), 1);
+    EXPECT_EQ(EntriesOf(out).size(), 1);
+    const QByteArray bytes = ReadBytes(run.Out[0]);
+    EXPECT_GE(bytes.size(), 14 * 1024);
+    EXPECT_LE(bytes.size(), 20 * 1000);
+    const StrictJpeg jpeg = StrictDecode(bytes);
+    ASSERT_TRUE(jpeg.Ok()) << jpeg.Error.toStdString();
+    ASSERT_EQ(QSize(jpeg.Width, jpeg.Height), QSize(390, 567));
+
+    const QImage made(run.Out[0]);
+    ExpectFramed(made.convertToFormat(QImage::Format_BGR888),
+                 *IdPhotoStandards::Find(QStringLiteral("passport")));
+    EXPECT_GT(qGray(made.pixel(5, 5)), 245) << "the plain wall became white";
+
+    const TTruth t;
+    const TSeenPortrait seen = SeenPortrait(made);
+    const double eyes = QLineF(seen.LeftEye, seen.RightEye).length();
+    const double inScene =
+        MeanLuma(scene.Picture, scene.Truth.Face.center(),
+                 int(0.3 * QLineF(scene.Truth.LeftEye, scene.Truth.RightEye).length()));
+    const double inPhoto = MeanLuma(made, seen.Map(t.Face.center()), int(0.3 * eyes));
+    EXPECT_NEAR(inPhoto / inScene, 1.0, 0.05) << inPhoto << " against " << inScene;
+}
+
+// A picture the camera cannot show ends the run before the camera starts: the reason on
+// standard error, exit 1, nothing stored; never the pattern in its place.
+TEST(IdPhotoShot, APictureTheCameraCannotShowIsSaidAndNothingIsStored) {
+    QTemporaryDir dir;
+    const QString garbage = dir.filePath(QStringLiteral("garbage.png"));
+    WriteBytes(garbage, QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(300, 'x'));
+    const struct {
+        QString Picture;
+        QStringList Args;
+        const char* Reason;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("missing.png")),
+         {QStringLiteral("--id-photo"), QStringLiteral("1inch")},
+         "missing.png"},
+        {garbage, {}, "PNG"},
+        {dir.path(), {}, "普通文件"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Picture.toStdString());
+        const QString out = dir.filePath(QStringLiteral("out"));
+        const TRun run = RunShot(
+            QStringList{QStringLiteral("--virtual-camera"), QStringLiteral("-o"), out} + c.Args,
+            c.Picture);
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_TRUE(run.Err.contains(QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE")))
+            << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Reason))) << run.Err.toStdString();
+        EXPECT_TRUE(run.Out.isEmpty());
+        EXPECT_TRUE(EntriesOf(out).isEmpty());
+    }
 }
 
 TEST(IdPhotoShot, TheStandardsAreListed) {

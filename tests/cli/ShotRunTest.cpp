@@ -103,6 +103,26 @@ TEST_F(ShotRun, TheFirstPhotographWaitsForTheExposureToSettleUnlessSkipSaysWhich
     }
 }
 
+// The brightness must have held over a whole 300 ms: a machine too busy to look at
+// more than one picture in that time does not take its one look for a steady picture.
+TEST(ExposureSettled, TheBrightnessHeldOverTheWholeWindow) {
+    using Means = std::vector<std::pair<double, double>>;
+    const struct {
+        Means means;
+        double now;
+        bool settled;
+    } cases[] = {
+        {{{0, 120}, {100, 120.5}, {200, 121}, {320, 121}}, 320, true},
+        {{{0, 40}, {100, 80}, {200, 110}, {320, 121}}, 320, false},
+        {{{0, 120}, {100, 120}}, 100, false},  // not looked at for a whole window yet
+        {{{0, 40}, {340, 121}}, 340, false},   // the one look after a stall
+        {{{0, 40}, {340, 121}, {700, 121.5}}, 700, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExposureSettled(c.means, c.now), c.settled) << c.now << " " << c.means.size();
+    }
+}
+
 TEST_F(ShotRun, CameraUnpluggedDuringASeriesEndsItWithTheReason) {
     // Unplugged once the first photograph is in its folder; the second one is due 30
     // seconds later, so the series is waiting when the camera goes.

@@ -2,6 +2,7 @@
 // the background on a plain wall, and the standards table.
 #include <cmath>
 
+#include <QLineF>
 #include <QTransform>
 
 #include <gtest/gtest.h>
@@ -122,6 +123,29 @@ TEST(IdPhotoFraming, APictureWithoutAFaceSaysSo) {
     const TIdPhotoFraming framing = IdPhoto::Locate(wall, Standard("一寸"));
     EXPECT_EQ(framing.Error, IdPhoto::kNoFace);
     EXPECT_FALSE(framing.Face.Found());
+}
+
+// A person a step back from the camera, a plain wall filling most of a wide frame: the
+// wall must not drown the face's contrast. The eyes and the head's height come out true.
+TEST(IdPhotoFraming, ASmallFaceBeforeAWidePlainWallIsFramed) {
+    ASSERT_PORTRAIT();
+    const TIdPhotoStandard s = Standard("护照");
+    for (const QColor wall : {QColor(67, 142, 219), QColor(230, 230, 230)}) {
+        SCOPED_TRACE(wall.name().toStdString());
+        const TComposite far = OnWall({1920, 1080}, 1.5, {960, 700}, false, wall);
+        const TIdPhotoFraming framing = IdPhoto::Locate(far.Picture, s);
+        ASSERT_TRUE(framing.Ok()) << framing.Error.toStdString();
+        EXPECT_EQ(framing.Face.Count, 1);
+        EXPECT_TRUE(framing.Face.EyesFound);
+        const double eyes = QLineF(far.Truth.LeftEye, far.Truth.RightEye).length();
+        EXPECT_LT(QLineF(framing.Face.LeftEye, far.Truth.LeftEye).length(), 0.1 * eyes);
+        EXPECT_LT(QLineF(framing.Face.RightEye, far.Truth.RightEye).length(), 0.1 * eyes);
+        const double head = (InCut(framing.Frame, s.Pixels, far.Truth.Chin).y() -
+                             InCut(framing.Frame, s.Pixels, far.Truth.Crown).y()) /
+                            s.Pixels.height();
+        EXPECT_GE(head, s.Head.Min - 0.02);
+        EXPECT_LE(head, s.Head.Max + 0.02);
+    }
 }
 
 TEST(IdPhotoFraming, TheCutComesFromThePhotographsOwnPixelsAndSaysWhenItEnlarged) {
@@ -276,7 +300,14 @@ TEST(IdPhotoStandards, NamesAliasesAndCustomSizes) {
     EXPECT_EQ(custom->Pixels, QSize(240, 320));
     EXPECT_EQ(custom->Dpi, 200);
     EXPECT_EQ(IdPhotoStandards::Find(QStringLiteral("custom:240x320"))->Dpi, 300);
-    for (const char* bad : {"三寸", "custom:0x100", "custom:240x320@9", "custom:5000x100", ""}) {
+    // Millimetres at a dpi: the pixels they make, the millimetres as written.
+    const auto mm = IdPhotoStandards::Find(QStringLiteral("custom:33x48mm@300"));
+    ASSERT_TRUE(mm);
+    EXPECT_EQ(mm->Pixels, QSize(390, 567));
+    EXPECT_EQ(mm->Millimetres, QSizeF(33, 48));
+    EXPECT_EQ(IdPhotoStandards::Find(QStringLiteral("custom:35.5x45MM"))->Pixels, QSize(419, 531));
+    for (const char* bad : {"三寸", "custom:0x100", "custom:240x320@9", "custom:5000x100", "",
+                            "custom:240.5x320", "custom:1x1mm@300", "custom:", "custom:33x48cm"}) {
         QString why;
         EXPECT_FALSE(IdPhotoStandards::Find(QString::fromUtf8(bad), &why)) << bad;
         EXPECT_FALSE(why.isEmpty()) << bad;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <random>
 
 #include <QImage>
@@ -13,6 +14,9 @@
 #include <QTransform>
 
 #include <gtest/gtest.h>
+
+#include "photocut/FaceFinder.h"
+#include "photocut/IdPhotoStandard.h"
 
 // The portrait as it is, or a null picture (the test then fails saying why).
 inline QImage Portrait() {
@@ -143,4 +147,67 @@ inline TComposite OnWall(QSize canvas, double scale, QPointF centre, bool textur
     c.Truth = {map.map(t.LeftEye), map.map(t.RightEye), map.map(t.Chin), map.map(t.Crown),
                map.mapRect(t.Face)};
     return c;
+}
+
+// The portrait as an identity photo made from it shows it, known by the photo's own eyes
+// (as the face finder sees them): Map carries a point of the portrait (TTruth) into the
+// photo by the one turn, scale and shift that lays the true eyes onto the seen ones. For
+// photos made along a road whose framing the test cannot see (a camera, a process).
+struct TSeenPortrait {
+    bool Found = false;
+    QPointF LeftEye, RightEye;
+    QPointF Map(QPointF portrait) const {
+        const TTruth t;
+        const auto z = [](QPointF p) { return std::complex<double>(p.x(), p.y()); };
+        const std::complex<double> mapped = z(LeftEye) + (z(portrait) - z(t.LeftEye)) *
+                                                             (z(RightEye) - z(LeftEye)) /
+                                                             (z(t.RightEye) - z(t.LeftEye));
+        return QPointF(mapped.real(), mapped.imag());
+    }
+    double TiltDegrees() const {
+        return std::atan2(RightEye.y() - LeftEye.y(), RightEye.x() - LeftEye.x()) * 180 / M_PI;
+    }
+};
+
+inline TSeenPortrait SeenPortrait(const QImage& photo) {
+    const TFaceFind found = FaceFinder::Find(photo);
+    return {found.Found() && found.EyesFound, found.LeftEye, found.RightEye};
+}
+
+// The mean brightness (0..255) of the square of `photo` of half side `radius` about `centre`.
+inline double MeanLuma(const QImage& photo, QPointF centre, int radius) {
+    double sum = 0;
+    int count = 0;
+    for (int y = int(centre.y()) - radius; y <= int(centre.y()) + radius; ++y) {
+        for (int x = int(centre.x()) - radius; x <= int(centre.x()) + radius; ++x) {
+            if (photo.rect().contains(x, y)) {
+                sum += qGray(photo.pixel(x, y));
+                ++count;
+            }
+        }
+    }
+    return count ? sum / count : 0;
+}
+
+// An identity photo of `standard` made from the portrait along a road whose framing the
+// test cannot see: the head's height and the crown's margin inside the standard's ranges
+// (a little wider, for eyes found to a pixel or two), the face centred and level.
+inline void ExpectFramed(const QImage& photo, const TIdPhotoStandard& standard) {
+    ASSERT_EQ(photo.size(), standard.Pixels);
+    const TSeenPortrait seen = SeenPortrait(photo);
+    ASSERT_TRUE(seen.Found) << "no eyes seen in the identity photo";
+    const TTruth t;
+    const double height = photo.height();
+    const double crown = seen.Map(t.Crown).y() / height, chin = seen.Map(t.Chin).y() / height;
+    const TShareRange head = standard.Head.IsSet() ? standard.Head : IdPhotoStandards::kStudioHead;
+    const TShareRange margin =
+        standard.Crown.IsSet() ? standard.Crown : IdPhotoStandards::kStudioCrown;
+    EXPECT_GE(chin - crown, head.Min - 0.03) << "head";
+    EXPECT_LE(chin - crown, head.Max + 0.03) << "head";
+    EXPECT_GE(crown, margin.Min - 0.015) << "crown margin";
+    EXPECT_LE(crown, margin.Max + 0.015) << "crown margin";
+    EXPECT_NEAR((seen.LeftEye.x() + seen.RightEye.x()) / 2, photo.width() / 2.0,
+                0.02 * photo.width())
+        << "centred";
+    EXPECT_LT(std::abs(seen.TiltDegrees()), 2.0) << "level";
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <deque>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <QImage>
@@ -14,10 +16,14 @@
 struct FakeDialogs final : TPhotoShopDialogs {
     std::deque<QString> openAnswers;
     std::deque<TSaveChoice> saveAnswers;
+    std::deque<QString> customSizeAnswers;          // a null string: cancelled
+    std::deque<std::optional<QRgb>> colourAnswers;  // nullopt: cancelled
     bool confirmPrint = true;
 
     std::vector<QString> opened;     // folders the open dialog started in
     std::vector<QString> proposals;  // names the save dialog proposed
+    std::vector<QString> customSizesProposed;
+    std::vector<QRgb> coloursProposed;
     std::vector<QImage> sheets;
     std::vector<int> copies;
     std::vector<QString> messages;
@@ -35,6 +41,15 @@ struct FakeDialogs final : TPhotoShopDialogs {
         sheets.push_back(sheet);
         copies.push_back(n);
         return confirmPrint;
+    }
+    std::optional<QString> CustomSize(QWidget*, const QString& current) override {
+        customSizesProposed.push_back(current);
+        QString answer = Take(customSizeAnswers);
+        return answer.isNull() ? std::nullopt : std::optional<QString>(std::move(answer));
+    }
+    std::optional<QRgb> BackgroundColour(QWidget*, QRgb current) override {
+        coloursProposed.push_back(current);
+        return Take(colourAnswers);
     }
     void ShowMessage(QWidget*, const QString& text) override { messages.push_back(text); }
     void ShowError(QWidget*, const QString& text) override { errors.push_back(text); }

@@ -79,6 +79,7 @@ struct StrictJpeg {
     QString Error;  // empty when the stream decoded without a single warning
     int Width = 0, Height = 0, Components = 0;
     bool Progressive = false, Jfif = false;
+    int DensityUnit = 0, XDensity = 0, YDensity = 0;  // JFIF: unit 1 is dots per inch
     int LumaH = 0, LumaV = 0, ChromaH = 0, ChromaV = 0;
     unsigned FirstLumaQuant = 0;
     QImage Picture;  // Format_RGB888
@@ -116,6 +117,9 @@ inline bool Run(jpeg_decompress_struct& info, const QByteArray& data, StrictJpeg
     out.Components = info.num_components;
     out.Progressive = info.progressive_mode;
     out.Jfif = info.saw_JFIF_marker;
+    out.DensityUnit = info.density_unit;
+    out.XDensity = info.X_density;
+    out.YDensity = info.Y_density;
     out.LumaH = info.comp_info[0].h_samp_factor;
     out.LumaV = info.comp_info[0].v_samp_factor;
     if (info.num_components > 1) {
