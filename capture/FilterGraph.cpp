@@ -218,7 +218,7 @@ class StreamWorker {
     }
 
     VideoIo* FIo;
-    int FFd;                    // borrowed from the device filter, which outlives the worker
+    int FFd;  // borrowed from the device filter, which outlives the worker
     const TNativeFrame FShape;  // format, size and line length of every frame
     FrameHandler FOnFrame;
     LostHandler FOnLost;

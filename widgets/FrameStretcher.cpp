@@ -50,7 +50,6 @@ __attribute__((target("avx2"))) void GatherAvx2(const uint8_t* source, const int
     }
     GatherSsse3(source, base + p, shuffle + 16 * p, pieces - p, target + 4 * p);
 }
-
 #endif
 
 }  // namespace

@@ -187,8 +187,8 @@ TEST_F(ModelTest, PhotographsFromEachFormatDecodeStrictlyAndShowThePattern) {
             ASSERT_EQ(camera->Capture(), 0) << camera->LastError().toStdString();
             const StrictJpeg jpeg = StrictDecode(ReadBytes(camera->FileName()));
             ASSERT_TRUE(jpeg.Ok()) << jpeg.Error.toStdString();
-            const QSize expected =
-                output < 0 ? s.size : QSize(camera->OutputWidth(), camera->OutputHeight());
+            const QSize expected = output < 0 ? s.size
+                                              : QSize(camera->OutputWidth(), camera->OutputHeight());
             EXPECT_EQ(QSize(jpeg.Width, jpeg.Height), expected);
             EXPECT_LE(PatternError(jpeg.Picture), s.tolerance);
         }
@@ -260,8 +260,7 @@ TEST_F(ModelTest, ADamagedOrShortFrameIsNeverInAPhotograph) {
     ASSERT_TRUE(WaitForFrames(1));
     const QStringList before = EntriesOf(photos.path());
     EXPECT_EQ(camera->Capture(), 1);
-    EXPECT_TRUE(camera->LastError().contains(QStringLiteral("损坏")))
-        << camera->LastError().toStdString();
+    EXPECT_TRUE(camera->LastError().contains(QStringLiteral("损坏"))) << camera->LastError().toStdString();
     EXPECT_EQ(EntriesOf(photos.path()), before);
     EXPECT_TRUE(window->Picture().isNull()) << "nothing damaged was shown";
 }
@@ -345,8 +344,7 @@ TEST_F(RawDevice, ControlsClampRoundAndKeepTheirAutomaticPairs) {
     };
     for (const auto& s : sets) {
         int32_t value = s.asked;
-        EXPECT_EQ(SetControl(s.id, value), s.result)
-            << std::hex << s.id << std::dec << " " << s.asked;
+        EXPECT_EQ(SetControl(s.id, value), s.result) << std::hex << s.id << std::dec << " " << s.asked;
         EXPECT_EQ(value, s.taken) << std::hex << s.id << std::dec << " " << s.asked;
     }
 
