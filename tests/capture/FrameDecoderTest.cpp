@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "capture/FrameDecoder.h"
+#include "support/HostileImages.h"
 #include "support/NativeFrames.h"
 
 namespace {
@@ -76,41 +77,22 @@ QImage Grainy(int w, int h, bool grey) {
     return picture;
 }
 
-// How a camera might code its frames: chroma sampling (luma blocks per chroma block
-// across and down) and a restart marker every so many MCUs (0: none).
+// How a camera might code its frames: luma blocks per chroma block (across, down) and a
+// restart marker every so many MCUs (0: none).
 struct TCoding {
-    int h, v;
+    int across, down;
     unsigned restart;
 };
 
 // A baseline JPEG of `picture` made by libjpeg with that coding, as a camera frame.
 TNativeFrame Encoded(const QImage& picture, TCoding coding) {
-    jpeg_compress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(picture.width());
-    info.image_height = JDIMENSION(picture.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_EXT_BGR;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = coding.h;
-    info.comp_info[0].v_samp_factor = coding.v;
-    info.restart_interval = coding.restart;
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(picture.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    std::vector<uint8_t> bytes(buffer, buffer + size);
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
-    return NativeFrameOf(V4L2_PIX_FMT_MJPEG, picture.width(), picture.height(), std::move(bytes));
+    hostile::TJpegSettings settings;
+    settings.LumaAcross = coding.across;
+    settings.LumaDown = coding.down;
+    settings.RestartMcus = coding.restart;
+    const QByteArray jpeg = hostile::EncodeJpeg(picture, settings);
+    return NativeFrameOf(V4L2_PIX_FMT_MJPEG, picture.width(), picture.height(),
+                         std::vector<uint8_t>(jpeg.begin(), jpeg.end()));
 }
 
 // libjpeg-turbo's own decoding of `frame` at eighths/8, chroma repeated rather than
