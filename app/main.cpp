@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "app/AppInfo.h"
 #include "app/SingleInstance.h"
 #include "app/uMainForm.h"
 #include "settings/AppPaths.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
         // The running copy has answered that it shows its window.
         return 0;
     }
+    AppInfo::InstallQtTranslation();
     app.setWindowIcon(QIcon(QStringLiteral(":/resources/snapix.png")));
 
     // Destroyed only after the event loop has ended, so a photograph call still

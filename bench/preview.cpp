@@ -19,6 +19,7 @@
 // Offscreen unless QT_QPA_PLATFORM says otherwise (for example xcb under Xvfb, where the
 // window system's share of the work is the X server's and not this process's).
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -101,7 +102,8 @@ const libv4l_dev_ops kPlainOps = {TPlainDevice::Init, TPlainDevice::Close, TPlai
 
 // The program before frames were kept as the camera sent them: libv4l2 converted every
 // frame in the dequeue to full-size BGR24 in its own buffer, the streaming thread copied
-// that into a picture, and the window stretched the picture when it painted.
+// that into a picture, and the window stretched the picture when it painted, into its
+// backing store as ours does.
 class TPlainWindow : public QWidget, public IFrameSink {
   public:
     TPlainWindow() : FConvert(v4lconvert_create_with_dev_ops(-1, nullptr, &kPlainOps)) {
@@ -161,11 +163,15 @@ class TPlainWindow : public QWidget, public IFrameSink {
             QMutexLocker lock(&FMutex);
             FLatest = picture;
         }
-        QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+        // At most one repaint pending, as the program asked for them.
+        if (!FRepaintPending.exchange(true)) {
+            QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+        }
     }
 
   protected:
     void paintEvent(QPaintEvent*) override {
+        FRepaintPending.store(false);
         QImage picture;
         {
             QMutexLocker lock(&FMutex);
@@ -174,11 +180,8 @@ class TPlainWindow : public QWidget, public IFrameSink {
         if (picture.isNull()) {
             return;
         }
-        if (FWindowPicture.size() != size()) {
-            FWindowPicture = QImage(size(), QImage::Format_RGB32);
-        }
-        FStretcher.Stretch(picture, FWindowPicture);
-        QPainter(this).drawImage(0, 0, FWindowPicture);
+        QPainter painter(this);
+        FStretcher.Paint(painter, *this, picture);
     }
 
   private:
@@ -189,7 +192,7 @@ class TPlainWindow : public QWidget, public IFrameSink {
     QMutex FMutex;
     QImage FLatest;
     TFrameStretcher FStretcher;
-    QImage FWindowPicture;
+    std::atomic<bool> FRepaintPending{false};
 };
 
 // The camera streaming at `size` to whatever `join` adds to the graph.

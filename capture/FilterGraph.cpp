@@ -510,16 +510,24 @@ int TFilterGraph::RenderStream(QSize wanted) {
     return 0;
 }
 
-int TFilterGraph::ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast) {
+int TFilterGraph::ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast,
+                               QImage::Format format) {
     TV4lConvert* converter = FFilter ? FFilter->Converter() : nullptr;
-    // libv4lconvert's flips and processing apply to whole pictures, and only it knows
-    // when they are on: then it converts, at full size, as for every program.
+    // libv4lconvert's flips and processing apply to whole B, G, R pictures, and only it
+    // knows when they are on: then it converts, at full size, as for every program.
+    const auto convert = [&] {
+        const int r = converter->Convert(frame, picture);
+        if (r == 0 && format != QImage::Format_BGR888) {
+            picture.convertTo(format);
+        }
+        return r;
+    };
     if (converter && converter->Processing()) {
-        return converter->Convert(frame, picture);
+        return convert();
     }
-    const int r = FDecoder.Decode(frame, picture, atLeast);
+    const int r = FDecoder.Decode(frame, picture, atLeast, format);
     if (r == -ENOTSUP && converter) {
-        return converter->Convert(frame, picture);
+        return convert();
     }
     return r;
 }

@@ -156,11 +156,13 @@ class TFilterGraph : public QObject {
     const TStreamFormat& StreamFormat() const { return FFormat; }
 
     // GUI thread: a frame of this graph's stream as a B, G, R picture
-    // (QImage::Format_BGR888), at its full size or smaller where that is cheap but at
-    // least `atLeast` both ways. libv4lconvert converts when it turns or processes
-    // the device's pictures, or knows a format we do not; libjpeg-turbo and libyuv
-    // otherwise. 0; -EBADMSG when the frame is damaged or short (picture undefined).
-    int ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast = QSize());
+    // (QImage::Format_BGR888, or `format` Format_RGB32 for a picture to be shown), at its
+    // full size or smaller where that is cheap but at least `atLeast` both ways.
+    // libv4lconvert converts when it turns or processes the device's pictures, or knows a
+    // format we do not; our decoders otherwise. 0; -EBADMSG when the frame is damaged or
+    // short (picture undefined).
+    int ConvertFrame(const TNativeFrame& frame, QImage& picture, QSize atLeast = QSize(),
+                     QImage::Format format = QImage::Format_BGR888);
 
     // Frames dequeued since the graph last started running.
     uint64_t FramesDelivered() const;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
+#include <initializer_list>
 #include <cstdio>
 
 #include <linux/videodev2.h>
@@ -19,22 +20,19 @@ namespace {
 constexpr int kBand = 16;
 
 // Whether `picture` can take a decoding of `size` without a new allocation.
-void Prepare(QImage& picture, QSize size) {
-    if (picture.size() != size || picture.format() != QImage::Format_BGR888 ||
-        !picture.isDetached()) {
-        picture = QImage(size, QImage::Format_BGR888);
+void Prepare(QImage& picture, QSize size, QImage::Format format) {
+    if (picture.size() != size || picture.format() != format || !picture.isDetached()) {
+        picture = QImage(size, format);
     }
 }
 
-// The eighths of its size a JPEG frame is decoded at: the fewest that still give at
-// least `atLeast` both ways (libjpeg-turbo scales by M/8, rounding up). Only 1/8, 1/4
-// and 1/2: its other scales take a slower inverse transform, measured slower at 3/8
-// than at 1/2.
-int JpegEighths(const TNativeFrame& frame, QSize atLeast) {
+// The eighths of its size a JPEG frame is decoded at: the fewest of `choices` (rising,
+// the last 8) that still give at least `atLeast` both ways (sizes scaled by M/8 round up).
+int JpegEighths(const TNativeFrame& frame, QSize atLeast, std::initializer_list<int> choices) {
     if (atLeast.width() <= 0 || atLeast.height() <= 0) {
         return 8;  // no smaller size asked for: the whole picture
     }
-    for (int m = 1; m < 8; m *= 2) {
+    for (const int m : choices) {
         if ((frame.Width * m + 7) / 8 >= atLeast.width() &&
             (frame.Height * m + 7) / 8 >= atLeast.height()) {
             return m;
@@ -99,23 +97,39 @@ bool TFrameDecoder::Decodes(uint32_t pixelFormat) {
     return IsJpeg(pixelFormat) || pixelFormat == V4L2_PIX_FMT_YUYV;
 }
 
-int TFrameDecoder::Decode(const TNativeFrame& frame, QImage& picture, QSize atLeast) {
+int TFrameDecoder::Decode(const TNativeFrame& frame, QImage& picture, QSize atLeast,
+                          QImage::Format format) {
+    if (format != QImage::Format_BGR888 && format != QImage::Format_RGB32) {
+        return -EINVAL;
+    }
     if (frame.IsNull() || frame.Width <= 0 || frame.Height <= 0 ||
         frame.Size > frame.Bytes->size()) {
         return -EBADMSG;
     }
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+    // The decoders write 32-bit pixels B, G, R, X in memory: that is Format_RGB32 on
+    // little-endian machines only.
+    if (format == QImage::Format_RGB32) {
+        const int r = Decode(frame, picture, atLeast, QImage::Format_BGR888);
+        if (r == 0) {
+            picture.convertTo(format);
+        }
+        return r;
+    }
+#endif
     switch (frame.PixelFormat) {
         case V4L2_PIX_FMT_MJPEG:
         case V4L2_PIX_FMT_JPEG:
-            return DecodeJpeg(frame, picture, atLeast);
+            return DecodeJpeg(frame, picture, atLeast, format);
         case V4L2_PIX_FMT_YUYV:
-            return DecodeYuyv(frame, picture);
+            return DecodeYuyv(frame, picture, format);
         default:
             return -ENOTSUP;
     }
 }
 
-int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize atLeast) {
+int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize atLeast,
+                              QImage::Format format) {
     TJpeg& jpeg = *FJpeg;
     jpeg_decompress_struct& info = jpeg.info;
     jpeg.damaged = false;
@@ -140,14 +154,25 @@ int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize 
         jpeg_abort_decompress(&info);
         return -EBADMSG;
     }
-    const int eighths = JpegEighths(frame, atLeast);
+    // A camera's frame made smaller is ours, in any eighths up to a half; libjpeg-turbo
+    // decodes the rest, reducing only by 1/8, 1/4 and 1/2: its other scales take a slower
+    // inverse transform, measured slower at 3/8 than at 1/2.
+    const bool ours = TJpegPreview::Reads(info);
+    const int eighths = ours ? JpegEighths(frame, atLeast, {1, 2, 3, TJpegPreview::kMostEighths, 8})
+                             : JpegEighths(frame, atLeast, {1, 2, 4, 8});
+    const QSize wanted((frame.Width * eighths + 7) / 8, (frame.Height * eighths + 7) / 8);
+    if (ours && eighths < 8) {
+        const int r =
+            jpeg.damaged ? -EBADMSG : FPreview.Decode(info, eighths, wanted, format, picture);
+        jpeg_abort_decompress(&info);
+        return r;
+    }
     info.scale_num = static_cast<unsigned>(eighths);
     info.scale_denom = 8;
-    info.out_color_space = JCS_EXT_BGR;
+    info.out_color_space = format == QImage::Format_RGB32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
     jpeg_start_decompress(&info);
     const QSize out(int(info.output_width), int(info.output_height));
-    const QSize wanted((frame.Width * eighths + 7) / 8, (frame.Height * eighths + 7) / 8);
-    Prepare(picture, out);
+    Prepare(picture, out, format);
     JSAMPROW rows[kBand];
     while (info.output_scanline < info.output_height) {
         const int first = int(info.output_scanline);
@@ -167,14 +192,14 @@ int TFrameDecoder::DecodeJpeg(const TNativeFrame& frame, QImage& picture, QSize 
     return 0;
 }
 
-int TFrameDecoder::DecodeYuyv(const TNativeFrame& frame, QImage& picture) {
+int TFrameDecoder::DecodeYuyv(const TNativeFrame& frame, QImage& picture, QImage::Format format) {
     const int width = frame.Width, height = frame.Height;
     const std::size_t stride = std::max<std::size_t>(frame.BytesPerLine, std::size_t(width) * 2);
     // A short frame is refused: its last rows would be the previous frame's.
     if (width % 2 != 0 || frame.Size < stride * (height - 1) + std::size_t(width) * 2) {
         return -EBADMSG;
     }
-    Prepare(picture, QSize(width, height));
+    Prepare(picture, QSize(width, height), format);
     const int half = width / 2;
     FPlanes.resize(std::size_t(width) * kBand * 2);
     uint8_t* y = FPlanes.data();
@@ -187,8 +212,10 @@ int TFrameDecoder::DecodeYuyv(const TNativeFrame& frame, QImage& picture) {
         const int rows = std::min(kBand, height - first);
         libyuv::YUY2ToI422(frame.Data() + stride * first, int(stride), y, width, u, half, v, half,
                            width, rows);
-        libyuv::I422ToRGB24Matrix(y, width, u, half, v, half, picture.scanLine(first),
-                                  int(picture.bytesPerLine()), levels, width, rows);
+        const auto convert =
+            format == QImage::Format_RGB32 ? libyuv::I422ToARGBMatrix : libyuv::I422ToRGB24Matrix;
+        convert(y, width, u, half, v, half, picture.scanLine(first), int(picture.bytesPerLine()),
+                levels, width, rows);
     }
     return 0;
 }

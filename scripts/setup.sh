@@ -22,6 +22,8 @@ packages=(
   v4l-utils ffmpeg fswebcam
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
+  # Qt's own dialog texts in Chinese
+  qt6-translations-l10n
 )
 
 missing=()

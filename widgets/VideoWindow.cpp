@@ -4,7 +4,6 @@
 #include <QEvent>
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QPaintEngine>
 #include <QPainter>
 
 #include "capture/FilterGraph.h"
@@ -102,7 +101,7 @@ void TVideoWindow::TakeNewFrame() {
     // Decoded as small as the window shows it, where the format allows, into the
     // picture not on show: a damaged frame leaves the one shown as it was.
     const QSize shown = (QSizeF(size()) * devicePixelRatioF()).toSize();
-    if (FGraph->ConvertFrame(frame, FDecoding, shown) == 0) {
+    if (FGraph->ConvertFrame(frame, FDecoding, shown, QImage::Format_RGB32) == 0) {
         std::swap(FPicture, FDecoding);
         FPainted.fetch_add(1, std::memory_order_relaxed);
     } else {
@@ -122,57 +121,9 @@ void TVideoWindow::paintEvent(QPaintEvent*) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    // Handing the painter the B, G, R picture to stretch made it convert all of it and
-    // then stretch it pixel by pixel, on every paint. The picture is stretched here in
-    // one pass instead, into the backing store itself where possible, else into a
-    // picture of the window's size and layout, which is then a plain copy to paint.
-    if (!PaintIntoBackingStore(painter, FPicture)) {
-        const qreal ratio = devicePixelRatioF();
-        const QSize pixels = (QSizeF(size()) * ratio).toSize();
-        if (FWindowPicture.size() != pixels) {
-            FWindowPicture = QImage(pixels, QImage::Format_RGB32);
-        }
-        if (!FWindowPicture.isNull()) {
-            FStretcher.Stretch(FPicture, FWindowPicture);
-            FWindowPicture.setDevicePixelRatio(ratio);
-            painter.drawImage(QPoint(0, 0), FWindowPicture);
-        }
-    }
-}
-
-bool TVideoWindow::PaintIntoBackingStore(QPainter& painter, const QImage& picture) {
-    // A raster window paints into an image of the whole top-level window: writing our
-    // rectangle of it directly saves making a picture and copying it (at 1920 x 1080, 8 MB
-    // each frame). Anything else (a pixmap for grab(), a scaled or clipped device, another
-    // pixel layout) goes the ordinary way.
-    QPaintEngine* engine = painter.paintEngine();
-    if (!engine || engine->type() != QPaintEngine::Raster) {
-        return false;
-    }
-    QPaintDevice* device = engine->paintDevice();
-    if (!device || device->devType() != QInternal::Image) {
-        return false;
-    }
-    auto* store = static_cast<QImage*>(device);
-    const QImage::Format format = store->format();
-    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
-         format != QImage::Format_ARGB32_Premultiplied) ||
-        store->devicePixelRatio() != 1.0 || !store->isDetached()) {
-        return false;
-    }
-    const QTransform transform = painter.deviceTransform();
-    if (transform.type() > QTransform::TxTranslate) {
-        return false;
-    }
-    const QRect target(QPoint(qRound(transform.dx()), qRound(transform.dy())), size());
-    const QRegion clip = engine->systemClip();
-    if (!store->rect().contains(target) || (!clip.isEmpty() && !clip.contains(target))) {
-        return false;
-    }
-    const qsizetype stride = store->bytesPerLine();
-    FStretcher.Stretch(picture, store->bits() + target.y() * stride + target.x() * 4, stride,
-                       target.width(), target.height());
-    return true;
+    // Handing the painter the picture to stretch made it convert all of it and then
+    // stretch it pixel by pixel, on every paint: it is stretched in one pass instead.
+    FStretcher.Paint(painter, *this, FPicture);
 }
 
 void TVideoWindow::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -3,9 +3,10 @@
 //
 // Frames arrive as the camera sent them. The window converts one at most once per
 // paint, only while it is shown (not hidden, not minimised), and only as large as it
-// shows it where the format allows (a Motion-JPEG frame is decoded at the 1/8, 1/4 or
-// 1/2 of its size that still covers the window). A damaged frame is never shown: the
-// window keeps the picture it has.
+// shows it where the format allows (a Motion-JPEG frame is decoded at the fewest eighths
+// of its size, up to a half, that still cover the window), as 32-bit pixels, cheaper to
+// make and to stretch than 24-bit ones. A damaged frame is never shown: the window keeps
+// the picture it has.
 #pragma once
 
 #include <atomic>
@@ -69,23 +70,18 @@ class TVideoWindow : public QWidget, public IFrameSink {
     bool Seen() const;
     // GUI thread, painting: the newest frame, if it is new, into FPicture.
     void TakeNewFrame();
-    // GUI thread, painting: the picture stretched straight into the window's backing
-    // store where that is what `painter` paints on; false when it is not.
-    bool PaintIntoBackingStore(QPainter& painter, const QImage& picture);
 
     TFilterGraph* FGraph = nullptr;  // set by the graph, GUI thread
-    QPointer<QWidget> FTop;  // the top-level window watched for minimising
+    QPointer<QWidget> FTop;          // the top-level window watched for minimising
     mutable QMutex FMutex;           // guards FLatest and FNewFrame
     TNativeFrame FLatest;
     bool FNewFrame = false;
     std::atomic<bool> FShown{false};  // for the streaming thread: worth a repaint
-    // GUI thread: the picture of the last good frame (at the size it was decoded at),
-    // the one being decoded, the stretching, and the window-sized picture made where
-    // the backing store cannot be written directly.
+    // GUI thread: the picture of the last good frame (QImage::Format_RGB32, at the size
+    // it was decoded at), the one being decoded, and the stretching.
     QImage FPicture;
     QImage FDecoding;
     TFrameStretcher FStretcher;
-    QImage FWindowPicture;
     std::atomic<bool> FRepaintPending{false};
     std::atomic<uint64_t> FPainted{0};
     std::atomic<uint64_t> FRefused{0};

@@ -172,6 +172,8 @@ struct TJpegSettings {
     bool Progressive = false;
     int Quality = 90;
     int RestartRows = 0;
+    unsigned RestartMcus = 0;  // a restart marker every so many MCUs (0: by rows or none)
+    int LumaAcross = 0, LumaDown = 0;  // luma blocks per chroma block (0: libjpeg's 2 x 2)
 };
 
 // libjpeg's own encoding of `height` rows of `components` samples in `space`; row(y)
@@ -194,6 +196,11 @@ QByteArray Compress(int width, int height, int components, J_COLOR_SPACE space,
     jpeg_set_quality(&info, settings.Quality, TRUE);
     info.arith_code = settings.Arithmetic ? TRUE : FALSE;
     info.restart_in_rows = settings.RestartRows;
+    info.restart_interval = settings.RestartMcus;
+    if (settings.LumaAcross > 0) {
+        info.comp_info[0].h_samp_factor = settings.LumaAcross;
+        info.comp_info[0].v_samp_factor = settings.LumaDown;
+    }
     info.write_Adobe_marker = space == JCS_CMYK ? TRUE : info.write_Adobe_marker;
     if (settings.Progressive) {
         jpeg_simple_progression(&info);

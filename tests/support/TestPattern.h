@@ -3,7 +3,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 
 #include <QImage>
@@ -15,13 +14,13 @@ inline constexpr int kPatternBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 2
 
 // The largest difference from the pattern at the middle of each bar, a quarter down
 // (above the moving square, below the frame counter), and of the grey ramp below, in a
-// picture of 8-bit R, G, B (or B, G, R) rows.
-inline int PatternError(const QImage& rgbOrBgr, bool bgr) {
-    const int w = rgbOrBgr.width(), h = rgbOrBgr.height();
+// picture of any format.
+inline int PatternError(const QImage& picture) {
+    const int w = picture.width(), h = picture.height();
     int worst = 0;
     auto compare = [&](int x, int y, const int expected[3]) {
-        const uint8_t* p = rgbOrBgr.constScanLine(y) + 3 * x;
-        const int rgb[3] = {bgr ? p[2] : p[0], p[1], bgr ? p[0] : p[2]};
+        const QRgb p = picture.pixel(x, y);
+        const int rgb[3] = {qRed(p), qGreen(p), qBlue(p)};
         for (int k = 0; k < 3; ++k) {
             worst = std::max(worst, std::abs(rgb[k] - expected[k]));
         }

@@ -184,7 +184,7 @@ TEST_F(PreloadTest, EachPeerTakesAFrameThatShowsThePattern) {
         }
         ASSERT_EQ(picture.size(), QSize(peer.width, peer.height));
         // Motion-JPEG at quality 80 with light grain, YUV rounding, a peer's own JPEG.
-        EXPECT_LE(PatternError(picture, false), 24);
+        EXPECT_LE(PatternError(picture), 24);
     }
 }
 

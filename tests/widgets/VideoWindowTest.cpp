@@ -65,7 +65,8 @@ std::string FirstDifference(const QImage& a, const QImage& b) {
 }  // namespace
 
 // Enlarging (gathered in pieces of four pixels, the last ones pixel by pixel), shrinking,
-// the same size, odd sizes and single pixels, on each vector level.
+// the same size, odd sizes and single pixels, from 24 and from 32 bits, on each vector
+// level.
 TEST(FrameStretcher, EachPixelTakesTheFramePixelUnderItsCentre) {
     const QSize frames[] = {{1280, 1024}, {640, 480}, {17, 9}, {1, 1}};
     const QSize targets[] = {{1920, 1080}, {640, 480}, {364, 255}, {23, 11}, {1, 1}};
@@ -74,16 +75,20 @@ TEST(FrameStretcher, EachPixelTakesTheFramePixelUnderItsCentre) {
     TFrameStretcher stretcher;  // one for all: it must notice every change of size
     for (const QSize f : frames) {
         const QImage frame = Frame(f.width(), f.height());
+        const QImage wide = frame.convertToFormat(QImage::Format_RGB32);
         for (const QSize t : targets) {
+            const QImage expected = Stretched(frame, t.width(), t.height());
             for (const auto level : levels) {
                 PhotoPipeline::LimitSimdLevel(level);
-                QImage picture(t, QImage::Format_RGB32);
-                picture.fill(Qt::magenta);
-                stretcher.Stretch(frame, picture);
-                const QImage expected = Stretched(frame, t.width(), t.height());
-                EXPECT_TRUE(picture == expected)
-                    << f.width() << "x" << f.height() << " to " << t.width() << "x" << t.height()
-                    << " at level " << int(level) << ": " << FirstDifference(picture, expected);
+                for (const QImage& source : {frame, wide}) {
+                    QImage picture(t, QImage::Format_RGB32);
+                    picture.fill(Qt::magenta);
+                    stretcher.Stretch(source, picture);
+                    EXPECT_TRUE(picture == expected)
+                        << f.width() << "x" << f.height() << " from " << source.depth()
+                        << " bits to " << t.width() << "x" << t.height() << " at level "
+                        << int(level) << ": " << FirstDifference(picture, expected);
+                }
             }
         }
     }
@@ -124,8 +129,8 @@ TEST(VideoWindow, ShowsTheFrameStretchedOnScreenAndOnOtherDevices) {
     EXPECT_EQ(window.FramesPainted(), 1u);
 }
 
-// A Motion-JPEG frame is decoded at the smallest of 1/8, 1/4, 1/2 of its size that still
-// covers the window, else whole; an uncompressed one whole.
+// A Motion-JPEG frame is decoded at the fewest eighths of its size, up to a half, that
+// still cover the window, else whole; an uncompressed one whole.
 TEST(VideoWindow, DecodesOnlyAsLargeAsItShowsThePicture) {
     const struct {
         uint32_t fourcc;
@@ -133,7 +138,8 @@ TEST(VideoWindow, DecodesOnlyAsLargeAsItShowsThePicture) {
     } cases[] = {
         {V4L2_PIX_FMT_MJPEG, {364, 255}, {480, 270}},  // the main window's video area
         {V4L2_PIX_FMT_MJPEG, {100, 50}, {240, 135}},
-        {V4L2_PIX_FMT_MJPEG, {481, 271}, {960, 540}},
+        {V4L2_PIX_FMT_MJPEG, {481, 271}, {720, 405}},
+        {V4L2_PIX_FMT_MJPEG, {721, 300}, {960, 540}},
         {V4L2_PIX_FMT_MJPEG, {961, 540}, {1920, 1080}},
         {V4L2_PIX_FMT_MJPEG, {1920, 1080}, {1920, 1080}},
         {V4L2_PIX_FMT_YUYV, {364, 255}, {1920, 1080}},
