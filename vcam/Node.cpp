@@ -132,6 +132,9 @@ VirtualCamera& TNode::Camera() {
                          error.c_str());
         }
         if (!FSwitchFile.empty()) {
+            // The file's words are the switches in force: those it holds already count
+            // from the start (a missing file switches nothing).
+            ReadSwitchFile();
             WatchSwitchFile();
         }
         gCameraMade.store(true, std::memory_order_release);

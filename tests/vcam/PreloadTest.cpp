@@ -280,6 +280,20 @@ TEST_F(PreloadTest, AnUnplugAtRunTimeReachesEveryProgram) {
     ASSERT_TRUE(peer.waitForFinished(5000)) << "the peer stopped on the unplug";
     seen += peer.readAll();
     EXPECT_TRUE(seen.contains("VIDIOC_DQBUF: failed: No such device")) << seen.toStdString();
+
+    // The file's switches count from a program's start too; a file that is not one of
+    // switches is said and changes nothing.
+    const TRun unplugged = Run(QStringLiteral("v4l2-ctl"),
+                               QStringLiteral("-d /dev/video99 --all").split(u' '), env);
+    EXPECT_TRUE(unplugged.output.contains(QLatin1String("No such device")))
+        << unplugged.output.toStdString();
+    env.insert(QStringLiteral("SNAPIX_VCAM_FAULTS_FILE"), QStringLiteral("/dev/zero"));
+    const TRun zero = Run(QStringLiteral("v4l2-ctl"),
+                          QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=1").split(u' '),
+                          env);
+    EXPECT_EQ(zero.exitCode, 0) << zero.output.toStdString();
+    EXPECT_TRUE(zero.output.contains(QLatin1String("/dev/zero: not a file of switches")))
+        << zero.output.toStdString();
 }
 
 }  // namespace
