@@ -4,23 +4,29 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <thread>
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <linux/version.h>
-#include <linux/videodev2.h>
 
 namespace {
 
 constexpr uint32_t kMinBuffers = 2;
 constexpr uint32_t kMaxBuffers = 8;
+// The most buffers VIDIOC_CREATE_BUFS may add up to, as uvcvideo allows.
+constexpr uint32_t kMaxCreatedBuffers = 32;
 // Motion-JPEG frames encoded once per scene: the square takes this many places in turn.
 constexpr std::size_t kRingSlots = 8;
 constexpr int kMjpegQuality = 80;
@@ -58,6 +64,35 @@ const vcam::TSize* FindSize(const vcam::TFormat& format, uint32_t width, uint32_
         }
     }
     return nullptr;
+}
+
+timespec TimespecOf(std::chrono::steady_clock::time_point t) {
+    return TimespecOf(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()));
+}
+
+// The requests a descriptor of lower priority than another may not make, as the
+// kernel's V4L2 core refuses them.
+bool ChangesTheDevice(unsigned long request) {
+    switch (request) {
+        case VIDIOC_S_FMT:
+        case VIDIOC_S_PARM:
+        case VIDIOC_S_INPUT:
+        case VIDIOC_S_CTRL:
+        case VIDIOC_S_EXT_CTRLS:
+        case VIDIOC_REQBUFS:
+        case VIDIOC_CREATE_BUFS:
+        case VIDIOC_STREAMON:
+        case VIDIOC_STREAMOFF:
+        case VIDIOC_S_PRIORITY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool ValidPriority(uint32_t p) {
+    return p == V4L2_PRIORITY_BACKGROUND || p == V4L2_PRIORITY_INTERACTIVE ||
+           p == V4L2_PRIORITY_RECORD;
 }
 
 void FillPixFormat(v4l2_pix_format& pix, uint32_t fourcc, int width, int height) {
@@ -103,6 +138,15 @@ VirtualCamera::~VirtualCamera() {
     if (FWakeFd >= 0) {
         ::close(FWakeFd);
     }
+    if (FShareLockFd >= 0) {
+        ::close(FShareLockFd);
+    }
+}
+
+VirtualCamera::BufferMemory::~BufferMemory() {
+    if (data) {
+        ::munmap(data, length);
+    }
 }
 
 void VirtualCamera::Reset() {
@@ -124,11 +168,13 @@ void VirtualCamera::Reset() {
     FControls.Reset(false);
     FPicture.reset();
     FPictureAtSize.reset();
+    ArmLocked();
 }
 
 void VirtualCamera::SetFaults(const Faults& faults) {
     std::lock_guard lock(FMutex);
     FFaults = faults;
+    ArmLocked();
 }
 
 void VirtualCamera::SetSensorNoise(bool on) {
@@ -177,6 +223,7 @@ void VirtualCamera::Unplug() {
     FUnplugged = true;
     const uint64_t one = 1;
     [[maybe_unused]] auto n = ::write(FWakeFd, &one, sizeof one);
+    ArmLocked();
 }
 
 void VirtualCamera::PlugIn() {
@@ -187,11 +234,78 @@ void VirtualCamera::PlugIn() {
     for (auto& [fd, d] : FDescriptors) {
         d.toldGone = false;
     }
+    ArmLocked();
 }
 
 void VirtualCamera::SetControlFlags(uint32_t id, uint32_t flags) {
     std::lock_guard lock(FMutex);
     FControls.ImposeFlags(id, flags);
+}
+
+bool VirtualCamera::ShareDeviceWithOtherPrograms(const std::string& lockPath) {
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return false;
+    }
+    std::lock_guard lock(FMutex);
+    if (FShareLockFd >= 0) {
+        ::close(FShareLockFd);
+    }
+    FShareLockFd = fd;
+    LoadSharedFormatLocked();
+    return true;
+}
+
+void VirtualCamera::LoadSharedFormatLocked() {
+    char text[64] = {};
+    if (::pread(FShareLockFd, text, sizeof text - 1, 0) <= 0) {
+        return;
+    }
+    char fourcc[5] = {};
+    int width = 0, height = 0;
+    unsigned fps = 0;
+    if (std::sscanf(text, "%4s %d %d %u", fourcc, &width, &height, &fps) != 4) {
+        return;
+    }
+    const uint32_t code = v4l2_fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
+    const vcam::TFormat* format = FindFormat(FModel, code);
+    const vcam::TSize* size = format ? FindSize(*format, uint32_t(width), uint32_t(height)) : nullptr;
+    if (!size || std::find(std::begin(vcam::kFrameRates), std::end(vcam::kFrameRates), fps) ==
+                     std::end(vcam::kFrameRates) || fps > size->maxFps) {
+        return;  // another model's format, or not one at all
+    }
+    FFourcc = code;
+    FWidth = width;
+    FHeight = height;
+    FFps = fps;
+}
+
+void VirtualCamera::StoreSharedFormatLocked() const {
+    if (FShareLockFd < 0) {
+        return;
+    }
+    char text[64];
+    const int n = std::snprintf(text, sizeof text, "%c%c%c%c %d %d %u\n", char(FFourcc),
+                                char(FFourcc >> 8), char(FFourcc >> 16), char(FFourcc >> 24),
+                                FWidth, FHeight, FFps);
+    if (::pwrite(FShareLockFd, text, std::size_t(n), 0) == n) {
+        [[maybe_unused]] int r = ::ftruncate(FShareLockFd, n);
+    }
+}
+
+bool VirtualCamera::OtherProgramStreams() const {
+    if (FShareLockFd < 0 || !FBuffers.empty()) {
+        return false;  // while this camera holds buffers, it holds the lock
+    }
+    if (::flock(FShareLockFd, LOCK_EX | LOCK_NB) != 0) {
+        return errno == EWOULDBLOCK;
+    }
+    ::flock(FShareLockFd, LOCK_UN);
+    return false;
 }
 
 int VirtualCamera::OpenDescriptors() const {
@@ -255,12 +369,16 @@ int VirtualCamera::Open(const std::string& path, int flags) {
     if (FFaults.busyOnOpen) {
         return -EBUSY;
     }
-    // A real descriptor stands for each open: its number is never another file's.
-    const int fd = ::eventfd(0, EFD_CLOEXEC);
+    // A real descriptor stands for each open: its number is never another file's, and
+    // its timer makes it readable when a frame can be dequeued.
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC,
+                                    TFD_CLOEXEC | ((flags & O_NONBLOCK) ? TFD_NONBLOCK : 0));
     if (fd < 0) {
         return -errno;
     }
-    FDescriptors[fd] = Descriptor{(flags & O_NONBLOCK) != 0, false};
+    Descriptor d;
+    d.priority = V4L2_PRIORITY_DEFAULT;
+    FDescriptors[fd] = std::move(d);
     return fd;
 }
 
@@ -274,24 +392,30 @@ int VirtualCamera::Close(int fd) {
         // Closing the owner frees the queue, as a driver does; memory that is still
         // mapped stays valid until it is unmapped.
         FStreaming = false;
+        ++FStreamGeneration;
         FStreamOwner = -1;
         ReleaseBuffersLocked();
     }
     return 0;
 }
 
+bool VirtualCamera::NonBlocking(int fd) const {
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK);
+}
+
 void VirtualCamera::ReleaseBuffersLocked() {
-    if (FMemory) {
-        ::munmap(FMemory, FMemorySize);
-        FMemory = nullptr;
-    }
     if (FMemoryFd >= 0) {
         ::close(FMemoryFd);
         FMemoryFd = -1;
     }
+    if (FShareLockFd >= 0 && !FBuffers.empty()) {
+        ::flock(FShareLockFd, LOCK_UN);
+    }
     FMemorySize = 0;
     FBuffers.clear();
     FQueue.clear();
+    ++FBuffersGeneration;
 }
 
 void* VirtualCamera::Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,
@@ -309,10 +433,10 @@ void* VirtualCamera::Mmap(std::size_t length, int prot, int flags, int fd, int64
     if (FUnplugged) {
         return fail(-ENODEV);
     }
-    if (FBuffers.empty() || offset < 0 || FBufferStride == 0 ||
-        std::size_t(offset) % FBufferStride != 0 ||
-        std::size_t(offset) / FBufferStride >= FBuffers.size() || length == 0 ||
-        length > FBufferLength) {
+    const auto buffer = std::find_if(FBuffers.begin(), FBuffers.end(), [offset](const Buffer& b) {
+        return offset >= 0 && b.offset == std::size_t(offset);
+    });
+    if (buffer == FBuffers.end() || length == 0 || length > buffer->length) {
         return fail(-EINVAL);
     }
     void* p = ::mmap(nullptr, length, prot, flags, FMemoryFd, offset);
@@ -352,16 +476,46 @@ bool VirtualCamera::FrameReadyLocked() const {
 }
 
 short VirtualCamera::ReventsLocked(int fd, short events) const {
-    if (!FDescriptors.count(fd)) {
+    const auto it = FDescriptors.find(fd);
+    if (it == FDescriptors.end()) {
         return POLLNVAL;
     }
     if (FUnplugged) {
         return POLLERR | POLLHUP;
     }
-    if (FStreamOwner != fd || !FStreaming) {
-        return POLLERR;
+    // A control event is urgent data; the queue answers only those who ask for frames.
+    short revents = (events & POLLPRI) && !it->second.events.empty() ? POLLPRI : 0;
+    if (events & (POLLIN | POLLRDNORM)) {
+        if (FStreamOwner != fd || !FStreaming) {
+            revents |= POLLERR;
+        } else if (FrameReadyLocked()) {
+            revents |= events & (POLLIN | POLLRDNORM);
+        }
     }
-    return FrameReadyLocked() ? short(events & (POLLIN | POLLRDNORM)) : short(0);
+    return revents;
+}
+
+void VirtualCamera::ArmLocked() {
+    for (auto& [fd, d] : FDescriptors) {
+        Clock::time_point when = Clock::time_point::min();  // disarmed
+        if (FUnplugged) {
+            when = Clock::time_point(Clock::duration(1));  // long past: readable now
+        } else if (fd == FStreamOwner && FStreaming && !FFaults.noFrames && !FQueue.empty()) {
+            when = NextFrameDueLocked();
+        }
+        if (when == d.armedFor) {
+            continue;
+        }
+        d.armedFor = when;
+        itimerspec timer{};
+        if (when != Clock::time_point::min()) {
+            timer.it_value = TimespecOf(when);
+            if (timer.it_value.tv_sec == 0 && timer.it_value.tv_nsec == 0) {
+                timer.it_value.tv_nsec = 1;  // zero would disarm it
+            }
+        }
+        ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &timer, nullptr);
+    }
 }
 
 int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
@@ -394,6 +548,9 @@ int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
         }
         if (ours) {
             others.push_back({FWakeFd, POLLIN, 0});  // an unplug ends the wait at once
+            if (!ready && frameDue != Clock::time_point::max()) {
+                PrepareNextFrame();
+            }
         }
         // The other descriptors are asked as they are when one of ours is ready, else
         // waited on until the next frame is due or the time is up.
@@ -450,86 +607,107 @@ vcam::TLook VirtualCamera::LookLocked(Clock::time_point now) {
     return look;
 }
 
-void VirtualCamera::PrepareSceneLocked(const vcam::TLook& look) {
-    if (FSceneGeneration != 0 && look == FLook) {
-        return;
+void VirtualCamera::PrepareScene(const vcam::TLook& look, uint32_t fourcc) {
+    if (FSceneGeneration == 0 || !(look == FLook)) {
+        FLook = look;
+        ++FSceneGeneration;
+        vcam::RenderScene(look, FSceneBgr);
+        FRing.assign(kRingSlots, {});
     }
-    FLook = look;
-    ++FSceneGeneration;
-    vcam::RenderScene(look, FSceneBgr);
-    if (FFourcc == V4L2_PIX_FMT_YUYV) {
-        FSceneYuyv.resize(std::size_t(FWidth) * FHeight * 2);
-        vcam::BgrToYuyv(FSceneBgr.data(), FWidth, FHeight, FSceneYuyv.data());
+    if (fourcc == V4L2_PIX_FMT_YUYV && FSceneYuyvGeneration != FSceneGeneration) {
+        FSceneYuyv.resize(std::size_t(look.width) * look.height * 2);
+        vcam::BgrToYuyv(FSceneBgr.data(), look.width, look.height, FSceneYuyv.data());
+        FSceneYuyvGeneration = FSceneGeneration;
     }
-    FRing.assign(kRingSlots, {});
 }
 
-const std::vector<uint8_t>& VirtualCamera::MjpegSlotLocked(uint64_t sequence) {
+const std::vector<uint8_t>& VirtualCamera::MjpegSlot(uint64_t sequence, bool upsideDown) {
     std::vector<uint8_t>& frame = FRing[sequence % kRingSlots];
     if (frame.empty()) {
         const auto slot = static_cast<uint32_t>(sequence % kRingSlots);
+        const int width = FLook.width, height = FLook.height;
         FScratch = FSceneBgr;
         vcam::AddGrain(FScratch.data(), FScratch.size(), slot);
-        vcam::PaintBgr(
-            FScratch.data(), FWidth, FHeight,
-            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
+        vcam::PaintBgr(FScratch.data(), width, height,
+                       vcam::FrameMarks(width, height, sequence, upsideDown, !FLook.picture));
         // Most frames come without Huffman tables; the first of the ring has them.
-        vcam::EncodeMjpeg(FScratch.data(), FWidth, FHeight, kMjpegQuality,
+        vcam::EncodeMjpeg(FScratch.data(), width, height, kMjpegQuality,
                           {slot == 0, FModel.avi1Segment}, frame);
     }
     return frame;
 }
 
-void VirtualCamera::FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t sequence) {
-    PrepareSceneLocked(LookLocked(Clock::now()));
-    const bool damaged = FFaults.corruptEvery > 0 &&
-                         sequence % uint64_t(FFaults.corruptEvery) == uint64_t(FFaults.corruptEvery) - 1;
-    const bool cut = FFaults.shortEvery > 0 &&
-                     sequence % uint64_t(FFaults.shortEvery) == uint64_t(FFaults.shortEvery) - 1;
-    if (FFourcc == V4L2_PIX_FMT_YUYV) {
-        const std::size_t size = std::size_t(FWidth) * FHeight * 2;
-        if (buffer.holdsScene == FSceneGeneration) {
+void VirtualCamera::WriteFrame(FrameJob& job) {
+    std::lock_guard picture(FPictureMutex);
+    PrepareScene(job.look, job.fourcc);
+    const int width = job.look.width, height = job.look.height;
+    uint8_t* memory = job.memory->data;
+    if (job.fourcc == V4L2_PIX_FMT_YUYV) {
+        const std::size_t size = std::size_t(width) * height * 2;
+        if (job.holdsScene == FSceneGeneration) {
             // A device writes its frames without the processor; copying the whole scene
             // per frame made this simulated one most of a preview's CPU time. The buffer
             // still holds its last frame: only the square's old place is put back.
-            vcam::RestoreYuyv(memory, FSceneYuyv.data(), FWidth, FHeight,
-                              vcam::SquareOf(FWidth, FHeight, buffer.sequence, FFaults.upsideDown));
+            vcam::RestoreYuyv(memory, FSceneYuyv.data(), width, height,
+                              vcam::SquareOf(width, height, job.heldSequence, job.upsideDown));
         } else {
             std::memcpy(memory, FSceneYuyv.data(), size);
-            buffer.holdsScene = FSceneGeneration;
         }
-        vcam::PaintYuyv(
-            memory, FWidth, FHeight,
-            vcam::FrameMarks(FWidth, FHeight, sequence, FFaults.upsideDown, !FLook.picture));
-        buffer.bytesUsed = static_cast<uint32_t>(cut ? size / 2 : size);
+        job.nowHolds = FSceneGeneration;
+        vcam::PaintYuyv(memory, width, height,
+                        vcam::FrameMarks(width, height, job.sequence, job.upsideDown,
+                                         !job.look.picture));
+        job.bytesUsed = static_cast<uint32_t>(job.cut ? size / 2 : size);
         return;
     }
-    const std::vector<uint8_t>& frame = MjpegSlotLocked(sequence);
-    std::size_t used = std::min(frame.size(), FBufferLength);
+    const std::vector<uint8_t>& frame = MjpegSlot(job.sequence, job.upsideDown);
+    const std::size_t length = job.memory->length;
+    std::size_t used = std::min(frame.size(), length);
     std::memcpy(memory, frame.data(), used);
-    buffer.holdsScene = 0;
-    if (damaged && used > 4) {
+    job.nowHolds = 0;
+    if (job.damaged && used > 4) {
         // The data breaks off halfway into the end marker.
         used = used * 11 / 20;
         memory[used++] = 0xFF;
         memory[used++] = 0xD9;
-    } else if (cut) {
+    } else if (job.cut) {
         used = used * 11 / 20;
     } else if (FModel.bytesAfterEnd) {
         // Padded up to the transfer's size with whatever the camera's memory held.
-        const std::size_t padded = std::min(FBufferLength, (used + 16383) / 16384 * 16384);
-        uint32_t seed = static_cast<uint32_t>(sequence) * 2654435761u;
+        const std::size_t padded = std::min(length, (used + 16383) / 16384 * 16384);
+        uint32_t seed = static_cast<uint32_t>(job.sequence) * 2654435761u;
         for (std::size_t i = used; i < padded; ++i) {
             seed = seed * 1664525u + 1013904223u;
             memory[i] = static_cast<uint8_t>(seed >> 24);
         }
         used = padded;
     }
-    buffer.bytesUsed = static_cast<uint32_t>(used);
+    job.bytesUsed = static_cast<uint32_t>(used);
 }
 
-int VirtualCamera::DequeueLocked(void* arg) {
-    auto* b = static_cast<v4l2_buffer*>(arg);
+void VirtualCamera::PrepareNextFrame() {
+    vcam::TLook look;
+    uint32_t fourcc;
+    uint64_t sequence;
+    bool upsideDown;
+    {
+        std::lock_guard lock(FMutex);
+        if (!FStreaming || FFaults.noFrames || FQueue.empty()) {
+            return;
+        }
+        look = LookLocked(NextFrameDueLocked());
+        fourcc = FFourcc;
+        sequence = FSequence;
+        upsideDown = FFaults.upsideDown;
+    }
+    std::lock_guard picture(FPictureMutex);
+    PrepareScene(look, fourcc);
+    if (fourcc == V4L2_PIX_FMT_MJPEG) {
+        MjpegSlot(sequence, upsideDown);
+    }
+}
+
+uint32_t VirtualCamera::ClaimFrameLocked(FrameJob& job) {
     const Clock::time_point now = Clock::now();
     // The newest frame captured: a frame nobody had a buffer for was dropped.
     const auto period = FramePeriodLocked();
@@ -539,27 +717,59 @@ int VirtualCamera::DequeueLocked(void* arg) {
     FQueue.erase(FQueue.begin());
     Buffer& buffer = FBuffers[index];
     buffer.queued = false;
-    FillFrameLocked(buffer, FMemory + index * FBufferStride, sequence);
-    buffer.sequence = sequence;
-    buffer.captured = FStreamStart + period * static_cast<int64_t>(sequence + 1);
+    buffer.filling = true;
     FSequence = sequence + 1;
     ++FDelivered;
 
-    std::memset(b, 0, sizeof *b);
-    b->index = index;
-    b->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    b->memory = V4L2_MEMORY_MMAP;
-    b->bytesused = buffer.bytesUsed;
-    b->length = static_cast<uint32_t>(FBufferLength);
-    b->m.offset = static_cast<uint32_t>(index * FBufferStride);
-    b->field = V4L2_FIELD_NONE;
-    b->sequence = static_cast<uint32_t>(sequence);
-    b->flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-               V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
+    // The picture as the sensor saw it when the frame was captured.
+    job.look = LookLocked(FStreamStart + period * static_cast<int64_t>(sequence + 1));
+    job.fourcc = FFourcc;
+    job.sequence = sequence;
+    const uint64_t every = uint64_t(std::max(FFaults.corruptEvery, 0));
+    const uint64_t shortEvery = uint64_t(std::max(FFaults.shortEvery, 0));
+    job.damaged = every > 0 && sequence % every == every - 1;
+    job.cut = shortEvery > 0 && sequence % shortEvery == shortEvery - 1;
+    job.upsideDown = FFaults.upsideDown;
+    job.memory = buffer.memory;
+    job.holdsScene = buffer.holdsScene;
+    job.heldSequence = buffer.sequence;
+    ArmLocked();
+    return index;
+}
+
+int VirtualCamera::FinishDequeueLocked(uint32_t index, const FrameJob& job,
+                                       uint64_t buffersGeneration, uint64_t streamGeneration,
+                                       v4l2_buffer& out) {
+    if (buffersGeneration != FBuffersGeneration || streamGeneration != FStreamGeneration) {
+        // The stream stopped or the buffers went while the frame was written.
+        if (buffersGeneration == FBuffersGeneration) {
+            FBuffers[index].filling = false;
+            FBuffers[index].holdsScene = 0;
+        }
+        return -EINVAL;
+    }
+    Buffer& buffer = FBuffers[index];
+    buffer.filling = false;
+    buffer.bytesUsed = job.bytesUsed;
+    buffer.holdsScene = job.nowHolds;
+    buffer.sequence = job.sequence;
+    buffer.captured = FStreamStart + FramePeriodLocked() * static_cast<int64_t>(job.sequence + 1);
+
+    std::memset(&out, 0, sizeof out);
+    out.index = index;
+    out.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    out.memory = V4L2_MEMORY_MMAP;
+    out.bytesused = buffer.bytesUsed;
+    out.length = static_cast<uint32_t>(buffer.length);
+    out.m.offset = static_cast<uint32_t>(buffer.offset);
+    out.field = V4L2_FIELD_NONE;
+    out.sequence = static_cast<uint32_t>(job.sequence);
+    out.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
+                V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
     const auto since = std::chrono::duration_cast<std::chrono::microseconds>(
         buffer.captured.time_since_epoch());
-    b->timestamp.tv_sec = static_cast<time_t>(since.count() / 1'000'000);
-    b->timestamp.tv_usec = static_cast<suseconds_t>(since.count() % 1'000'000);
+    out.timestamp.tv_sec = static_cast<time_t>(since.count() / 1'000'000);
+    out.timestamp.tv_usec = static_cast<suseconds_t>(since.count() % 1'000'000);
     return 0;
 }
 
@@ -582,19 +792,48 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
         d.toldGone = true;
         return -ENODEV;
     }
-    if (request != VIDIOC_DQBUF || d.nonBlocking) {
-        return IoctlLocked(fd, request, arg);
+    if (ChangesTheDevice(request) && !MayChangeLocked(fd)) {
+        return -EBUSY;
     }
-    // A blocking dequeue waits for its frame, as the driver's does.
+    const bool waits = !NonBlocking(fd);
     for (;;) {
-        const int r = IoctlLocked(fd, request, arg);
-        if (r != -EAGAIN) {
-            return r;
+        if (request == VIDIOC_DQBUF) {
+            auto* b = static_cast<v4l2_buffer*>(arg);
+            int r = b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE ? -EINVAL
+                    : FStreamOwner != fd                  ? (FStreamOwner < 0 ? -EINVAL : -EBUSY)
+                    : !FStreaming                         ? -EINVAL
+                    : FrameReadyLocked()                  ? 0
+                                                          : -EAGAIN;
+            if (r == 0) {
+                // The frame is written with the lock released: a control call from
+                // another thread never waits for a picture to be made.
+                FrameJob job;
+                const uint32_t index = ClaimFrameLocked(job);
+                const uint64_t buffers = FBuffersGeneration, stream = FStreamGeneration;
+                lock.unlock();
+                WriteFrame(job);
+                lock.lock();
+                return FinishDequeueLocked(index, job, buffers, stream, *b);
+            }
+            if (r != -EAGAIN || !waits) {
+                return r;
+            }
+        } else if (request == VIDIOC_DQEVENT) {
+            const int r = EventRequest(fd, request, arg);
+            if (r != -ENOENT || !waits) {
+                return r;
+            }
+        } else {
+            return IoctlLocked(fd, request, arg);
         }
-        const auto due = FQueue.empty() || FFaults.noFrames
+        // A blocking dequeue waits for its frame or event, as the driver's does.
+        const auto due = FQueue.empty() || FFaults.noFrames || !FStreaming
                              ? Clock::now() + std::chrono::milliseconds(10)
                              : NextFrameDueLocked();
         lock.unlock();
+        if (request == VIDIOC_DQBUF) {
+            PrepareNextFrame();
+        }
         std::this_thread::sleep_until(std::min(due, Clock::now() + std::chrono::milliseconds(10)));
         lock.lock();
         if (FUnplugged || !FDescriptors.count(fd)) {
@@ -603,18 +842,42 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
     }
 }
 
+uint32_t VirtualCamera::PriorityLocked() const {
+    uint32_t highest = V4L2_PRIORITY_UNSET;
+    for (const auto& [fd, d] : FDescriptors) {
+        highest = std::max(highest, d.priority);
+    }
+    return highest;
+}
+
+bool VirtualCamera::MayChangeLocked(int fd) const {
+    return FDescriptors.at(fd).priority >= PriorityLocked();
+}
+
 int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
-    const bool controls = !FFaults.noControls;
     switch (request) {
         case VIDIOC_QUERYCAP: {
             auto* cap = static_cast<v4l2_capability*>(arg);
             std::memset(cap, 0, sizeof *cap);
             CopyText(cap->driver, sizeof cap->driver, "snapix-virtual");
             CopyText(cap->card, sizeof cap->card, FModel.card);
-            CopyText(cap->bus_info, sizeof cap->bus_info, FModel.path);
+            // On no real bus: "usb-" because it is a USB camera in all it does.
+            CopyText(cap->bus_info, sizeof cap->bus_info,
+                     (std::string("usb-snapix-virtual-") + FModel.id).c_str());
             cap->version = KERNEL_VERSION(6, 1, 0);
             cap->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
             cap->capabilities = cap->device_caps | V4L2_CAP_DEVICE_CAPS;
+            return 0;
+        }
+        case VIDIOC_G_PRIORITY:
+            *static_cast<uint32_t*>(arg) = PriorityLocked();
+            return 0;
+        case VIDIOC_S_PRIORITY: {
+            const uint32_t p = *static_cast<uint32_t*>(arg);
+            if (!ValidPriority(p)) {
+                return -EINVAL;
+            }
+            FDescriptors.at(fd).priority = p;
             return 0;
         }
         case VIDIOC_ENUMINPUT: {
@@ -643,39 +906,146 @@ int VirtualCamera::IoctlLocked(int fd, unsigned long request, void* arg) {
         case VIDIOC_S_PARM:
             return FormatRequest(request, arg);
         case VIDIOC_REQBUFS:
+        case VIDIOC_CREATE_BUFS:
         case VIDIOC_QUERYBUF:
         case VIDIOC_QBUF:
-        case VIDIOC_DQBUF:
         case VIDIOC_STREAMON:
-        case VIDIOC_STREAMOFF:
-            return BufferRequest(fd, request, arg);
+        case VIDIOC_STREAMOFF: {
+            const int r = BufferRequest(fd, request, arg);
+            ArmLocked();
+            return r;
+        }
         case VIDIOC_QUERYCTRL:
-            return controls ? FControls.Query(*static_cast<v4l2_queryctrl*>(arg)) : -EINVAL;
         case VIDIOC_QUERY_EXT_CTRL:
-            return controls ? FControls.QueryExt(*static_cast<v4l2_query_ext_ctrl*>(arg))
-                            : -EINVAL;
         case VIDIOC_QUERYMENU:
-            return controls ? FControls.QueryMenu(*static_cast<v4l2_querymenu*>(arg)) : -EINVAL;
-        case VIDIOC_G_CTRL: {
-            auto* c = static_cast<v4l2_control*>(arg);
-            return controls ? FControls.Get(c->id, c->value) : -EINVAL;
-        }
-        case VIDIOC_S_CTRL: {
-            auto* c = static_cast<v4l2_control*>(arg);
-            return controls ? FControls.Set(c->id, c->value) : -EINVAL;
-        }
+        case VIDIOC_G_CTRL:
+        case VIDIOC_S_CTRL:
         case VIDIOC_G_EXT_CTRLS:
-            return controls ? FControls.GetExt(*static_cast<v4l2_ext_controls*>(arg)) : -EINVAL;
         case VIDIOC_S_EXT_CTRLS:
         case VIDIOC_TRY_EXT_CTRLS:
-            return controls ? FControls.SetExt(*static_cast<v4l2_ext_controls*>(arg),
-                                               request == VIDIOC_S_EXT_CTRLS)
-                            : -EINVAL;
+            return ControlRequest(fd, request, arg);
+        case VIDIOC_SUBSCRIBE_EVENT:
+        case VIDIOC_UNSUBSCRIBE_EVENT:
+            return EventRequest(fd, request, arg);
         default:
             return -ENOTTY;
     }
 }
 
+int VirtualCamera::ControlRequest(int fd, unsigned long request, void* arg) {
+    if (FFaults.noControls) {
+        return -EINVAL;
+    }
+    switch (request) {
+        case VIDIOC_QUERYCTRL:
+            return FControls.Query(*static_cast<v4l2_queryctrl*>(arg));
+        case VIDIOC_QUERY_EXT_CTRL:
+            return FControls.QueryExt(*static_cast<v4l2_query_ext_ctrl*>(arg));
+        case VIDIOC_QUERYMENU:
+            return FControls.QueryMenu(*static_cast<v4l2_querymenu*>(arg));
+        case VIDIOC_G_CTRL: {
+            auto* c = static_cast<v4l2_control*>(arg);
+            return FControls.Get(c->id, c->value);
+        }
+        case VIDIOC_G_EXT_CTRLS:
+            return FControls.GetExt(*static_cast<v4l2_ext_controls*>(arg));
+        case VIDIOC_TRY_EXT_CTRLS:
+            return FControls.SetExt(*static_cast<v4l2_ext_controls*>(arg), false);
+        default:
+            break;
+    }
+    // A change: whoever subscribed to a control whose value or flags it changed hears of
+    // it (the one who made it only when it asked for that).
+    std::vector<std::pair<int32_t, uint32_t>> before;
+    const std::vector<uint32_t> ids = FControls.Ids();
+    for (const uint32_t id : ids) {
+        before.emplace_back(FControls.Value(id), FControls.Flags(id));
+    }
+    const int r = request == VIDIOC_S_CTRL
+                      ? FControls.Set(static_cast<v4l2_control*>(arg)->id,
+                                      static_cast<v4l2_control*>(arg)->value)
+                      : FControls.SetExt(*static_cast<v4l2_ext_controls*>(arg), true);
+    if (r < 0) {
+        return r;
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const uint32_t changes =
+            (FControls.Value(ids[i]) != before[i].first ? V4L2_EVENT_CTRL_CH_VALUE : 0) |
+            (FControls.Flags(ids[i]) != before[i].second ? V4L2_EVENT_CTRL_CH_FLAGS : 0);
+        if (!changes) {
+            continue;
+        }
+        for (auto& [other, d] : FDescriptors) {
+            const auto sub = d.subscriptions.find(ids[i]);
+            if (sub != d.subscriptions.end() &&
+                (other != fd || (sub->second & V4L2_EVENT_SUB_FL_ALLOW_FEEDBACK))) {
+                QueueControlEventLocked(d, ids[i], changes);
+            }
+        }
+    }
+    return r;
+}
+
+void VirtualCamera::QueueControlEventLocked(Descriptor& d, uint32_t id, uint32_t changes) {
+    v4l2_query_ext_ctrl q{};
+    q.id = id;
+    if (FControls.QueryExt(q) < 0) {
+        return;
+    }
+    const auto pending = std::find_if(d.events.begin(), d.events.end(),
+                                      [id](const v4l2_event& e) { return e.id == id; });
+    v4l2_event& e = pending != d.events.end() ? *pending : d.events.emplace_back();
+    const uint32_t merged = pending != d.events.end() ? e.u.ctrl.changes : 0;
+    std::memset(&e, 0, sizeof e);
+    e.type = V4L2_EVENT_CTRL;
+    e.id = id;
+    e.u.ctrl.changes = changes | merged;
+    e.u.ctrl.type = q.type;
+    e.u.ctrl.value = FControls.Value(id);
+    e.u.ctrl.flags = q.flags;
+    e.u.ctrl.minimum = static_cast<int32_t>(q.minimum);
+    e.u.ctrl.maximum = static_cast<int32_t>(q.maximum);
+    e.u.ctrl.step = static_cast<int32_t>(q.step);
+    e.u.ctrl.default_value = static_cast<int32_t>(q.default_value);
+    e.sequence = d.eventSequence++;
+    ::clock_gettime(CLOCK_MONOTONIC, &e.timestamp);
+}
+
+int VirtualCamera::EventRequest(int fd, unsigned long request, void* arg) {
+    Descriptor& d = FDescriptors.at(fd);
+    if (request == VIDIOC_DQEVENT) {
+        if (d.events.empty()) {
+            return -ENOENT;
+        }
+        auto* e = static_cast<v4l2_event*>(arg);
+        *e = d.events.front();
+        d.events.erase(d.events.begin());
+        e->pending = static_cast<uint32_t>(d.events.size());
+        return 0;
+    }
+    auto* sub = static_cast<v4l2_event_subscription*>(arg);
+    if (request == VIDIOC_UNSUBSCRIBE_EVENT) {
+        if (sub->type == V4L2_EVENT_ALL) {
+            d.subscriptions.clear();
+            d.events.clear();
+        } else if (sub->type == V4L2_EVENT_CTRL) {
+            d.subscriptions.erase(sub->id);
+            std::erase_if(d.events, [sub](const v4l2_event& e) { return e.id == sub->id; });
+        }
+        return 0;
+    }
+    // Control events only, as USB cameras offer.
+    v4l2_query_ext_ctrl q{};
+    q.id = sub->id;
+    if (sub->type != V4L2_EVENT_CTRL || FFaults.noControls || FControls.QueryExt(q) < 0) {
+        return -EINVAL;
+    }
+    d.subscriptions[sub->id] = sub->flags;
+    if ((sub->flags & V4L2_EVENT_SUB_FL_SEND_INITIAL) && q.type != V4L2_CTRL_TYPE_CTRL_CLASS) {
+        QueueControlEventLocked(d, sub->id, V4L2_EVENT_CTRL_CH_VALUE | V4L2_EVENT_CTRL_CH_FLAGS);
+    }
+    return 0;
+}
 int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
     switch (request) {
         case VIDIOC_ENUM_FMT: {
@@ -748,13 +1118,14 @@ int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
                 return -EINVAL;
             }
             if (request == VIDIOC_S_FMT) {
-                if (!FBuffers.empty() || FFaults.busyOnFormat) {
+                if (!FBuffers.empty() || FFaults.busyOnFormat || OtherProgramStreams()) {
                     return -EBUSY;
                 }
                 FFourcc = format->fourcc;
                 FWidth = size.width;
                 FHeight = size.height;
                 FFps = size.maxFps;  // a new size starts at its fastest rate
+                StoreSharedFormatLocked();
             }
             FillPixFormat(f->fmt.pix, format->fourcc, size.width, size.height);
             return 0;
@@ -782,6 +1153,7 @@ int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
                     }
                 }
                 FFps = best;
+                StoreSharedFormatLocked();
             }
             std::memset(&p->parm, 0, sizeof p->parm);
             p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
@@ -794,17 +1166,82 @@ int VirtualCamera::FormatRequest(unsigned long request, void* arg) {
     }
 }
 
+int VirtualCamera::AllocateLocked(int fd, uint32_t count, std::size_t length) {
+    // New buffers go at the end of the memory file, each at a page-aligned offset; the
+    // camera maps each one for itself.
+    const bool first = FBuffers.empty();
+    if (first && FShareLockFd >= 0 && ::flock(FShareLockFd, LOCK_EX | LOCK_NB) != 0) {
+        return -EBUSY;  // another program's camera streams
+    }
+    if (FMemoryFd < 0) {
+        FMemoryFd = ::memfd_create("snapix-virtual-camera", MFD_CLOEXEC);
+        if (FMemoryFd < 0) {
+            const int error = errno;
+            ReleaseBuffersLocked();
+            return -error;
+        }
+    }
+    const std::size_t stride = PageAligned(length);
+    if (::ftruncate(FMemoryFd, off_t(FMemorySize + stride * count)) != 0) {
+        const int error = errno;
+        if (first) {
+            ReleaseBuffersLocked();
+        }
+        return -error;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        void* data = ::mmap(nullptr, stride, PROT_READ | PROT_WRITE, MAP_SHARED, FMemoryFd,
+                            off_t(FMemorySize));
+        if (data == MAP_FAILED) {
+            const int error = errno;
+            if (first) {
+                ReleaseBuffersLocked();
+            }
+            return -error;
+        }
+        Buffer buffer;
+        buffer.memory = std::make_shared<BufferMemory>();
+        buffer.memory->data = static_cast<uint8_t*>(data);
+        buffer.memory->length = stride;
+        buffer.offset = FMemorySize;
+        buffer.length = length;
+        FBuffers.push_back(std::move(buffer));
+        FMemorySize += stride;
+    }
+    FStreamOwner = fd;
+    return 0;
+}
+
+void VirtualCamera::FillBuffer(uint32_t index, v4l2_buffer& out) const {
+    const Buffer& buffer = FBuffers[index];
+    std::memset(&out, 0, sizeof out);
+    out.index = index;
+    out.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    out.memory = V4L2_MEMORY_MMAP;
+    out.length = static_cast<uint32_t>(buffer.length);
+    out.m.offset = static_cast<uint32_t>(buffer.offset);
+    out.field = V4L2_FIELD_NONE;
+    out.flags = (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0) | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
+                V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
+}
+
 int VirtualCamera::BufferRequest(int fd, unsigned long request, void* arg) {
+    // The buffers belong to the descriptor that asked for them; the others are busy.
+    const bool others = FStreamOwner >= 0 && FStreamOwner != fd;
     if (request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
         if (*static_cast<int*>(arg) != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
             return -EINVAL;
         }
-        if (FStreamOwner != fd) {
-            return FStreamOwner < 0 ? -EINVAL : -EBUSY;
+        if (others) {
+            return -EBUSY;
         }
         if (request == VIDIOC_STREAMOFF) {
+            // Also without buffers: there is nothing to stop.
             if (FFaults.streamOffFails) {
                 return -EIO;
+            }
+            if (FStreaming) {
+                ++FStreamGeneration;
             }
             FStreaming = false;
             FQueue.clear();
@@ -813,11 +1250,15 @@ int VirtualCamera::BufferRequest(int fd, unsigned long request, void* arg) {
             }
             return 0;
         }
+        if (FStreamOwner < 0) {
+            return -EINVAL;
+        }
         if (FFaults.streamOnFails) {
             return -EIO;
         }
         if (!FStreaming) {
             FStreaming = true;
+            ++FStreamGeneration;
             FStreamStart = Clock::now();
             FSequence = 0;
         }
@@ -828,76 +1269,66 @@ int VirtualCamera::BufferRequest(int fd, unsigned long request, void* arg) {
         if (r->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || r->memory != V4L2_MEMORY_MMAP) {
             return -EINVAL;
         }
-        if (FStreamOwner >= 0 && FStreamOwner != fd) {
-            return -EBUSY;
-        }
-        if (FStreaming || (FFaults.busyOnBuffers && r->count > 0)) {
+        if (others || FStreaming || (FFaults.busyOnBuffers && r->count > 0)) {
             return -EBUSY;
         }
         // Buffers still mapped stay valid for their mapping; the queue forgets them.
         ReleaseBuffersLocked();
         std::memset(r->reserved, 0, sizeof r->reserved);
-        r->capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP;
+        r->capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
+        r->flags = 0;  // no cache hints
+        FStreamOwner = -1;
         if (r->count == 0) {
-            FStreamOwner = -1;
             return 0;
         }
         r->count = std::clamp(r->count, kMinBuffers, kMaxBuffers);
-        FBufferLength = std::size_t(FWidth) * FHeight * 2;
-        FBufferStride = PageAligned(FBufferLength);
-        FMemorySize = FBufferStride * r->count;
-        FMemoryFd = ::memfd_create("snapix-virtual-camera", MFD_CLOEXEC);
-        if (FMemoryFd < 0 || ::ftruncate(FMemoryFd, off_t(FMemorySize)) != 0) {
-            const int error = errno;
-            ReleaseBuffersLocked();
-            return -error;
+        return AllocateLocked(fd, r->count, std::size_t(FWidth) * FHeight * 2);
+    }
+    if (request == VIDIOC_CREATE_BUFS) {
+        auto* c = static_cast<v4l2_create_buffers*>(arg);
+        std::memset(c->reserved, 0, sizeof c->reserved);
+        c->capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP | V4L2_BUF_CAP_SUPPORTS_ORPHANED_BUFS;
+        c->flags = 0;
+        c->index = static_cast<uint32_t>(FBuffers.size());
+        if (c->format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || c->memory != V4L2_MEMORY_MMAP) {
+            return -EINVAL;
         }
-        void* memory = ::mmap(nullptr, FMemorySize, PROT_READ | PROT_WRITE, MAP_SHARED, FMemoryFd, 0);
-        if (memory == MAP_FAILED) {
-            const int error = errno;
-            ReleaseBuffersLocked();
-            return -error;
+        if (others || (FFaults.busyOnBuffers && c->count > 0)) {
+            return -EBUSY;
         }
-        FMemory = static_cast<uint8_t*>(memory);
-        FBuffers.resize(r->count);
-        FStreamOwner = fd;
-        return 0;
+        if (c->count == 0) {
+            return 0;
+        }
+        // Buffers for the size the format names, at least the current format's frames.
+        const std::size_t current = std::size_t(FWidth) * FHeight * 2;
+        if (c->format.fmt.pix.sizeimage < current) {
+            return -EINVAL;
+        }
+        if (FBuffers.size() >= kMaxCreatedBuffers) {
+            return -ENOBUFS;
+        }
+        c->count = std::min<uint32_t>(c->count, kMaxCreatedBuffers - uint32_t(FBuffers.size()));
+        return AllocateLocked(fd, c->count, c->format.fmt.pix.sizeimage);
     }
 
     auto* b = static_cast<v4l2_buffer*>(arg);
-    if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || b->memory != V4L2_MEMORY_MMAP) {
+    if (b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
         return -EINVAL;
     }
-    if (FStreamOwner != fd) {
-        return FStreamOwner < 0 ? -EINVAL : -EBUSY;
-    }
-    if (request == VIDIOC_DQBUF) {
-        if (!FStreaming) {
-            return -EINVAL;
-        }
-        return FrameReadyLocked() ? DequeueLocked(arg) : -EAGAIN;
+    if (others) {
+        return -EBUSY;
     }
     if (b->index >= FBuffers.size()) {
         return -EINVAL;
     }
     Buffer& buffer = FBuffers[b->index];
     if (request == VIDIOC_QBUF) {
-        if (buffer.queued) {
+        if (b->memory != V4L2_MEMORY_MMAP || buffer.queued || buffer.filling) {
             return -EINVAL;
         }
         buffer.queued = true;
         FQueue.push_back(b->index);
     }
-    const uint32_t index = b->index;
-    std::memset(b, 0, sizeof *b);
-    b->index = index;
-    b->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    b->memory = V4L2_MEMORY_MMAP;
-    b->length = static_cast<uint32_t>(FBufferLength);
-    b->m.offset = static_cast<uint32_t>(index * FBufferStride);
-    b->bytesused = buffer.queued ? 0 : buffer.bytesUsed;
-    b->field = V4L2_FIELD_NONE;
-    b->flags = (buffer.queued ? V4L2_BUF_FLAG_QUEUED : 0) | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-               V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
+    FillBuffer(b->index, *b);
     return 0;
 }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <linux/videodev2.h>
+
 #include "capture/VideoIo.h"
 #include "capture/VirtualCameraModels.h"
 #include "capture/VirtualControls.h"
@@ -99,6 +101,17 @@ class VirtualCamera final : public VideoIo {
     std::pair<int, int> FrameSize() const;
     uint32_t FramesPerSecond() const;
 
+    // One device for several programs: while one camera object (in any process) holds
+    // buffers, every other one that shares `lockPath` answers EBUSY to format changes
+    // and buffer requests, as a driver answers a second program; and the format one of
+    // them sets is the one the others find when they start, as a driver keeps it. Off
+    // when not called; false (and off) when the file cannot be used.
+    bool ShareDeviceWithOtherPrograms(const std::string& lockPath);
+
+    // Each descriptor is a real one (a timer descriptor) that becomes readable when a
+    // frame can be dequeued or the camera is unplugged, so programs that wait with
+    // epoll see what poll shows; its O_NONBLOCK flag (fcntl) decides whether a dequeue
+    // waits.
     int Open(const std::string& path, int flags) override;
     int Close(int fd) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
@@ -111,17 +124,46 @@ class VirtualCamera final : public VideoIo {
     using Clock = std::chrono::steady_clock;
 
     struct Descriptor {
-        bool nonBlocking = false;
         bool toldGone = false;  // answered ENODEV since the unplug
+        uint32_t priority = 0;  // V4L2_PRIORITY_*, the default on open
+        Clock::time_point armedFor = Clock::time_point::min();  // its timer (min: off)
+        // Control events: the subscriptions (control id -> V4L2_EVENT_SUB_FL_*) and the
+        // events waiting, at most one per control (a newer one merges into it).
+        std::map<uint32_t, uint32_t> subscriptions;
+        std::vector<v4l2_event> events;
+        uint32_t eventSequence = 0;
+    };
+    // A buffer's memory as the camera writes it: its own mapping of the buffer's part of
+    // the memory file, kept alive by a frame being written into it after the buffers
+    // were freed.
+    struct BufferMemory {
+        uint8_t* data = nullptr;
+        std::size_t length = 0;
+        ~BufferMemory();
     };
     struct Buffer {
+        std::shared_ptr<BufferMemory> memory;
+        std::size_t offset = 0;  // in the memory file: VIDIOC_QUERYBUF's m.offset
+        std::size_t length = 0;
         bool queued = false;
+        bool filling = false;  // dequeued, its frame being written outside the lock
         uint32_t bytesUsed = 0;
         // What the memory holds from its last fill: the scene of this generation (0:
         // nothing known) with the square of frame `sequence`.
         uint64_t holdsScene = 0;
         uint64_t sequence = 0;
         Clock::time_point captured;
+    };
+    // Everything a frame is made from, taken under FMutex and used outside it.
+    struct FrameJob {
+        vcam::TLook look;
+        uint32_t fourcc;
+        uint64_t sequence;
+        bool damaged, cut, upsideDown;
+        std::shared_ptr<BufferMemory> memory;
+        uint64_t holdsScene, heldSequence;  // what the buffer holds before this fill
+        uint32_t bytesUsed = 0;             // the results
+        uint64_t nowHolds = 0;
     };
 
     // All below: guarded by FMutex (the GUI thread and a streaming thread both call in).
@@ -130,17 +172,47 @@ class VirtualCamera final : public VideoIo {
     int IoctlLocked(int fd, unsigned long request, void* arg);
     int FormatRequest(unsigned long request, void* arg);
     int BufferRequest(int fd, unsigned long request, void* arg);
-    int DequeueLocked(void* arg);
+    int ControlRequest(int fd, unsigned long request, void* arg);
+    int EventRequest(int fd, unsigned long request, void* arg);
+    int AllocateLocked(int fd, uint32_t count, std::size_t length);
+    // Claims the next frame for the first queued buffer and describes it; the caller
+    // writes it with the lock released and finishes with FinishDequeueLocked.
+    uint32_t ClaimFrameLocked(FrameJob& job);
+    int FinishDequeueLocked(uint32_t index, const FrameJob& job, uint64_t buffersGeneration,
+                            uint64_t streamGeneration, v4l2_buffer& out);
     std::chrono::nanoseconds FramePeriodLocked() const;
     // When the next frame is due; whether a queued buffer can take it.
     Clock::time_point NextFrameDueLocked() const;
     bool FrameReadyLocked() const;
     short ReventsLocked(int fd, short events) const;
+    // Sets every descriptor's timer to when it next becomes readable.
+    void ArmLocked();
+    bool NonBlocking(int fd) const;
     void ReleaseBuffersLocked();
+    // Priorities: the highest any descriptor holds; whether `fd` may change the device.
+    uint32_t PriorityLocked() const;
+    bool MayChangeLocked(int fd) const;
+    bool OtherProgramStreams() const;
+    // The format in the shared file: taken when it is one this model has, written when
+    // set.
+    void LoadSharedFormatLocked();
+    void StoreSharedFormatLocked() const;
+    // A control event for subscribers of `id` whose value or flags changed.
+    void QueueControlEventLocked(Descriptor& d, uint32_t id, uint32_t changes);
+    // The picture as the controls, the exposure at `now` and a picture shown in place of
+    // the pattern (scaled to the size once per size) make it.
     vcam::TLook LookLocked(Clock::time_point now);
-    void PrepareSceneLocked(const vcam::TLook& look);
-    void FillFrameLocked(Buffer& buffer, uint8_t* memory, uint64_t sequence);
-    const std::vector<uint8_t>& MjpegSlotLocked(uint64_t sequence);
+    // VIDIOC_QUERYBUF's and VIDIOC_QBUF's answer for a buffer.
+    void FillBuffer(uint32_t index, v4l2_buffer& out) const;
+
+    // Makes the picture of the frame due next while a client waits for it, as a camera
+    // has its frame ready when it says so: the dequeue only copies it.
+    void PrepareNextFrame();
+
+    // Guarded by FPictureMutex: the picture cache, used while writing a frame.
+    void PrepareScene(const vcam::TLook& look, uint32_t fourcc);
+    void WriteFrame(FrameJob& job);
+    const std::vector<uint8_t>& MjpegSlot(uint64_t sequence, bool upsideDown);
 
     const vcam::TModel& FModel;
     mutable std::mutex FMutex;
@@ -150,6 +222,7 @@ class VirtualCamera final : public VideoIo {
     bool FSettling = true;
     bool FColourKiller = false;
     int FWakeFd = -1;  // readable while unplugged: ends every poll at once
+    int FShareLockFd = -1;  // the lock other programs' cameras share, -1 when none
     std::map<int, Descriptor> FDescriptors;
     int FStreamOwner = -1;  // fd that owns the buffers, -1 when none
 
@@ -165,17 +238,16 @@ class VirtualCamera final : public VideoIo {
     std::shared_ptr<const vcam::TPicture> FPicture, FPictureAtSize;
 
     // The buffers: one memory file, each buffer at a page-aligned offset. The camera
-    // writes through its own mapping; clients map their buffers of the same file.
+    // writes through its own mappings; clients map their buffers of the same file.
     int FMemoryFd = -1;
-    uint8_t* FMemory = nullptr;
     std::size_t FMemorySize = 0;
-    std::size_t FBufferStride = 0;  // bytes from one buffer's start to the next
-    std::size_t FBufferLength = 0;
     std::vector<Buffer> FBuffers;
+    uint64_t FBuffersGeneration = 0;  // counts every freeing of the buffers
     std::vector<uint32_t> FQueue;  // queued buffer indexes, in order
     std::map<void*, std::size_t> FMappings;
 
     bool FStreaming = false;
+    uint64_t FStreamGeneration = 0;  // counts every stream on and off
     Clock::time_point FStreamStart;
     uint64_t FSequence = 0;   // the last frame slot handed out since stream on
     uint64_t FDelivered = 0;  // frames delivered in total
@@ -183,11 +255,14 @@ class VirtualCamera final : public VideoIo {
 
     // The scene for the current look, rendered once per change: B, G, R rows and, for
     // YUYV, the same in YUYV. Motion-JPEG frames are encoded once per ring slot and
-    // scene, so a steady stream costs the processor a copy per frame.
+    // scene, so a steady stream costs the processor a copy per frame. Rendering and
+    // encoding happen under this lock alone, so a control call never waits for them.
+    std::mutex FPictureMutex;
     vcam::TLook FLook;
     uint64_t FSceneGeneration = 0;
     std::vector<uint8_t> FSceneBgr;
     std::vector<uint8_t> FSceneYuyv;
+    uint64_t FSceneYuyvGeneration = 0;
     std::vector<std::vector<uint8_t>> FRing;
     std::vector<uint8_t> FScratch;
 };

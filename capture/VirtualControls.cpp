@@ -103,7 +103,11 @@ uint32_t TControls::FlagsOf(const TControl& c) const {
 
 const TControls::TControl* TControls::Asked(uint32_t id) const {
     const uint32_t next = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
-    return (id & next) ? Next(id & ~next) : Find(id);
+    if (!(id & next)) {
+        return Find(id);
+    }
+    // Asked for the next compound control only: there is none.
+    return (id & V4L2_CTRL_FLAG_NEXT_CTRL) ? Next(id & ~next) : nullptr;
 }
 
 template <class TQuery>
@@ -158,6 +162,19 @@ int TControls::QueryMenu(v4l2_querymenu& menu) const {
 int32_t TControls::Value(uint32_t id) const {
     const TControl* c = Find(id);
     return c ? c->value : 0;
+}
+
+uint32_t TControls::Flags(uint32_t id) const {
+    const TControl* c = Find(id);
+    return c ? FlagsOf(*c) : 0;
+}
+
+std::vector<uint32_t> TControls::Ids() const {
+    std::vector<uint32_t> ids;
+    for (const TControl& c : FControls) {
+        ids.push_back(c.id);
+    }
+    return ids;
 }
 
 int TControls::Get(uint32_t id, int32_t& value) const {
@@ -225,10 +242,12 @@ int TControls::GetExt(v4l2_ext_controls& controls) const {
     if (which == V4L2_CTRL_WHICH_REQUEST_VAL) {
         return -EINVAL;
     }
+    // Every control is checked before any value is read; a failed check names the
+    // whole request (error_idx = count), as the kernel's control framework answers.
+    controls.error_idx = controls.count;
     for (uint32_t i = 0; i < controls.count; ++i) {
-        v4l2_ext_control& e = controls.controls[i];
+        const v4l2_ext_control& e = controls.controls[i];
         const TControl* c = Find(e.id);
-        controls.error_idx = i;
         if (!c || (which != V4L2_CTRL_WHICH_CUR_VAL && which != V4L2_CTRL_WHICH_DEF_VAL &&
                    V4L2_CTRL_ID2WHICH(e.id) != which)) {
             return -EINVAL;
@@ -236,9 +255,12 @@ int TControls::GetExt(v4l2_ext_controls& controls) const {
         if (FlagsOf(*c) & V4L2_CTRL_FLAG_WRITE_ONLY) {
             return -EACCES;
         }
+    }
+    for (uint32_t i = 0; i < controls.count; ++i) {
+        v4l2_ext_control& e = controls.controls[i];
+        const TControl* c = Find(e.id);
         e.value = which == V4L2_CTRL_WHICH_DEF_VAL ? c->defaultValue : c->value;
     }
-    controls.error_idx = controls.count;
     return 0;
 }
 

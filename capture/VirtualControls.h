@@ -36,6 +36,10 @@ class TControls {
 
     // The current value of a control the camera has; 0 for one it lacks.
     int32_t Value(uint32_t id) const;
+    // Its flags as a query reports them (inactive while its automatic switch is on...).
+    uint32_t Flags(uint32_t id) const;
+    // Every control's id, in order.
+    std::vector<uint32_t> Ids() const;
     // Counts changes of values that change the picture.
     uint64_t Generation() const { return FGeneration; }
 
@@ -56,7 +60,7 @@ class TControls {
     // The control with the lowest id above `id`, or nullptr.
     const TControl* Next(uint32_t id) const;
     // The control a query asks for: by its id, or the next one after it when the id
-    // carries V4L2_CTRL_FLAG_NEXT_CTRL.
+    // carries V4L2_CTRL_FLAG_NEXT_CTRL (all of ours are plain controls, none compound).
     const TControl* Asked(uint32_t id) const;
     // Fills a control query (VIDIOC_QUERYCTRL's or VIDIOC_QUERY_EXT_CTRL's) with the
     // control it asks for; nullptr when there is none.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include <QFileInfo>
@@ -105,5 +106,9 @@ int main(int argc, char** argv) {
                               qt_error_string(errno));
         status = kExitFailed;
     }
-    return status;
+    // Everything is written and closed. Tearing the application down would only cost
+    // time: Qt's font database, when no caption asked it for a font, reads the whole
+    // fontconfig set-up at that moment just to free it (some 4 ms of a 75 ms photograph).
+    std::fflush(stderr);
+    std::_Exit(status);
 }

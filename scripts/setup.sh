@@ -17,6 +17,9 @@ packages=(
   dpkg-dev file lintian desktop-file-utils appstream pngcheck librsvg2-bin
   # djpeg -strict: the loader's tests compare their verdicts with libjpeg's own reader
   libjpeg-turbo-progs
+  # other V4L2 programs run on the virtual camera (libsnapix-vcam.so): the drivers'
+  # checker v4l2-compliance and v4l2-ctl, and the peers ffmpeg (with ffplay) and fswebcam
+  v4l-utils ffmpeg fswebcam
   # fonts for the Chinese interface and the photo captions
   fontconfig fonts-arphic-uming fonts-dejavu-core fonts-wqy-microhei
   # Qt's own dialog texts in Chinese

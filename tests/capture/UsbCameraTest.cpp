@@ -16,39 +16,12 @@
 #include "capture/StreamFormat.h"
 #include "capture/V4lConvert.h"
 #include "support/JpegCheck.h"
+#include "support/TestPattern.h"
 #include "support/TestFiles.h"
 #include "support/RawStream.h"
 #include "support/VirtualCameraFixture.h"
 
 namespace {
-
-// The colour bars of the test pattern, R, G, B, left to right over the top two thirds.
-constexpr int kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                             {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {32, 32, 32}};
-
-// The largest difference from the pattern at the middle of each bar, a quarter down
-// (above the moving square, below the frame counter), and of the grey ramp below.
-int PatternError(const QImage& picture) {
-    const int w = picture.width(), h = picture.height();
-    int worst = 0;
-    auto compare = [&](int x, int y, const int expected[3]) {
-        const QRgb p = picture.pixel(x, y);
-        const int rgb[3] = {qRed(p), qGreen(p), qBlue(p)};
-        for (int k = 0; k < 3; ++k) {
-            worst = std::max(worst, std::abs(rgb[k] - expected[k]));
-        }
-    };
-    for (int bar = 0; bar < 8; ++bar) {
-        compare((2 * bar + 1) * w / 16, h / 4, kBars[bar]);
-    }
-    // The ramp's levels are x * 255 / (width - 1).
-    for (const int x : {w / 8, w / 2, 7 * w / 8}) {
-        const int level = x * 255 / (w - 1);
-        const int grey[3] = {level, level, level};
-        compare(x, 5 * h / 6, grey);
-    }
-    return worst;
-}
 
 const vcam::TModel& ModelNamed(const char* id) {
     return *vcam::FindModel(id);

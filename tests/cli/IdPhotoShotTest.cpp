@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QDir>
+#include <QFile>
 #include <QLineF>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,8 +22,10 @@ struct TRun {
     QString Err;
 };
 
-// snapix-shot run with `args`, and with `picture` as the virtual camera's scene.
-TRun RunShot(const QStringList& args, const QString& picture = QString()) {
+// snapix-shot (or a copy of it, `program`) run with `args`, and with `picture` as the
+// virtual camera's scene.
+TRun RunShot(const QStringList& args, const QString& picture = QString(),
+             const QString& program = QStringLiteral(SNAPIX_SHOT_BINARY)) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -32,7 +35,7 @@ TRun RunShot(const QStringList& args, const QString& picture = QString()) {
         env.insert(QStringLiteral("SNAPIX_VIRTUAL_CAMERA_PICTURE"), picture);
     }
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(SNAPIX_SHOT_BINARY), args);
+    process.start(program, args);
     TRun run;
     if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit) {
         run.Exit = process.exitCode();
@@ -92,6 +95,31 @@ TEST(IdPhotoShot, TheCameraWithNoFaceInFrontOfItStoresNothing) {
     EXPECT_TRUE(run.Err.contains(QStringLiteral("未检测到人脸"))) << run.Err.toStdString();
     EXPECT_TRUE(run.Out.isEmpty());
     EXPECT_TRUE(EntriesOf(dir.path()).isEmpty());
+}
+
+// The face search is a module loaded on the first search: a copy of the tool without it
+// says where it looked and stores nothing, and the photographs that need no face still work.
+TEST(IdPhotoShot, ACopyWithoutTheFaceModuleSaysSoAndStoresNothing) {
+    ASSERT_PORTRAIT();
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("snapix-shot"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SNAPIX_SHOT_BINARY), program));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const TRun run = RunShot({QStringLiteral("--id-photo"), QStringLiteral("1inch"),
+                              QStringLiteral("-o"), out, QStringLiteral("--from"),
+                              QStringLiteral(SNAPIX_TEST_PORTRAIT)},
+                             QString(), program);
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("找不到人脸识别模块 (") + dir.path() +
+                                 QStringLiteral("/libsnapix-faces.so")))
+        << run.Err.toStdString();
+    EXPECT_TRUE(run.Out.isEmpty());
+    EXPECT_TRUE(EntriesOf(out).isEmpty());
+
+    const TRun plain = RunShot({QStringLiteral("--virtual-camera"), QStringLiteral("-o"), out},
+                               QString(), program);
+    EXPECT_EQ(plain.Exit, 0) << plain.Err.toStdString();
+    EXPECT_EQ(plain.Out.size(), 1);
 }
 
 // The whole road: the portrait in front of the virtual camera, which starts dark and

@@ -4,9 +4,9 @@
 # and the installed snapix-shot run from a copy of the prefix that the user
 # cannot write, with a fresh home: its photographs and settings must land in
 # that home's desktop folders, and an earlier version's settings must carry over.
-# Usage: check_install.sh BUILD_DIR APP_ID VERSION
+# Usage: check_install.sh BUILD_DIR APP_ID VERSION PORTRAIT
 set -euo pipefail
-build=$1 id=$2 version=$3
+build=$1 id=$2 version=$3 portrait=$4
 
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
@@ -25,6 +25,16 @@ for file in bin/snapix bin/snapix-shot "share/applications/$id.desktop" \
   "share/metainfo/$id.metainfo.xml" share/man/man1/snapix.1.gz share/man/man1/snapix-shot.1.gz \
   share/bash-completion/completions/snapix-shot share/doc/snapix/copyright; do
   [ -s "$usr/$file" ] || fail "not installed: $file"
+done
+
+# The face search is a module of its own, loaded on the first search: the programs
+# themselves start without OpenCV.
+module=$(find "$usr/lib" -name libsnapix-faces.so -path '*/snapix/*')
+[ -n "$module" ] || fail "not installed: the face search module (libsnapix-faces.so)"
+for program in snapix snapix-shot; do
+  if ldd "$usr/bin/$program" | grep -q opencv; then
+    fail "$program loads OpenCV at start: $(ldd "$usr/bin/$program" | grep opencv)"
+  fi
 done
 
 # Desktop entry: not even a hint from the validator.
@@ -93,6 +103,17 @@ new_home "$home"
 photo=$(shoot "$home" "$work/ro/bin")
 is_photo "$photo" "$home/Pictures/Snapix/00000001.jpg" || fail "fresh home: photograph at '$photo'"
 grep -qx "MaxFileNo=1" "$home/.config/snapix/snapix.ini" || fail "fresh home: no settings in ~/.config/snapix"
+
+# An identity photo from the installed tool: it finds the face search module in the
+# prefix it was copied with.
+if env -i HOME="$home" PATH=/usr/bin:/bin SNAPIX_VIRTUAL_CAMERA_PICTURE="$portrait" "${as_user[@]}" \
+  "$work/ro/bin/snapix-shot" --virtual-camera --size 640x480 --id-photo 1inch \
+  --output "$home" >"$work/stdout" 2>"$work/stderr"; then
+  [ "$(file -b --mime-type "$(cat "$work/stdout")")" = image/jpeg ] ||
+    fail "identity photo: no JPEG at '$(cat "$work/stdout")'"
+else
+  fail "identity photo from the installed tool: $(cat "$work/stderr")"
+fi
 
 # XDG_CONFIG_HOME and xdg-user-dirs are followed; the older per-user settings
 # file continues its series and stays where it was.

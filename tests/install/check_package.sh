@@ -22,8 +22,9 @@ deb=$work/snapix_${version}_$(dpkg --print-architecture).deb
 # The libraries come from the programs; the typefaces of the captions and Qt's
 # window-system plugins are loaded at run time and must be named.
 depends=$(dpkg-deb --field "$deb" Depends)
+# libopencv-objdetect: the face search module's.
 for package in fonts-arphic-uming fonts-dejavu-core qt6-qpa-plugins libqt6widgets6 libv4lconvert0 \
-  libjpeg62-turbo; do
+  libjpeg62-turbo libopencv-objdetect406; do
   grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 
@@ -33,6 +34,9 @@ for file in ./usr/bin/snapix ./usr/bin/snapix-shot "./usr/share/applications/$id
   ./usr/share/man/man1/snapix.1.gz ./usr/share/doc/snapix/copyright; do
   grep -qx -- "$file" <<<"$contents" || fail "package lacks $file"
 done
+
+grep -qE '^\./usr/lib/(.+/)?snapix/libsnapix-faces\.so$' <<<"$contents" ||
+  fail "package lacks the face search module libsnapix-faces.so"
 
 control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | sed 's|^\./||' | grep -v '^$' | sort | tr '\n' ' ')
 [ "$control" = "control md5sums " ] || fail "control files beyond control and md5sums: $control"
