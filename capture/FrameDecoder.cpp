@@ -14,15 +14,25 @@
 #include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
 
+#include "photo/PictureMemory.h"
+
 namespace {
 
 // Rows decoded or converted at a time.
 constexpr int kBand = 16;
 
-// Whether `picture` can take a decoding of `size` without a new allocation.
+// Whether `picture` can take a decoding of `size` without a new allocation. A whole
+// photograph's picture comes from the photographs' own memory: its pages are brought in
+// ahead of time (PrepareBgrPicture) or kept from the last one, where a fresh block would
+// have the system fault in and zero it page by page inside the photograph.
 void Prepare(QImage& picture, QSize size, QImage::Format format) {
     if (picture.size() != size || picture.format() != format || !picture.isDetached()) {
-        picture = QImage(size, format);
+        if (format == QImage::Format_BGR888) {
+            picture = PhotoPipeline::NewBgrPicture(size.width(), size.height());
+        }
+        if (picture.isNull() || picture.size() != size) {
+            picture = QImage(size, format);
+        }
     }
 }
 

@@ -272,15 +272,21 @@ bool TShotRun::WaitForFirstPicture(const QString& folder, uint32_t counter) {
     graph->AddSink(&bell);
 
     // The camera's first picture takes a frame period or more. Meanwhile the caption's
-    // font is opened here, and the memory of the first photograph is brought in on the
-    // other core: a fresh process would otherwise have the system zero it, page by page,
-    // inside the photograph.
+    // font is opened here, and the memory of the first photograph's pictures is brought
+    // in on the other core: a fresh process would otherwise have the system zero it,
+    // page by page, inside the photograph.
     ApplyCaptureOptions(CaptureOptionsFor(FOptions, folder, counter), *FCamera);
+    // Two pictures: the frame decoded at the live size, and the photograph when it is
+    // made at another size.
+    const QSize live(FCamera->SampleWidth, FCamera->SampleHeight);
     const QSize photograph = FCamera->NextPhotographSize();
     std::thread memory;
     try {
-        memory = std::thread([photograph] {
-            PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height());
+        memory = std::thread([live, photograph] {
+            PhotoPipeline::PrepareBgrPicture(live.width(), live.height());
+            if (photograph != live) {
+                PhotoPipeline::PrepareBgrPicture(photograph.width(), photograph.height());
+            }
         });
     } catch (const std::system_error&) {
         // No second thread now: the photograph brings its memory in itself.
