@@ -8,7 +8,8 @@
 //
 // A live picture of 1280x720 Motion-JPEG at 30 fps under Xvfb, ten seconds after a
 // second to settle: CPU time per frame delivered of the program's whole process
-// (sampled from /proc, frames counted by the library): snapix as users start it (the
+// (sampled from /proc, frames counted by the library; also without the camera's own
+// work, which the library counts and which a device's processor would do): snapix as users start it (the
 // picture in its window's video area), our video window shown at the frame's own size,
 // and ffplay -f v4l2 (which shows it at that size).
 //
@@ -136,24 +137,32 @@ double ProcessCpuMs(pid_t pid) {
     return (fields[11].toDouble() + fields[12].toDouble()) * 1000.0 / sysconf(_SC_CLK_TCK);
 }
 
-// The library's count: "<pid> <frames>".
-bool ReadStats(const QString& file, pid_t& pid, long long& frames) {
+// The library's count: "<pid> <frames> <camera's own CPU time in µs>".
+struct TStats {
+    pid_t pid = 0;
+    long long frames = 0;
+    double cameraCpuMs = 0;
+};
+
+bool ReadStats(const QString& file, TStats& stats) {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {
         return false;
     }
-    const QList<QByteArray> fields = f.readAll().trimmed().split(' ');
-    if (fields.size() != 2) {
+    const QList<QByteArray> fields = f.readAll().simplified().split(' ');
+    if (fields.size() != 3) {
         return false;
     }
-    pid = fields[0].toInt();
-    frames = fields[1].toLongLong();
-    return pid > 0;
+    stats.pid = fields[0].toInt();
+    stats.frames = fields[1].toLongLong();
+    stats.cameraCpuMs = fields[2].toDouble() / 1000.0;
+    return stats.pid > 0;
 }
 
 struct TLive {
     bool ok = false;
     double cpuMsPerFrame = 0;
+    double cameraCpuMsPerFrame = 0;  // the camera's own share of it
     double fps = 0;
 };
 
@@ -165,26 +174,28 @@ TLive MeasureLive(const std::vector<std::string>& args, std::vector<std::string>
     env.push_back("SNAPIX_VCAM_STATS_FILE=" + stats.toStdString());
     TChild child(args, env);
     TLive live;
-    pid_t pid = 0;
-    long long frames0 = 0, frames1 = 0;
+    TStats at0, at1;
     const auto started = Clock::now();
-    while (!(ReadStats(stats, pid, frames0) && frames0 >= 30)) {
+    while (!(ReadStats(stats, at0) && at0.frames >= 30)) {
         if (MsSince(started) > 15000) {
             return live;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    const double cpu0 = ProcessCpuMs(pid);
+    const double cpu0 = ProcessCpuMs(at0.pid);
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(kLiveSeconds));
-    const double cpu1 = ProcessCpuMs(pid);
+    const bool read = ReadStats(stats, at1);
+    const double cpu1 = ProcessCpuMs(at0.pid);
     const double seconds = MsSince(t0) / 1000.0;
-    if (!ReadStats(stats, pid, frames1) || cpu0 < 0 || cpu1 < 0 || frames1 <= frames0) {
+    if (!read || cpu0 < 0 || cpu1 < 0 || at1.frames <= at0.frames) {
         return live;
     }
+    const double frames = double(at1.frames - at0.frames);
     live.ok = true;
-    live.cpuMsPerFrame = (cpu1 - cpu0) / double(frames1 - frames0);
-    live.fps = double(frames1 - frames0) / seconds;
+    live.cpuMsPerFrame = (cpu1 - cpu0) / frames;
+    live.cameraCpuMsPerFrame = (at1.cameraCpuMs - at0.cameraCpuMs) / frames;
+    live.fps = frames / seconds;
     return live;
 }
 
@@ -269,13 +280,18 @@ int main(int argc, char** argv) {
           folder + "/fswebcam.jpg"},
          folder + "/fswebcam.jpg"},
     };
-    std::vector<std::vector<double>> photoMs(std::size(shooters)), photoCpuMs(std::size(shooters));
+    std::vector<std::vector<double>> photoMs(std::size(shooters)), photoCpuMs(std::size(shooters)),
+        photoOwnCpuMs(std::size(shooters));
+    const QString photoStats = dir.filePath(QStringLiteral("photo-stats"));
+    std::vector<std::string> counted = camera;
+    counted.push_back("SNAPIX_VCAM_STATS_FILE=" + photoStats.toStdString());
     for (int turn = 0; turn < turns; ++turn) {
         for (std::size_t k = 0; k < std::size(shooters); ++k) {
             QDir(QString::fromStdString(folder + "/shot")).removeRecursively();
             QDir().mkpath(QString::fromStdString(folder + "/shot"));
             double ms = 0, cpuMs = 0;
-            TChild child(shooters[k].args, camera, folder + "/" + shooters[k].name + ".log");
+            QFile::remove(photoStats);
+            TChild child(shooters[k].args, counted, folder + "/" + shooters[k].name + ".log");
             const bool exited = child.Wait(ms, &cpuMs);
             QString file = QString::fromStdString(shooters[k].file);
             if (file.isEmpty()) {
@@ -291,14 +307,24 @@ int main(int argc, char** argv) {
             }
             photoMs[k].push_back(ms);
             photoCpuMs[k].push_back(cpuMs);
+            TStats stats;
+            if (!ReadStats(photoStats, stats)) {
+                std::fprintf(stderr, "%s: the camera kept no count\n", shooters[k].name);
+                return 1;
+            }
+            photoOwnCpuMs[k].push_back(cpuMs - stats.cameraCpuMs);
         }
     }
-    std::vector<double> medians, cpuMedians;
+    std::vector<double> medians, cpuMedians, ownCpuMedians;
     for (std::size_t k = 0; k < std::size(shooters); ++k) {
         medians.push_back(Median(photoMs[k]));
         cpuMedians.push_back(Median(photoCpuMs[k]));
+        ownCpuMedians.push_back(Median(photoOwnCpuMs[k]));
         std::printf("photo_%s_ms %.1f ms\n", shooters[k].name, medians.back());
         std::printf("photo_%s_cpu_ms %.1f ms\n", shooters[k].name, cpuMedians.back());
+        // Without the camera's own work in the same process (a device's processor does it).
+        std::printf("photo_%s_cpu_without_camera_ms %.1f ms\n", shooters[k].name,
+                    ownCpuMedians.back());
     }
     std::printf("photo_ffmpeg_over_snapix_shot %.2f\n", medians[1] / medians[0]);
     std::printf("photo_fswebcam_over_snapix_shot %.2f\n", medians[2] / medians[0]);
@@ -311,6 +337,10 @@ int main(int argc, char** argv) {
                 (medians[2] - period) / (medians[0] - period));
     std::printf("photo_cpu_ffmpeg_over_snapix_shot %.2f\n", cpuMedians[1] / cpuMedians[0]);
     std::printf("photo_cpu_fswebcam_over_snapix_shot %.2f\n", cpuMedians[2] / cpuMedians[0]);
+    std::printf("photo_cpu_without_camera_ffmpeg_over_snapix_shot %.2f\n",
+                ownCpuMedians[1] / ownCpuMedians[0]);
+    std::printf("photo_cpu_without_camera_fswebcam_over_snapix_shot %.2f\n",
+                ownCpuMedians[2] / ownCpuMedians[0]);
 
     // ------------------------------------------------------------- live picture
     std::unique_ptr<TChild> xvfb;
@@ -353,7 +383,8 @@ int main(int argc, char** argv) {
                     "mjpeg", "-video_size", "1280x720", "-framerate", "30", "-i", kNode}},
     };
     const int liveTurns = std::max(1, turns / 5);
-    std::vector<std::vector<double>> cpu(std::size(viewers)), fps(std::size(viewers));
+    std::vector<std::vector<double>> cpu(std::size(viewers)), own(std::size(viewers)),
+        fps(std::size(viewers));
     for (int turn = 0; turn < liveTurns; ++turn) {
         for (std::size_t k = 0; k < std::size(viewers); ++k) {
             const TLive live = MeasureLive(viewers[k].args, shown, stats);
@@ -362,14 +393,19 @@ int main(int argc, char** argv) {
                 return 1;
             }
             cpu[k].push_back(live.cpuMsPerFrame);
+            own[k].push_back(live.cpuMsPerFrame - live.cameraCpuMsPerFrame);
             fps[k].push_back(live.fps);
         }
     }
     for (std::size_t k = 0; k < std::size(viewers); ++k) {
         std::printf("live_%s_cpu_ms_per_frame %.3f ms\n", viewers[k].name, Median(cpu[k]));
+        std::printf("live_%s_cpu_without_camera_ms_per_frame %.3f ms\n", viewers[k].name,
+                    Median(own[k]));
         std::printf("live_%s_fps %.1f fps\n", viewers[k].name, Median(fps[k]));
     }
     std::printf("live_snapix_window_over_ffplay %.2f\n", Median(cpu[0]) / Median(cpu[2]));
     std::printf("live_video_window_1280x720_over_ffplay %.2f\n", Median(cpu[1]) / Median(cpu[2]));
+    std::printf("live_without_camera_snapix_window_over_ffplay %.2f\n",
+                Median(own[0]) / Median(own[2]));
     return 0;
 }

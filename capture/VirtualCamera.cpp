@@ -23,6 +23,26 @@
 
 namespace {
 
+// Adds the processor time of the calling thread between its making and its end to a
+// counter: the camera's own work, wherever it runs.
+class TWorkClock {
+  public:
+    explicit TWorkClock(std::atomic<uint64_t>& total) : FTotal(total), FStart(Now()) {}
+    ~TWorkClock() { FTotal.fetch_add(Now() - FStart, std::memory_order_relaxed); }
+    TWorkClock(const TWorkClock&) = delete;
+    TWorkClock& operator=(const TWorkClock&) = delete;
+
+  private:
+    static uint64_t Now() {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
+    }
+    std::atomic<uint64_t>& FTotal;
+    const uint64_t FStart;
+};
+
+
 constexpr uint32_t kMinBuffers = 2;
 constexpr uint32_t kMaxBuffers = 8;
 // The most buffers VIDIOC_CREATE_BUFS may add up to, as uvcvideo allows.
@@ -326,6 +346,10 @@ int VirtualCamera::BuffersQueuedAfterUnplug() const {
 uint64_t VirtualCamera::FramesDelivered() const {
     std::lock_guard lock(FMutex);
     return FDelivered;
+}
+
+uint64_t VirtualCamera::WorkCpuNs() const {
+    return FWorkCpuNs.load(std::memory_order_relaxed);
 }
 
 bool VirtualCamera::Streaming() const {
@@ -686,6 +710,7 @@ void VirtualCamera::WriteFrame(FrameJob& job) {
 }
 
 void VirtualCamera::PrepareNextFrame() {
+    TWorkClock work(FWorkCpuNs);
     vcam::TLook look;
     uint32_t fourcc;
     uint64_t sequence;
@@ -807,6 +832,7 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
             if (r == 0) {
                 // The frame is written with the lock released: a control call from
                 // another thread never waits for a picture to be made.
+                TWorkClock work(FWorkCpuNs);
                 FrameJob job;
                 const uint32_t index = ClaimFrameLocked(job);
                 const uint64_t buffers = FBuffersGeneration, stream = FStreamGeneration;

@@ -6,6 +6,7 @@
 // picture. Plain C++ with libjpeg (no Qt), so that other programs can be given it too.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -95,6 +96,10 @@ class VirtualCamera final : public VideoIo {
     // normal and not counted: re-queueing after being told is the fault.
     int BuffersQueuedAfterUnplug() const;
     uint64_t FramesDelivered() const;
+    // Processor time the camera itself has spent making frames (rendering, encoding,
+    // writing buffers), in nanoseconds, on whichever threads: a device does this work
+    // without the computer's processor, so benchmarks take it out of a program's time.
+    uint64_t WorkCpuNs() const;
     bool Streaming() const;
     // The format it is in: fourcc, size and frame rate.
     uint32_t PixelFormat() const;
@@ -265,4 +270,5 @@ class VirtualCamera final : public VideoIo {
     uint64_t FSceneYuyvGeneration = 0;
     std::vector<std::vector<uint8_t>> FRing;
     std::vector<uint8_t> FScratch;
+    std::atomic<uint64_t> FWorkCpuNs{0};
 };

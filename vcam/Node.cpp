@@ -266,7 +266,14 @@ int TNode::Close(int fd) {
     if (fd != cameraFd) {
         ::close(fd);
     }
-    return last ? Camera().Close(cameraFd) : 0;
+    if (!last) {
+        return 0;
+    }
+    VirtualCamera& camera = Camera();
+    const int result = camera.Close(cameraFd);
+    // The camera's work up to the end, for a program that ends after its last frame.
+    WriteStats(camera);
+    return result;
 }
 
 void TNode::Duplicated(int fd, int copy) {
@@ -290,13 +297,23 @@ int TNode::Ioctl(int fd, unsigned long request, void* user) {
     // The kernel takes the request as 32 bits, whatever a caller's sign extension made.
     const unsigned command = static_cast<unsigned>(request);
     const int result = UserIoctl(camera, cameraFd, command, user);
-    if (command == VIDIOC_DQBUF && result == 0 && FStatsFd >= 0) {
-        char text[64];
-        const int n = std::snprintf(text, sizeof text, "%d %llu\n", int(::getpid()),
-                                    static_cast<unsigned long long>(++FFrames));
-        [[maybe_unused]] ssize_t w = ::pwrite(FStatsFd, text, std::size_t(n), 0);
+    if (command == VIDIOC_DQBUF && result == 0) {
+        ++FFrames;
+        WriteStats(camera);
     }
     return result;
+}
+
+void TNode::WriteStats(const VirtualCamera& camera) {
+    if (FStatsFd < 0) {
+        return;
+    }
+    // Fixed width, so that a shorter line never leaves the end of a longer one behind.
+    char text[96];
+    const int n = std::snprintf(text, sizeof text, "%d %20llu %20llu\n", int(::getpid()),
+                                static_cast<unsigned long long>(FFrames.load()),
+                                static_cast<unsigned long long>(camera.WorkCpuNs() / 1000));
+    [[maybe_unused]] ssize_t w = ::pwrite(FStatsFd, text, std::size_t(n), 0);
 }
 
 void* TNode::Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,

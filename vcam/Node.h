@@ -69,8 +69,10 @@ class TNode {
     const int FNumber;
     const vcam::TModel& FModel;
     std::string FSwitchFile;
-    // SNAPIX_VCAM_STATS_FILE: "<pid> <frames delivered>", rewritten with every frame,
-    // so that a benchmark can tell what a program it did not write has done.
+    // SNAPIX_VCAM_STATS_FILE: "<pid> <frames delivered> <camera's own CPU time, µs>",
+    // rewritten with every frame and when the camera is closed, so that a benchmark can
+    // tell what a program it did not write has done, and what of its time the camera took.
+    void WriteStats(const VirtualCamera& camera);
     int FStatsFd = -1;
     std::atomic<uint64_t> FFrames{0};
 
