@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
+#include <QTransform>
 
 namespace ImageFile {
 
@@ -91,7 +92,76 @@ struct TJpegLayout {
     qint64 Scans = 0;
     bool HasFrame = false;
     bool Ended = false;  // an end marker follows the last scan
+    int Orientation = 1;  // the EXIF orientation, 1 (as stored) to 8
 };
+
+// The orientation tag (0x0112) of IFD0 in an APP1 segment's body ("Exif\0\0", then a
+// TIFF structure), or 1 when there is none or anything about it is out of place: a
+// photograph is never refused for its metadata. Every offset is checked against the
+// segment before it is read.
+int ExifOrientation(const uchar* body, qint64 length) {
+    if (length < 6 + 8 || std::memcmp(body, "Exif\0\0", 6) != 0) {
+        return 1;
+    }
+    const uchar* tiff = body + 6;
+    const qint64 size = length - 6;
+    const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) {
+        return 1;
+    }
+    auto u16 = [&](qint64 at) {
+        return little ? uint32_t(tiff[at]) | uint32_t(tiff[at + 1]) << 8
+                      : uint32_t(tiff[at]) << 8 | uint32_t(tiff[at + 1]);
+    };
+    auto u32 = [&](qint64 at) {
+        return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+    };
+    if (u16(2) != 42) {
+        return 1;
+    }
+    const qint64 ifd = u32(4);
+    if (ifd < 8 || ifd + 2 > size) {
+        return 1;
+    }
+    const qint64 entries = u16(ifd);
+    if (ifd + 2 + 12 * entries > size) {
+        return 1;  // a directory that does not fit is not believed in any part
+    }
+    for (qint64 i = 0; i < entries; ++i) {
+        const qint64 entry = ifd + 2 + 12 * i;
+        // A SHORT, one of it, its value in the entry itself.
+        if (u16(entry) == 0x0112) {
+            const uint32_t value = u16(entry + 8);
+            return u16(entry + 2) == 3 && u32(entry + 4) == 1 && value >= 1 && value <= 8
+                       ? int(value)
+                       : 1;
+        }
+    }
+    return 1;
+}
+
+// The picture as the camera that took it was held: the EXIF orientation undone.
+QImage Oriented(QImage picture, int orientation) {
+    QTransform turn;
+    switch (orientation) {
+        case 2:
+            return picture.mirrored(true, false);
+        case 3:
+            return picture.mirrored(true, true);
+        case 4:
+            return picture.mirrored(false, true);
+        case 5:  // stored transposed
+            return picture.transformed(turn.rotate(90)).mirrored(true, false);
+        case 6:
+            return picture.transformed(turn.rotate(90));
+        case 7:  // stored transposed the other way
+            return picture.transformed(turn.rotate(90)).mirrored(false, true);
+        case 8:
+            return picture.transformed(turn.rotate(270));
+        default:
+            return picture;
+    }
+}
 
 bool IsFrameMarker(uchar marker) {
     // SOF0..SOF15, except DHT (C4), JPG (C8) and DAC (CC).
@@ -139,6 +209,10 @@ QString WalkJpeg(const QByteArray& data, TJpegLayout& layout) {
         at += length;
         if (at > size) {
             break;
+        }
+        // The first EXIF block is the one that counts, as every reader takes it.
+        if (marker == 0xE1 && !layout.HasFrame && layout.Orientation == 1) {
+            layout.Orientation = ExifOrientation(p + body, length - 2);
         }
         if (IsFrameMarker(marker) && !layout.HasFrame) {
             if (length < 8) {
@@ -526,7 +600,14 @@ TDecoded DecodeJpeg(const QByteArray& data, const TBudget& budget, const TCancel
     const qint64 height = job->Info.image_height;
     jpeg_destroy_decompress(&job->Info);
     if (ok) {
-        return {std::move(job->Picture), QString(), false};
+        QImage picture = Oriented(std::move(job->Picture), layout.Orientation);
+        if (picture.format() != QImage::Format_BGR888) {
+            picture.convertTo(QImage::Format_BGR888);
+        }
+        if (picture.isNull()) {
+            return Refused(OutOfMemory());
+        }
+        return {std::move(picture), QString(), false};
     }
     switch (job->Stop) {
         case TJpegStop::Cancelled:

@@ -236,4 +236,106 @@ TEST_F(ImageFileTest, SpecialAndOddFilesNeverBlock) {
     EXPECT_TRUE(Load("empty.jpg", "").Error.contains("空的"));
 }
 
+// An APP1 segment holding the TIFF structure `tiff`, put right after the start marker.
+QByteArray WithExif(const QByteArray& jpeg, const QByteArray& tiff) {
+    const QByteArray body = QByteArray("Exif\0\0", 6) + tiff;
+    const qsizetype length = body.size() + 2;
+    QByteArray segment("\xFF\xE1", 2);
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    return jpeg.left(2) + segment + body + jpeg.mid(2);
+}
+
+// A TIFF structure whose first directory holds one entry: `tag` of `type`, `count`, with
+// `value` in the entry (little- or big-endian), and `claimed` entries said to be there.
+QByteArray Tiff(uint16_t value, bool little = true, uint16_t tag = 0x0112, uint16_t type = 3,
+                uint32_t count = 1, uint16_t claimed = 1, uint32_t directory = 8) {
+    QByteArray t;
+    auto put16 = [&](uint32_t v) {
+        t += char(little ? v & 0xFF : v >> 8 & 0xFF);
+        t += char(little ? v >> 8 & 0xFF : v & 0xFF);
+    };
+    auto put32 = [&](uint32_t v) {
+        if (little) {
+            put16(v & 0xFFFF), put16(v >> 16);
+        } else {
+            put16(v >> 16), put16(v & 0xFFFF);
+        }
+    };
+    t += little ? "II" : "MM";
+    put16(42);
+    put32(directory);
+    put16(claimed);
+    put16(tag), put16(type), put32(count), put16(value), put16(0);
+    put32(0);  // no next directory
+    return t;
+}
+
 }  // namespace
+
+// A photograph stored as the sensor read it, with the EXIF orientation saying how the
+// camera was held (phones write 6 for a portrait): it loads the way it was taken. Four
+// quadrants, red, green, blue and white, show where each corner went.
+TEST_F(ImageFileTest, APhotographLoadsAsTheCameraWasHeld) {
+    QImage stored(64, 32, QImage::Format_BGR888);
+    const QColor red(220, 30, 30), green(30, 200, 30), blue(30, 30, 220), white(240, 240, 240);
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            stored.setPixelColor(x, y, y < 16 ? (x < 32 ? red : green) : (x < 32 ? blue : white));
+        }
+    }
+    const QByteArray jpeg = hostile::EncodeJpeg(stored);
+    enum Corner { kTopLeft, kTopRight, kBottomLeft, kBottomRight };
+    const struct {
+        int orientation;
+        bool little;
+        Corner red, green;  // where the stored top-left and top-right corners are shown
+    } cases[] = {
+        {1, true, kTopLeft, kTopRight},    {2, true, kTopRight, kTopLeft},
+        {3, false, kBottomRight, kBottomLeft}, {4, true, kBottomLeft, kBottomRight},
+        {5, true, kTopLeft, kBottomLeft},  {6, true, kTopRight, kBottomRight},
+        {6, false, kTopRight, kBottomRight}, {7, true, kBottomRight, kTopRight},
+        {8, true, kBottomLeft, kTopLeft},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.orientation);
+        SCOPED_TRACE(c.little ? "II" : "MM");
+        const TDecoded decoded = Load("turned.jpg", WithExif(jpeg, Tiff(c.orientation, c.little)));
+        ASSERT_TRUE(decoded.Loaded()) << decoded.Error.toStdString();
+        EXPECT_EQ(decoded.Picture.format(), QImage::Format_BGR888);
+        const bool across = c.orientation >= 5;
+        ASSERT_EQ(decoded.Picture.size(), across ? QSize(32, 64) : QSize(64, 32));
+        const int w = decoded.Picture.width(), h = decoded.Picture.height();
+        auto at = [&](Corner corner) {
+            const int x = corner == kTopLeft || corner == kBottomLeft ? w / 4 : 3 * w / 4;
+            const int y = corner == kTopLeft || corner == kTopRight ? h / 4 : 3 * h / 4;
+            return decoded.Picture.pixelColor(x, y);
+        };
+        EXPECT_GT(at(c.red).red(), 180);
+        EXPECT_LT(at(c.red).green(), 80);
+        EXPECT_GT(at(c.green).green(), 160);
+        EXPECT_LT(at(c.green).red(), 80);
+    }
+
+    // Metadata that is broken or out of place turns nothing and refuses nothing.
+    const struct {
+        const char* name;
+        QByteArray tiff;
+    } broken[] = {
+        {"value 9", Tiff(9)},
+        {"a LONG, not a SHORT", Tiff(6, true, 0x0112, 4)},
+        {"two values", Tiff(6, true, 0x0112, 3, 2)},
+        {"entries beyond the segment", Tiff(6, true, 0x0112, 3, 1, 5000)},
+        {"directory beyond the segment", Tiff(6, true, 0x0112, 3, 1, 1, 0xFFFFFFF0u)},
+        {"directory inside the header", Tiff(6, true, 0x0112, 3, 1, 1, 2)},
+        {"not TIFF", QByteArray("XX\x2A\x00\x08\x00\x00\x00", 8)},
+        {"header only", QByteArray("II", 2)},
+    };
+    for (const auto& b : broken) {
+        SCOPED_TRACE(b.name);
+        const TDecoded decoded = Load("odd.jpg", WithExif(jpeg, b.tiff));
+        ASSERT_TRUE(decoded.Loaded()) << decoded.Error.toStdString();
+        EXPECT_EQ(decoded.Picture.size(), QSize(64, 32));
+        EXPECT_GT(decoded.Picture.pixelColor(16, 8).red(), 180);
+    }
+}
