@@ -5,6 +5,7 @@
 
 #include <dlfcn.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -30,7 +31,7 @@ QStringList ModuleCandidates() {
         return {};
     }
     return {folder + QStringLiteral("/" SNAPIX_FACES_MODULE),
-            folder + QStringLiteral("/../" SNAPIX_FACES_SUBDIR "/" SNAPIX_FACES_MODULE)};
+            QDir::cleanPath(folder + QStringLiteral("/../" SNAPIX_FACES_SUBDIR "/" SNAPIX_FACES_MODULE))};
 }
 
 TModule Load() {
