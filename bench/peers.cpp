@@ -9,9 +9,9 @@
 // A live picture of 1280x720 Motion-JPEG at 30 fps under Xvfb, ten seconds after a
 // second to settle: CPU time per frame delivered of the program's whole process
 // (sampled from /proc, frames counted by the library; also without the camera's own
-// work, which the library counts and which a device's processor would do): snapix as users start it (the
-// picture in its window's video area), our video window shown at the frame's own size,
-// and ffplay -f v4l2 (which shows it at that size).
+// work, which the library counts and which a device's processor would do): snapix as
+// users start it (the picture in its window's video area), our video window shown at
+// the frame's own size, and ffplay -f v4l2 (which shows it at that size).
 //
 //   bench_peers [turns]          the benchmark
 //   bench_peers --window         (internal) our video window on /dev/video99, 1280x720
@@ -81,7 +81,8 @@ class TChild {
         argv.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 1, outputFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&files, 1, 2);
         FStart = Clock::now();
         if (posix_spawnp(&FPid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0) {
@@ -255,9 +256,11 @@ int main(int argc, char** argv) {
     const std::string library = SNAPIX_VCAM_LIBRARY;
     // Every program meets the same camera; the runtime folder holds the node's shared
     // state (its format), the benchmark's own.
-    const std::vector<std::string> camera = {"LD_PRELOAD=" + library, "SNAPIX_VCAM_MODEL=1080p",
+    const std::vector<std::string> camera = {"LD_PRELOAD=" + library,
+                                             "SNAPIX_VCAM_MODEL=1080p",
                                              "SNAPIX_VCAM_FAULTS=settling=0",
-                                             "XDG_RUNTIME_DIR=" + folder, "DISPLAY=",
+                                             "XDG_RUNTIME_DIR=" + folder,
+                                             "DISPLAY=",
                                              "WAYLAND_DISPLAY="};
 
     // ------------------------------------------------------------ one photograph
@@ -267,8 +270,8 @@ int main(int argc, char** argv) {
         std::string file;  // where the photograph is; empty: the only file in `out`
     } shooters[] = {
         {"snapix_shot",
-         {SNAPIX_SHOT_BINARY, "--device", kNode, "--size", "1920x1080", "--skip", "0",
-          "--output", folder + "/shot"},
+         {SNAPIX_SHOT_BINARY, "--device", kNode, "--size", "1920x1080", "--skip", "0", "--output",
+          folder + "/shot"},
          ""},
         {"ffmpeg",
          {"ffmpeg", "-hide_banner", "-loglevel", "error", "-f", "v4l2", "-input_format", "mjpeg",
@@ -359,8 +362,8 @@ int main(int argc, char** argv) {
     shown.push_back("QT_QPA_PLATFORM=xcb");
     // The camera in 1280x720 Motion-JPEG at 30 fps: the format every program then finds.
     {
-        TChild set({"v4l2-ctl", "-d", kNode, "--set-fmt-video=width=1280,height=720,pixelformat=MJPG",
-                    "--set-parm=30"},
+        TChild set({"v4l2-ctl", "-d", kNode,
+                    "--set-fmt-video=width=1280,height=720,pixelformat=MJPG", "--set-parm=30"},
                    camera);
         double ms;
         if (!set.Wait(ms)) {
@@ -379,8 +382,9 @@ int main(int argc, char** argv) {
     } viewers[] = {
         {"snapix_window", {program.toStdString()}},
         {"video_window_1280x720", {argv[0], "--window"}},
-        {"ffplay", {"ffplay", "-hide_banner", "-loglevel", "error", "-f", "v4l2", "-input_format",
-                    "mjpeg", "-video_size", "1280x720", "-framerate", "30", "-i", kNode}},
+        {"ffplay",
+         {"ffplay", "-hide_banner", "-loglevel", "error", "-f", "v4l2", "-input_format", "mjpeg",
+          "-video_size", "1280x720", "-framerate", "30", "-i", kNode}},
     };
     const int liveTurns = std::max(1, turns / 5);
     std::vector<std::vector<double>> cpu(std::size(viewers)), own(std::size(viewers)),

@@ -42,7 +42,6 @@ class TWorkClock {
     const uint64_t FStart;
 };
 
-
 constexpr uint32_t kMinBuffers = 2;
 constexpr uint32_t kMaxBuffers = 8;
 // The most buffers VIDIOC_CREATE_BUFS may add up to, as uvcvideo allows.
@@ -293,9 +292,12 @@ void VirtualCamera::LoadSharedFormatLocked() {
     }
     const uint32_t code = v4l2_fourcc(fourcc[0], fourcc[1], fourcc[2], fourcc[3]);
     const vcam::TFormat* format = FindFormat(FModel, code);
-    const vcam::TSize* size = format ? FindSize(*format, uint32_t(width), uint32_t(height)) : nullptr;
-    if (!size || std::find(std::begin(vcam::kFrameRates), std::end(vcam::kFrameRates), fps) ==
-                     std::end(vcam::kFrameRates) || fps > size->maxFps) {
+    const vcam::TSize* size =
+        format ? FindSize(*format, uint32_t(width), uint32_t(height)) : nullptr;
+    if (!size ||
+        std::find(std::begin(vcam::kFrameRates), std::end(vcam::kFrameRates), fps) ==
+            std::end(vcam::kFrameRates) ||
+        fps > size->maxFps) {
         return;  // another model's format, or not one at all
     }
     FFourcc = code;
@@ -309,9 +311,9 @@ void VirtualCamera::StoreSharedFormatLocked() const {
         return;
     }
     char text[64];
-    const int n = std::snprintf(text, sizeof text, "%c%c%c%c %d %d %u\n", char(FFourcc),
-                                char(FFourcc >> 8), char(FFourcc >> 16), char(FFourcc >> 24),
-                                FWidth, FHeight, FFps);
+    const int n =
+        std::snprintf(text, sizeof text, "%c%c%c%c %d %d %u\n", char(FFourcc), char(FFourcc >> 8),
+                      char(FFourcc >> 16), char(FFourcc >> 24), FWidth, FHeight, FFps);
     if (::pwrite(FShareLockFd, text, std::size_t(n), 0) == n) {
         [[maybe_unused]] int r = ::ftruncate(FShareLockFd, n);
     }
@@ -395,8 +397,8 @@ int VirtualCamera::Open(const std::string& path, int flags) {
     }
     // A real descriptor stands for each open: its number is never another file's, and
     // its timer makes it readable when a frame can be dequeued.
-    const int fd = ::timerfd_create(CLOCK_MONOTONIC,
-                                    TFD_CLOEXEC | ((flags & O_NONBLOCK) ? TFD_NONBLOCK : 0));
+    const int fd =
+        ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | ((flags & O_NONBLOCK) ? TFD_NONBLOCK : 0));
     if (fd < 0) {
         return -errno;
     }
@@ -678,9 +680,9 @@ void VirtualCamera::WriteFrame(FrameJob& job) {
             std::memcpy(memory, FSceneYuyv.data(), size);
         }
         job.nowHolds = FSceneGeneration;
-        vcam::PaintYuyv(memory, width, height,
-                        vcam::FrameMarks(width, height, job.sequence, job.upsideDown,
-                                         !job.look.picture));
+        vcam::PaintYuyv(
+            memory, width, height,
+            vcam::FrameMarks(width, height, job.sequence, job.upsideDown, !job.look.picture));
         job.bytesUsed = static_cast<uint32_t>(job.cut ? size / 2 : size);
         return;
     }
@@ -789,8 +791,8 @@ int VirtualCamera::FinishDequeueLocked(uint32_t index, const FrameJob& job,
     out.m.offset = static_cast<uint32_t>(buffer.offset);
     out.field = V4L2_FIELD_NONE;
     out.sequence = static_cast<uint32_t>(job.sequence);
-    out.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-                V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
+    out.flags =
+        V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
     const auto since = std::chrono::duration_cast<std::chrono::microseconds>(
         buffer.captured.time_since_epoch());
     out.timestamp.tv_sec = static_cast<time_t>(since.count() / 1'000'000);
@@ -825,10 +827,10 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* arg) {
         if (request == VIDIOC_DQBUF) {
             auto* b = static_cast<v4l2_buffer*>(arg);
             int r = b->type != V4L2_BUF_TYPE_VIDEO_CAPTURE ? -EINVAL
-                    : FStreamOwner != fd                  ? (FStreamOwner < 0 ? -EINVAL : -EBUSY)
-                    : !FStreaming                         ? -EINVAL
-                    : FrameReadyLocked()                  ? 0
-                                                          : -EAGAIN;
+                    : FStreamOwner != fd                   ? (FStreamOwner < 0 ? -EINVAL : -EBUSY)
+                    : !FStreaming                          ? -EINVAL
+                    : FrameReadyLocked()                   ? 0
+                                                           : -EAGAIN;
             if (r == 0) {
                 // The frame is written with the lock released: a control call from
                 // another thread never waits for a picture to be made.

@@ -31,7 +31,8 @@ QStringList ModuleCandidates() {
         return {};
     }
     return {folder + QStringLiteral("/" SNAPIX_FACES_MODULE),
-            QDir::cleanPath(folder + QStringLiteral("/../" SNAPIX_FACES_SUBDIR "/" SNAPIX_FACES_MODULE))};
+            QDir::cleanPath(folder +
+                            QStringLiteral("/../" SNAPIX_FACES_SUBDIR "/" SNAPIX_FACES_MODULE))};
 }
 
 TModule Load() {
@@ -45,8 +46,8 @@ TModule Load() {
         // Never unloaded: the searches may run on any thread for the program's life.
         void* handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
-            module.Error = QStringLiteral("无法载入人脸识别模块: %1")
-                               .arg(QString::fromLocal8Bit(::dlerror()));
+            module.Error =
+                QStringLiteral("无法载入人脸识别模块: %1").arg(QString::fromLocal8Bit(::dlerror()));
             return module;
         }
         const auto version = reinterpret_cast<TVersion>(::dlsym(handle, "snapix_faces_version"));

@@ -60,8 +60,7 @@ cv::Mat GreyOf(const QImage& photo) {
         source = photo.convertToFormat(QImage::Format_BGR888);
     }
     const cv::Mat colour(source.height(), source.width(), CV_8UC3,
-                         const_cast<uchar*>(source.constBits()),
-                         size_t(source.bytesPerLine()));
+                         const_cast<uchar*>(source.constBits()), size_t(source.bytesPerLine()));
     cv::Mat grey;
     cv::cvtColor(colour, grey, code);
     return grey;
@@ -70,9 +69,9 @@ cv::Mat GreyOf(const QImage& photo) {
 // The middle of the dark iris inside an eye box: the centroid of the darkest tenth of
 // its inner part (the box itself centres on brows and lids as much as on the eye).
 cv::Point2d IrisCentre(const cv::Mat& grey, const cv::Rect& eye) {
-    const cv::Rect inner = cv::Rect(eye.x + eye.width / 5, eye.y + eye.height / 4,
-                                    eye.width * 3 / 5, eye.height / 2) &
-                           cv::Rect(0, 0, grey.cols, grey.rows);
+    const cv::Rect inner =
+        cv::Rect(eye.x + eye.width / 5, eye.y + eye.height / 4, eye.width * 3 / 5, eye.height / 2) &
+        cv::Rect(0, 0, grey.cols, grey.rows);
     const cv::Point2d middle(eye.x + eye.width / 2.0, eye.y + eye.height / 2.0);
     if (inner.width < 4 || inner.height < 4) {
         return middle;
@@ -108,9 +107,9 @@ cv::Point2d IrisCentre(const cv::Mat& grey, const cv::Rect& eye) {
 // has none.
 bool FindEyes(cv::CascadeClassifier& cascade, const cv::Mat& grey, const cv::Rect& face,
               QPointF& left, QPointF& right) {
-    const cv::Rect band = cv::Rect(face.x, face.y + face.height * 15 / 100, face.width,
-                                   face.height * 45 / 100) &
-                          cv::Rect(0, 0, grey.cols, grey.rows);
+    const cv::Rect band =
+        cv::Rect(face.x, face.y + face.height * 15 / 100, face.width, face.height * 45 / 100) &
+        cv::Rect(0, 0, grey.cols, grey.rows);
     if (band.width < 16 || band.height < 8) {
         return false;
     }
@@ -153,7 +152,8 @@ TFaceFind Find(const QImage& photo) {
     std::lock_guard<std::mutex> lock(gMutex);
     TCascades& cascades = Cascades();
     if (!cascades.Loaded) {
-        result.Error = QStringLiteral("无法读取人脸识别数据 (%1)").arg(QStringLiteral(SNAPIX_CASCADE_DIR));
+        result.Error =
+            QStringLiteral("无法读取人脸识别数据 (%1)").arg(QStringLiteral(SNAPIX_CASCADE_DIR));
         return result;
     }
     // Our own threads do the work; OpenCV's pool would only compete with them.
@@ -205,8 +205,8 @@ TFaceFind Find(const QImage& photo) {
         c.Eyes = FindEyes(cascades.Eye, grey, box, c.Left, c.Right);
         candidates.push_back(c);
     }
-    const auto withEyes =
-        std::count_if(candidates.begin(), candidates.end(), [](const TCandidate& c) { return c.Eyes; });
+    const auto withEyes = std::count_if(candidates.begin(), candidates.end(),
+                                        [](const TCandidate& c) { return c.Eyes; });
     auto chosen = candidates.begin();
     if (withEyes > 0) {
         chosen = std::find_if(candidates.begin(), candidates.end(),

@@ -107,7 +107,7 @@ TNode::TNode(std::string path, int number, const vcam::TModel& model)
     const std::string stats = Environment("SNAPIX_VCAM_STATS_FILE", "");
     if (!stats.empty()) {
         FStatsFd = ::open(stats.c_str(),
-                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     }
 }
 
@@ -118,8 +118,7 @@ VirtualCamera& TNode::Camera() {
         FCamera = std::make_unique<VirtualCamera>(FModel);
         const std::string lock = ShareLockPath(FName);
         if (!FCamera->ShareDeviceWithOtherPrograms(lock)) {
-            std::fprintf(stderr,
-                         "snapix-vcam: cannot use %s; other programs on %s are not seen\n",
+            std::fprintf(stderr, "snapix-vcam: cannot use %s; other programs on %s are not seen\n",
                          lock.c_str(), FPath.c_str());
         }
         TSwitches switches;
@@ -150,8 +149,8 @@ bool TNode::IsNode(const char* path) const {
 
 int TNode::SysFile(const char* path) const {
     const std::string p = path ? path : "";
-    const std::string devices = "/sys/dev/char/" + std::to_string(kVideoMajor) + ":" +
-                                std::to_string(FNumber);
+    const std::string devices =
+        "/sys/dev/char/" + std::to_string(kVideoMajor) + ":" + std::to_string(FNumber);
     const std::string classDir = "/sys/class/video4linux/" + FName;
     std::string file;
     for (const std::string& folder : {devices, classDir}) {
@@ -316,8 +315,7 @@ void TNode::WriteStats(const VirtualCamera& camera) {
     [[maybe_unused]] ssize_t w = ::pwrite(FStatsFd, text, std::size_t(n), 0);
 }
 
-void* TNode::Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset,
-                  int* error) {
+void* TNode::Mmap(std::size_t length, int prot, int flags, int fd, int64_t offset, int* error) {
     const int cameraFd = CameraFd(fd);
     if (cameraFd < 0) {
         *error = -EBADF;
@@ -367,8 +365,8 @@ void TNode::ReadSwitchFile() {
     }
     std::string text;
     struct stat st;
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                         st.st_size <= off_t(kMaxSwitchFile);
+    const bool regular =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= off_t(kMaxSwitchFile);
     if (regular) {
         char buffer[4096];
         ssize_t n;
@@ -392,10 +390,10 @@ void TNode::ReadSwitchFile() {
 void TNode::WatchSwitchFile() {
     const std::size_t slash = FSwitchFile.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : FSwitchFile.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? FSwitchFile : FSwitchFile.substr(slash + 1);
+    const std::string name =
+        slash == std::string::npos ? FSwitchFile : FSwitchFile.substr(slash + 1);
     const int watch = ::inotify_init1(IN_CLOEXEC);
-    if (watch < 0 ||
-        ::inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
+    if (watch < 0 || ::inotify_add_watch(watch, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) < 0) {
         std::fprintf(stderr, "snapix-vcam: cannot watch %s: %s\n", FSwitchFile.c_str(),
                      std::strerror(errno));
         if (watch >= 0) {

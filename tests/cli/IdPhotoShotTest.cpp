@@ -105,10 +105,10 @@ TEST(IdPhotoShot, ACopyWithoutTheFaceModuleSaysSoAndStoresNothing) {
     const QString program = dir.filePath(QStringLiteral("snapix-shot"));
     ASSERT_TRUE(QFile::copy(QStringLiteral(SNAPIX_SHOT_BINARY), program));
     const QString out = dir.filePath(QStringLiteral("out"));
-    const TRun run = RunShot({QStringLiteral("--id-photo"), QStringLiteral("1inch"),
-                              QStringLiteral("-o"), out, QStringLiteral("--from"),
-                              QStringLiteral(SNAPIX_TEST_PORTRAIT)},
-                             QString(), program);
+    const TRun run =
+        RunShot({QStringLiteral("--id-photo"), QStringLiteral("1inch"), QStringLiteral("-o"), out,
+                 QStringLiteral("--from"), QStringLiteral(SNAPIX_TEST_PORTRAIT)},
+                QString(), program);
     EXPECT_EQ(run.Exit, 1);
     EXPECT_TRUE(run.Err.contains(QStringLiteral("找不到人脸识别模块 (") + dir.path() +
                                  QStringLiteral("/libsnapix-faces.so")))

@@ -291,10 +291,10 @@ TEST_F(ImageFileTest, APhotographLoadsAsTheCameraWasHeld) {
         bool little;
         Corner red, green;  // where the stored top-left and top-right corners are shown
     } cases[] = {
-        {1, true, kTopLeft, kTopRight},    {2, true, kTopRight, kTopLeft},
+        {1, true, kTopLeft, kTopRight},        {2, true, kTopRight, kTopLeft},
         {3, false, kBottomRight, kBottomLeft}, {4, true, kBottomLeft, kBottomRight},
-        {5, true, kTopLeft, kBottomLeft},  {6, true, kTopRight, kBottomRight},
-        {6, false, kTopRight, kBottomRight}, {7, true, kBottomRight, kTopRight},
+        {5, true, kTopLeft, kBottomLeft},      {6, true, kTopRight, kBottomRight},
+        {6, false, kTopRight, kBottomRight},   {7, true, kBottomRight, kTopRight},
         {8, true, kBottomLeft, kTopLeft},
     };
     for (const auto& c : cases) {

@@ -51,13 +51,13 @@ class PreloadTest : public ::testing::Test {
         process.start(program, args);
     }
 
-    static TRun Run(const QString& program, const QStringList& args,
-                    const QProcessEnvironment& env, int timeoutMs = 60000) {
+    static TRun Run(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                    int timeoutMs = 60000) {
         QProcess process;
         Start(process, program, args, env);
         TRun run;
-        run.finished = process.waitForFinished(timeoutMs) &&
-                       process.exitStatus() == QProcess::NormalExit;
+        run.finished =
+            process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
         run.exitCode = process.exitCode();
         run.output = QString::fromLocal8Bit(process.readAll());
         if (!run.finished) {
@@ -79,9 +79,10 @@ class ComplianceTest : public PreloadTest, public ::testing::WithParamInterface<
 // v4l2-compliance -s: every test passes and none warns (a warning to accept goes into the
 // README's list and into this test, with its reason).
 TEST_P(ComplianceTest, TheDriversCheckerFindsNoFailureAndNoWarning) {
-    const TRun run = Run(QStringLiteral("v4l2-compliance"),
-                         {QStringLiteral("-d"), QStringLiteral("/dev/video99"), QStringLiteral("-s")},
-                         Environment(QString::fromLatin1(GetParam())), 110000);
+    const TRun run =
+        Run(QStringLiteral("v4l2-compliance"),
+            {QStringLiteral("-d"), QStringLiteral("/dev/video99"), QStringLiteral("-s")},
+            Environment(QString::fromLatin1(GetParam())), 110000);
     ASSERT_TRUE(run.finished) << run.output.toStdString();
     const QRegularExpression totals(
         QStringLiteral(R"(Total for snapix-virtual device /dev/video99: (\d+), )"
@@ -193,18 +194,19 @@ TEST_F(PreloadTest, EachPeerTakesAFrameThatShowsThePattern) {
 // Bad addresses in every request are EFAULT for the caller, never a crash of the program
 // that loaded the library; refused requests change nothing and the camera streams on.
 TEST_F(PreloadTest, AHostileClientGetsEfaultAndTheCameraStreamsOn) {
-    const TRun run = Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("hostile")},
-                         Environment(), 30000);
+    const TRun run =
+        Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("hostile")}, Environment(), 30000);
     ASSERT_TRUE(run.finished) << "the client crashed or hung:\n" << run.output.toStdString();
     EXPECT_EQ(run.exitCode, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("hostile: 0 failed"))) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("hostile: 0 failed")))
+        << run.output.toStdString();
 }
 
 // Two descriptors in one program, and two programs: the second may stream only while the
 // first does not (EBUSY), as a driver shares a camera.
 TEST_F(PreloadTest, TwoClientsTakeTheStreamInTurn) {
-    const TRun two = Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("two")},
-                         Environment(), 30000);
+    const TRun two =
+        Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("two")}, Environment(), 30000);
     ASSERT_TRUE(two.finished) << two.output.toStdString();
     EXPECT_EQ(two.exitCode, 0) << two.output.toStdString();
 
@@ -214,15 +216,16 @@ TEST_F(PreloadTest, TwoClientsTakeTheStreamInTurn) {
           Environment());
     ASSERT_TRUE(QTest::qWaitFor([&] { return streamer.readAll().contains('<'); }, 10000))
         << "the first program streams";
-    const TRun busy = Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("busy")},
-                          Environment(), 30000);
+    const TRun busy =
+        Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("busy")}, Environment(), 30000);
     EXPECT_EQ(busy.exitCode, 0) << busy.output.toStdString();
     streamer.kill();
     streamer.waitForFinished();
     // Its lock went with it: the next program streams.
-    const TRun after = Run(QStringLiteral("v4l2-ctl"),
-                           QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=3").split(u' '),
-                           Environment());
+    const TRun after =
+        Run(QStringLiteral("v4l2-ctl"),
+            QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=3").split(u' '),
+            Environment());
     EXPECT_EQ(after.exitCode, 0) << after.output.toStdString();
 }
 
@@ -243,16 +246,18 @@ TEST_F(PreloadTest, FaultsFromTheEnvironmentReachAPeer) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
-        const TRun run = Run(QStringLiteral("v4l2-ctl"),
-                             (QStringLiteral("-d /dev/video99 ") + QLatin1String(c.args)).split(u' '),
-                             Environment(QStringLiteral("1080p"), QLatin1String(c.faults)));
+        const TRun run =
+            Run(QStringLiteral("v4l2-ctl"),
+                (QStringLiteral("-d /dev/video99 ") + QLatin1String(c.args)).split(u' '),
+                Environment(QStringLiteral("1080p"), QLatin1String(c.faults)));
         ASSERT_TRUE(run.finished);
         EXPECT_TRUE(run.output.contains(QLatin1String(c.says))) << run.output.toStdString();
     }
     // A word the camera does not know is said, and the camera works without it.
-    const TRun wrong = Run(QStringLiteral("v4l2-ctl"),
-                           QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=1").split(u' '),
-                           Environment(QStringLiteral("1080p"), QStringLiteral("corruptEvery=x")));
+    const TRun wrong =
+        Run(QStringLiteral("v4l2-ctl"),
+            QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=1").split(u' '),
+            Environment(QStringLiteral("1080p"), QStringLiteral("corruptEvery=x")));
     EXPECT_EQ(wrong.exitCode, 0) << wrong.output.toStdString();
     EXPECT_TRUE(wrong.output.contains(QStringLiteral("unknown switch \"corruptEvery=x\"")))
         << wrong.output.toStdString();
@@ -264,8 +269,8 @@ TEST_F(PreloadTest, AnUnplugAtRunTimeReachesEveryProgram) {
     QProcessEnvironment env = Environment();
     const QString switches = Path(QStringLiteral("switches"));
     env.insert(QStringLiteral("SNAPIX_VCAM_FAULTS_FILE"), switches);
-    const TRun client = Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("unplug")}, env,
-                            30000);
+    const TRun client =
+        Run(QStringLiteral(SNAPIX_VCAM_CLIENT), {QStringLiteral("unplug")}, env, 30000);
     ASSERT_TRUE(client.finished) << client.output.toStdString();
     EXPECT_EQ(client.exitCode, 0) << client.output.toStdString();
 
@@ -283,14 +288,14 @@ TEST_F(PreloadTest, AnUnplugAtRunTimeReachesEveryProgram) {
 
     // The file's switches count from a program's start too; a file that is not one of
     // switches is said and changes nothing.
-    const TRun unplugged = Run(QStringLiteral("v4l2-ctl"),
-                               QStringLiteral("-d /dev/video99 --all").split(u' '), env);
+    const TRun unplugged =
+        Run(QStringLiteral("v4l2-ctl"), QStringLiteral("-d /dev/video99 --all").split(u' '), env);
     EXPECT_TRUE(unplugged.output.contains(QLatin1String("No such device")))
         << unplugged.output.toStdString();
     env.insert(QStringLiteral("SNAPIX_VCAM_FAULTS_FILE"), QStringLiteral("/dev/zero"));
-    const TRun zero = Run(QStringLiteral("v4l2-ctl"),
-                          QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=1").split(u' '),
-                          env);
+    const TRun zero =
+        Run(QStringLiteral("v4l2-ctl"),
+            QStringLiteral("-d /dev/video99 --stream-mmap --stream-count=1").split(u' '), env);
     EXPECT_EQ(zero.exitCode, 0) << zero.output.toStdString();
     EXPECT_TRUE(zero.output.contains(QLatin1String("/dev/zero: not a file of switches")))
         << zero.output.toStdString();
