@@ -31,6 +31,7 @@
 #include "settings/Startup.h"
 #include "settings/SettingsStore.h"
 #include "widgets/ButtonBar.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/Image.h"
 #include "widgets/SkinPanel.h"
 
@@ -130,7 +131,7 @@ void TfrmCamBas::BuildFrame() {
     StatusBar = new QStatusBar(this);
     StatusBar->setSizeGripEnabled(false);
     StatusBar->setFixedHeight(kStatusBarHeight);
-    stbInfo = new QLabel(StatusBar);
+    stbInfo = new TElidedLabel(StatusBar);
     stbInfo->setObjectName(QStringLiteral("stbInfo"));
     stbInfo->setContentsMargins(6, 0, 0, 0);
     stbStatus = new QLabel(StatusBar);
@@ -372,9 +373,9 @@ void TfrmCamBas::SetStreamInfo(const QString& text) {
 
 void TfrmCamBas::SetInfoText(const QString& text) {
     FInfoHoldsWarning = false;
-    stbInfo->setText(text);
-    // A long path may not fit the panel; the whole text is a hover away.
-    stbInfo->setToolTip(text);
+    // A long path or reason may not fit the panel: it is shortened in the middle, and
+    // the whole text is a hover away.
+    stbInfo->SetFullText(text);
 }
 
 bool TfrmCamBas::event(QEvent* event) {

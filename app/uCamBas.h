@@ -24,6 +24,7 @@ class QStatusBar;
 class QSystemTrayIcon;
 class QToolButton;
 class TButtonBar;
+class TElidedLabel;
 class TImage;
 class TSkinPanel;
 class TSysDevEnum;
@@ -57,7 +58,7 @@ class TfrmCamBas : public QWidget {
     TSkinPanel* bsSkinPanel3;  // left border strip
     TSkinPanel* bsSkinPanel2;  // right border strip
     QStatusBar* StatusBar;
-    QLabel* stbInfo;           // left panel: information texts
+    TElidedLabel* stbInfo;     // left panel: information texts
     QLabel* stbStatus;         // right panel: status texts
     TSkinPanel* bsSkinPanel5;  // content
 

@@ -15,6 +15,7 @@
 #include "capture/Snapixture.h"
 #include "capture/SysDevEnum.h"
 #include "widgets/ButtonBar.h"
+#include "widgets/ElidedLabel.h"
 #include "widgets/VideoWindow.h"
 
 TfrmSnapshotBas::TfrmSnapshotBas(QWidget* parent) : TfrmCamBas(parent) {

@@ -22,6 +22,7 @@
 #include "capture/Snapixture.h"
 #include "capture/VirtualCamera.h"
 #include "settings/AppPaths.h"
+#include "widgets/ElidedLabel.h"
 
 // Receives the URLs the program asks the desktop to open.
 class UrlRecorder : public QObject {
