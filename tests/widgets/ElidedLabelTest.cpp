@@ -17,9 +17,9 @@ TEST(ElidedLabel, ALongTextIsShortenedInTheMiddleAndWholeInItsToolTip) {
     window.show();
     const int before = window.minimumSizeHint().width();
 
-    const QString path =
-        QStringLiteral("照片文件夹 \"/media/usb/一个很长的文件夹名字/另一个很长的文件夹名字/"
-                       "还有一层/照片\" 无法使用, 本次照片暂存到 \"/home/user/Pictures/Snapix\".");
+    const QString path = QStringLiteral(
+        "照片文件夹 \"/media/usb/一个很长的文件夹名字/另一个很长的文件夹名字/"
+        "还有一层/照片\" 无法使用, 本次照片暂存到 \"/home/user/Pictures/Snapix\".");
     label->SetFullText(path);
     EXPECT_EQ(label->text(), path);
     EXPECT_EQ(window.minimumSizeHint().width(), before) << "a long text never widens the window";
