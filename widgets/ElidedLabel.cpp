@@ -13,11 +13,17 @@ void TElidedLabel::SetFullText(const QString& text) {
     UpdateToolTip();
 }
 
+namespace {
+
+// One line: a text with line breaks shows them as spaces.
+QString OneLine(QString text) {
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+}
+
+}  // namespace
+
 QString TElidedLabel::ShownText() const {
-    // One line: a text with line breaks shows them as spaces.
-    QString line = text();
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return fontMetrics().elidedText(line, Qt::ElideMiddle, contentsRect().width());
+    return fontMetrics().elidedText(OneLine(text()), Qt::ElideMiddle, contentsRect().width());
 }
 
 QSize TElidedLabel::minimumSizeHint() const {
@@ -36,7 +42,5 @@ void TElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void TElidedLabel::UpdateToolTip() {
-    QString line = text();
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    setToolTip(ShownText() == line ? QString() : text());
+    setToolTip(ShownText() == OneLine(text()) ? QString() : text());
 }
